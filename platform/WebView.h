@@ -1,0 +1,27 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "app/Url.h"
+
+namespace orvan {
+
+// One web view, as the logic sees it.
+class WebView {
+public:
+    virtual ~WebView() = default;
+    // Loads `url`; gives up when the main resource has not answered within `timeout`.
+    virtual void load(const Url& url, std::chrono::seconds timeout) = 0;
+    virtual void reload() = 0;
+    // Fire and forget: results and errors are dropped.
+    virtual void evaluateScript(const std::string& source) = 0;
+    virtual std::optional<Url> currentURL() const = 0;
+    // Placed in a window that is shown.
+    virtual bool isInWindow() const = 0;
+    // That window is the application's active (key) window.
+    virtual bool isInKeyWindow() const = 0;
+};
+
+}  // namespace orvan

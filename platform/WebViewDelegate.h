@@ -1,0 +1,13 @@
+#pragma once
+
+namespace orvan {
+
+// What a web view reports back to the logic that owns it. Called on the main loop.
+class WebViewDelegate {
+public:
+    virtual ~WebViewDelegate() = default;
+    // A navigation of the main frame finished loading.
+    virtual void didFinishNavigation() = 0;
+};
+
+}  // namespace orvan

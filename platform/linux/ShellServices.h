@@ -1,0 +1,29 @@
+#pragma once
+
+#include <memory>
+
+#include "app/AppConfig.h"
+#include "app/NotificationCenter.h"
+#include "platform/MainLoop.h"
+#include "platform/WebViewFactory.h"
+#include "push/PushNotifications.h"
+#include "webhost/Coordinator.h"
+#include "webhost/CoordinatorRegistry.h"
+
+namespace orvan {
+
+// The process-wide objects that windows are built from; made once in main().
+struct ShellServices {
+    std::shared_ptr<MainLoop> mainLoop;
+    std::shared_ptr<NotificationCenter> center;
+    std::shared_ptr<AppConfig> config;
+    std::shared_ptr<CoordinatorRegistry> registry;
+    std::shared_ptr<PushNotifications> push;
+    std::shared_ptr<WebViewFactory> webViewFactory;
+
+    WebHostContext webHostContext() const {
+        return WebHostContext{center, registry, push, mainLoop.get(), {}};
+    }
+};
+
+}  // namespace orvan

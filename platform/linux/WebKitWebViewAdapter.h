@@ -1,0 +1,50 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <webkit2/webkit2.h>
+
+#include "platform/WebView.h"
+#include "platform/WebViewDelegate.h"
+#include "platform/linux/GObjectPtr.h"
+
+namespace orvan {
+
+// The WebView port on a WebKitWebView. Owns a reference to the widget; the window owns the adapter.
+class WebKitWebViewAdapter final : public WebView {
+public:
+    WebKitWebViewAdapter(WebKitWebView* view, std::weak_ptr<WebViewDelegate> delegate);
+    ~WebKitWebViewAdapter() override;
+    WebKitWebViewAdapter(const WebKitWebViewAdapter&) = delete;
+    WebKitWebViewAdapter& operator=(const WebKitWebViewAdapter&) = delete;
+
+    WebKitWebView* view() const { return view_.get(); }
+    GtkWidget* widget() const { return GTK_WIDGET(view_.get()); }
+
+    void load(const Url& url, std::chrono::seconds timeout) override;
+    void reload() override;
+    void evaluateScript(const std::string& source) override;
+    std::optional<Url> currentURL() const override;
+    bool isInWindow() const override;
+    bool isInKeyWindow() const override;
+
+private:
+    static void onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
+    static gboolean onLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri, GError* error,
+                                 gpointer self);
+    static gboolean onLoadTimeout(gpointer self);
+    void cancelTimeout();
+    GtkWindow* window() const;
+
+    GObjectPtr<WebKitWebView> view_;
+    std::weak_ptr<WebViewDelegate> delegate_;
+    guint timeoutSource_ = 0;
+    bool failed_ = false;
+    gulong loadChangedHandler_ = 0;
+    gulong loadFailedHandler_ = 0;
+};
+
+}  // namespace orvan

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/WebView.h"
+#include "platform/WebViewFactory.h"
+
+namespace orvan::testing {
+
+// Records what the logic asked of it; window placement is set by the test.
+class FakeWebView final : public WebView {
+public:
+    struct Load {
+        std::string url;
+        std::chrono::seconds timeout;
+    };
+
+    void load(const Url& url, std::chrono::seconds timeout) override {
+        loads.push_back({url.string(), timeout});
+        current = url;
+    }
+    void reload() override { ++reloads; }
+    void evaluateScript(const std::string& source) override { scripts.push_back(source); }
+    std::optional<Url> currentURL() const override { return current; }
+    bool isInWindow() const override { return inWindow; }
+    bool isInKeyWindow() const override { return inWindow && key; }
+
+    std::vector<Load> loads;
+    int reloads = 0;
+    std::vector<std::string> scripts;
+    std::optional<Url> current;
+    bool inWindow = true;
+    bool key = false;
+};
+
+class FakeWebViewFactory final : public WebViewFactory {
+public:
+    std::shared_ptr<WebView> createWebView(const WebViewConfiguration& configuration,
+                                           std::weak_ptr<WebViewDelegate> delegate) override {
+        lastConfiguration = configuration;
+        lastDelegate = std::move(delegate);
+        auto view = std::make_shared<FakeWebView>();
+        created.push_back(view);
+        return view;
+    }
+
+    WebViewConfiguration lastConfiguration;
+    std::weak_ptr<WebViewDelegate> lastDelegate;
+    std::vector<std::shared_ptr<FakeWebView>> created;
+};
+
+}  // namespace orvan::testing

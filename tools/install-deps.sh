@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing OrvanOffice need.
+# Only what is missing is installed; apt runs through sudo when we are not root.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config ninja-build
+  libgtk-3-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev libjson-glib-dev
+  libplist-dev nlohmann-json3-dev
+  libpulse-dev libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
+  libgtest-dev libgmock-dev googletest
+  xvfb xauth dbus dbus-x11 pulseaudio pulseaudio-utils ffmpeg
+  python3 python3-dbus python3-gi gir1.2-glib-2.0
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
