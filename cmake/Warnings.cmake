@@ -1,6 +1,6 @@
 # Warnings for the project's own targets; third-party headers come in as system includes.
 set(ORVAN_COMMON_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
-  -Woverloaded-virtual -Wnull-dereference -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough)
+  -Woverloaded-virtual -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough)
 
 # The system's own logic: the strictest set.
 function(orvan_warnings target)

@@ -9,7 +9,7 @@ packages=(
   libplist-dev nlohmann-json3-dev
   libpulse-dev libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
   libgtest-dev libgmock-dev googletest
-  xvfb xauth dbus dbus-x11 pulseaudio pulseaudio-utils ffmpeg
+  xvfb xauth xdotool dbus dbus-x11 pulseaudio pulseaudio-utils ffmpeg
   python3 python3-dbus python3-gi gir1.2-glib-2.0
 )
 

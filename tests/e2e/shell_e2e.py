@@ -1,0 +1,100 @@
+#!/usr/bin/env python3
+"""The real shell against the stand-in web application: start, menu shortcuts, a second launch.
+
+Run inside tools/test-env.sh (an X server and a private session bus). Arguments: the bundle
+directory of the build and the stand-in's executable.
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.request
+
+BUNDLE, WEBAPP = sys.argv[1], sys.argv[2]
+USER_AGENT_SUFFIX = "Version/18.0 Safari/605.1.15 OrvanOfficeMac"
+
+
+def wait_for(predicate, timeout=30.0, what="condition"):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.1)
+    raise AssertionError(f"timed out waiting for {what}")
+
+
+class ShellEndToEnd(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.webapp = subprocess.Popen([WEBAPP, "--port", "0"], stdout=subprocess.PIPE, text=True)
+        line = cls.webapp.stdout.readline().strip()
+        assert line.startswith("listening on "), line
+        cls.base = line.removeprefix("listening on ")
+        # A bundle of our own whose Info.plist points the shell at this stand-in.
+        cls.bundle = tempfile.mkdtemp(prefix="orvan-bundle-")
+        shutil.copy2(os.path.join(BUNDLE, "orvanoffice"), cls.bundle)
+        os.mkdir(os.path.join(cls.bundle, "PlugIns"))
+        with open(os.path.join(cls.bundle, "Info.plist"), "w") as plist:
+            plist.write('<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>'
+                        f"<key>OrvanAppURL</key><string>{cls.base}/</string></dict></plist>\n")
+        cls.executable = os.path.join(cls.bundle, "orvanoffice")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.webapp.terminate()
+        cls.webapp.wait(10)
+        shutil.rmtree(cls.bundle, ignore_errors=True)
+
+    def setUp(self):
+        urllib.request.urlopen(urllib.request.Request(self.base + "/__control/clear", method="POST"))
+        self.shell = subprocess.Popen([self.executable])
+
+    def tearDown(self):
+        self.shell.terminate()
+        try:
+            self.shell.wait(10)
+        except subprocess.TimeoutExpired:
+            self.shell.kill()
+            self.shell.wait()
+
+    def requests(self, path):
+        with urllib.request.urlopen(self.base + "/__control/requests") as answer:
+            return [r for r in json.load(answer) if r["method"] == "GET" and r["path"] == path]
+
+    def key(self, keys):
+        subprocess.run(["xdotool", "key", "--clearmodifiers", keys], check=True)
+
+    def test_start_shortcuts_and_second_launch(self):
+        first = wait_for(lambda: self.requests("/"), what="the start page")
+        self.assertTrue(first[0]["userAgent"].endswith(USER_AGENT_SUFFIX), first[0]["userAgent"])
+
+        # Ctrl+5 is the Go menu's "議事録".
+        wait_for(lambda: self.tryKey("ctrl+5", "/meeting-notes", 1), what="Ctrl+5 to load /meeting-notes")
+
+        # A second launch opens a window in the running instance and ends at once.
+        second = subprocess.run([self.executable], timeout=30)
+        self.assertEqual(second.returncode, 0)
+        wait_for(lambda: len(self.requests("/")) == 2, what="the second window's start page")
+        self.assertIsNone(self.shell.poll(), "the first instance must keep running")
+
+        # Only the new (key) window follows Ctrl+5: one more request, not two.
+        wait_for(lambda: self.tryKey("ctrl+5", "/meeting-notes", 2), what="Ctrl+5 in the second window")
+        time.sleep(1.0)
+        self.assertEqual(len(self.requests("/meeting-notes")), 2)
+
+    def tryKey(self, keys, path, count):
+        # The window needs a moment to be mapped and focused before it hears keys.
+        if len(self.requests(path)) >= count:
+            return True
+        self.key(keys)
+        time.sleep(0.5)
+        return len(self.requests(path)) >= count
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]], verbosity=2)

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace orvan::testing {
+
+// Iterates the default main context until `done` holds or `timeout` passes; returns `done()`.
+inline bool runUntil(const std::function<bool()>& done,
+                     std::chrono::milliseconds timeout = std::chrono::milliseconds(20000)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        g_main_context_iteration(nullptr, FALSE);
+        g_usleep(1000);
+    }
+    return true;
+}
+
+// Keeps the main loop running for a while, so that anything that should not happen gets a chance to.
+inline void spin(std::chrono::milliseconds duration) {
+    runUntil([] { return false; }, duration);
+}
+
+// Evaluates `script` in the page and returns its result as JSON text; nullopt on a script error.
+inline std::optional<nlohmann::json> evaluate(WebKitWebView* view, const std::string& script) {
+    struct Outcome {
+        bool done = false;
+        std::optional<nlohmann::json> value;
+    } outcome;
+    webkit_web_view_evaluate_javascript(
+        view, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            auto* out = static_cast<Outcome*>(data);
+            GError* error = nullptr;
+            JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            if (value != nullptr) {
+                char* json = jsc_value_to_json(value, 0);
+                out->value = json != nullptr ? nlohmann::json::parse(json) : nlohmann::json();
+                g_free(json);
+                g_object_unref(value);
+            }
+            if (error != nullptr) g_error_free(error);
+            out->done = true;
+        },
+        &outcome);
+    runUntil([&] { return outcome.done; });
+    return outcome.value;
+}
+
+inline std::string uriOf(WebKitWebView* view) {
+    const char* uri = webkit_web_view_get_uri(view);
+    return uri != nullptr ? uri : "";
+}
+
+// True once `view` shows `uri` and has finished loading it.
+inline bool waitForLoaded(WebKitWebView* view, const std::string& uri) {
+    return runUntil([&] { return uriOf(view) == uri && !webkit_web_view_is_loading(view); });
+}
+
+}  // namespace orvan::testing

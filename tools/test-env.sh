@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Runs one command inside a throw-away desktop session: its own HOME and XDG directories, an X
+# server (Xvfb), a private D-Bus session bus and a private sound server with a null output and a
+# microphone. Everything started here is stopped and removed when the command ends.
+set -uo pipefail
+
+tmp=$(mktemp -d /tmp/orvan-session.XXXXXX)
+pids=()
+
+cleanup() {
+  if [ -n "${PULSE_SERVER_STARTED:-}" ]; then pulseaudio --kill >/dev/null 2>&1 || true; fi
+  for pid in "${pids[@]}"; do kill "$pid" >/dev/null 2>&1 || true; done
+  for pid in "${pids[@]}"; do wait "$pid" >/dev/null 2>&1 || true; done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+export HOME="$tmp/home"
+export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share"
+export XDG_CACHE_HOME="$HOME/.cache" XDG_STATE_HOME="$HOME/.local/state"
+export XDG_RUNTIME_DIR="$tmp/run" PULSE_STATE_PATH="$tmp/pulse-state"
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_STATE_HOME" "$PULSE_STATE_PATH"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+# X server. -displayfd picks a free display number and reports it once the server is ready.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1920x1080x24 3>"$tmp/display" >"$tmp/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 1 200); do [ -s "$tmp/display" ] && break; sleep 0.05; done
+if [ ! -s "$tmp/display" ]; then echo "test-env: Xvfb did not start" >&2; cat "$tmp/xvfb.log" >&2; exit 1; fi
+export DISPLAY=":$(head -n1 "$tmp/display")"
+export GDK_BACKEND=x11 NO_AT_BRIDGE=1 WEBKIT_DISABLE_COMPOSITING_MODE=1
+
+# Private session bus.
+dbus-daemon --session --nofork --address="unix:path=$XDG_RUNTIME_DIR/bus" >"$tmp/dbus.log" 2>&1 &
+pids+=($!)
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
+for _ in $(seq 1 200); do [ -S "$XDG_RUNTIME_DIR/bus" ] && break; sleep 0.02; done
+
+# Private sound server: "spk" is the default output, "mic" (a remap of a null sink's monitor) the
+# default microphone, so tests can feed it known signals.
+if command -v pulseaudio >/dev/null 2>&1; then
+  if pulseaudio --daemonize=yes -n --exit-idle-time=-1 --disallow-exit=yes \
+      --log-target="file:$tmp/pulse.log" \
+      --load="module-native-protocol-unix auth-anonymous=1" \
+      --load="module-null-sink sink_name=spk rate=48000 channels=2" \
+      --load="module-null-sink sink_name=micsink rate=48000 channels=1" \
+      --load="module-remap-source source_name=mic master=micsink.monitor" >/dev/null 2>&1; then
+    PULSE_SERVER_STARTED=1
+    for _ in $(seq 1 200); do pactl info >/dev/null 2>&1 && break; sleep 0.02; done
+    pactl set-default-sink spk >/dev/null 2>&1 || true
+    pactl set-default-source mic >/dev/null 2>&1 || true
+  else
+    echo "test-env: the private sound server did not start; sound tests will fail" >&2
+  fi
+fi
+
+export ORVAN_TEST_SESSION="$tmp"
+"$@"
