@@ -1,0 +1,22 @@
+#include "tools/webapp/HtmlEscape.h"
+
+namespace orvan::webapp {
+
+std::string escapeHtml(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c; break;
+        }
+    }
+    return out;
+}
+
+}  // namespace orvan::webapp
