@@ -105,6 +105,18 @@ void Coordinator::handleTokenReady() {
     });
 }
 
+void Coordinator::didReceiveScriptMessage(const ScriptMessage& message, const ReplyOnce& reply) {
+    // Each message in its own task, so that replies may complete out of order.
+    context_.mainLoop->post([weak = weak_from_this(), message, reply] {
+        auto self = weak.lock();
+        if (!self || !self->context_.dispatcher) {
+            reply(ScriptReply::error(kInvalidCallMessage));
+            return;
+        }
+        self->context_.dispatcher->dispatch(message, self->appURL_, self->webView_, reply);
+    });
+}
+
 void Coordinator::didFinishNavigation() {
     handleTokenReady();
 }

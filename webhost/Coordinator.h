@@ -10,6 +10,7 @@
 #include "platform/WebView.h"
 #include "platform/WebViewDelegate.h"
 #include "push/PushNotifications.h"
+#include "webhost/CommandDispatcher.h"
 #include "webhost/CoordinatorRegistry.h"
 
 namespace orvan {
@@ -25,6 +26,8 @@ struct WebHostContext {
     std::shared_ptr<CoordinatorRegistry> registry;
     std::shared_ptr<PushNotifications> push;
     MainLoop* mainLoop = nullptr;
+    // Answers the page's commands; none: every command is refused.
+    std::shared_ptr<CommandDispatcher> dispatcher;
     // Push registration's hook, run after each finished navigation and on a new device token.
     std::function<void(const std::shared_ptr<WebView>&)> syncRegistration;
 };
@@ -46,6 +49,7 @@ public:
     bool isFrontCoordinator() const;
 
     void didFinishNavigation() override;
+    void didReceiveScriptMessage(const ScriptMessage& message, const ReplyOnce& reply) override;
 
 private:
     Coordinator(Url appURL, WebHostContext context);

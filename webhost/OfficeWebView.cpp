@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "webhost/PageScripts.h"
+
 namespace orvan {
 
 OfficeWebView::OfficeWebView(Url appURL, WebHostContext context)
@@ -14,6 +16,15 @@ std::shared_ptr<Coordinator> OfficeWebView::makeCoordinator() const {
 std::shared_ptr<WebView> OfficeWebView::makeUIView(Coordinator& coordinator, WebViewFactory& factory) const {
     WebViewConfiguration configuration;
     configuration.userAgentApplicationName = kUserAgentApplicationName;
+    configuration.messageWorld = kShellScriptWorld;
+    configuration.messageChannels = {kRecorderChannel, kShellChannel};
+    // The relay first, so the page's scripts find their port; then the bridge, then the shell script.
+    const std::string appOrigin = origin(appURL_);
+    configuration.userScripts = {
+        {PageScripts::messageRelay(), kShellScriptWorld},
+        {PageScripts::mobileBridge(appOrigin), ""},
+        {PageScripts::shellPage(appOrigin), ""},
+    };
     auto webView = factory.createWebView(configuration, coordinator.weak_from_this());
     coordinator.attach(webView);
     const auto pending = context_.push->takePendingOpenURL();

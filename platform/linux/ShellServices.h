@@ -20,9 +20,15 @@ struct ShellServices {
     std::shared_ptr<CoordinatorRegistry> registry;
     std::shared_ptr<PushNotifications> push;
     std::shared_ptr<WebViewFactory> webViewFactory;
+    std::shared_ptr<CommandDispatcher> dispatcher;
 
     WebHostContext webHostContext() const {
-        return WebHostContext{center, registry, push, mainLoop.get(), {}};
+        return WebHostContext{.center = center,
+                              .registry = registry,
+                              .push = push,
+                              .mainLoop = mainLoop.get(),
+                              .dispatcher = dispatcher,
+                              .syncRegistration = {}};
     }
 };
 

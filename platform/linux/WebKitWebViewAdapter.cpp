@@ -2,14 +2,26 @@
 
 namespace orvan {
 
-WebKitWebViewAdapter::WebKitWebViewAdapter(WebKitWebView* view, std::weak_ptr<WebViewDelegate> delegate)
+WebKitWebViewAdapter::WebKitWebViewAdapter(WebKitWebView* view, std::weak_ptr<WebViewDelegate> delegate,
+                                           WebKitUserContentManager* contentManager,
+                                           const std::vector<std::string>& channels)
     : view_(GObjectPtr<WebKitWebView>::retain(view)), delegate_(std::move(delegate)) {
     loadChangedHandler_ = g_signal_connect(view, "load-changed", G_CALLBACK(&onLoadChanged), this);
     loadFailedHandler_ = g_signal_connect(view, "load-failed", G_CALLBACK(&onLoadFailed), this);
+    if (contentManager != nullptr) {
+        contentManager_ = GObjectPtr<WebKitUserContentManager>::retain(contentManager);
+        for (const auto& name : channels) {
+            channels_.push_back(std::make_unique<Channel>(Channel{this, name}));
+            const std::string signal = "script-message-with-reply-received::" + name;
+            messageHandlers_.push_back(g_signal_connect(contentManager, signal.c_str(),
+                                                        G_CALLBACK(&onScriptMessage), channels_.back().get()));
+        }
+    }
 }
 
 WebKitWebViewAdapter::~WebKitWebViewAdapter() {
     cancelTimeout();
+    for (const gulong handler : messageHandlers_) g_signal_handler_disconnect(contentManager_.get(), handler);
     g_signal_handler_disconnect(view_.get(), loadChangedHandler_);
     g_signal_handler_disconnect(view_.get(), loadFailedHandler_);
 }
@@ -79,6 +91,75 @@ gboolean WebKitWebViewAdapter::onLoadTimeout(gpointer data) {
     self->timeoutSource_ = 0;
     webkit_web_view_stop_loading(self->view_.get());
     return G_SOURCE_REMOVE;
+}
+
+}  // namespace orvan
+
+namespace orvan {
+
+namespace {
+
+// Owns one reference to a script-message reply (a boxed type, not a GObject).
+struct ReplyRef {
+    explicit ReplyRef(WebKitScriptMessageReply* r) : reply(webkit_script_message_reply_ref(r)) {}
+    ReplyRef(const ReplyRef&) = delete;
+    ReplyRef& operator=(const ReplyRef&) = delete;
+    ~ReplyRef() { webkit_script_message_reply_unref(reply); }
+    WebKitScriptMessageReply* reply;
+};
+
+void sendReply(WebKitScriptMessageReply* reply, JSCContext* context, const ScriptReply& answer) {
+    switch (answer.kind) {
+    case ScriptReply::Kind::error:
+        webkit_script_message_reply_return_error_message(reply, answer.text.c_str());
+        return;
+    case ScriptReply::Kind::string: {
+        auto value = GObjectPtr<JSCValue>::take(jsc_value_new_string(context, answer.text.c_str()));
+        webkit_script_message_reply_return_value(reply, value.get());
+        return;
+    }
+    case ScriptReply::Kind::null: {
+        auto value = GObjectPtr<JSCValue>::take(jsc_value_new_null(context));
+        webkit_script_message_reply_return_value(reply, value.get());
+        return;
+    }
+    case ScriptReply::Kind::none: {
+        auto value = GObjectPtr<JSCValue>::take(jsc_value_new_undefined(context));
+        webkit_script_message_reply_return_value(reply, value.get());
+        return;
+    }
+    }
+}
+
+}  // namespace
+
+gboolean WebKitWebViewAdapter::onScriptMessage(WebKitUserContentManager*, JSCValue* body,
+                                               WebKitScriptMessageReply* reply, gpointer data) {
+    auto* channel = static_cast<Channel*>(data);
+    auto delegate = channel->adapter->delegate_.lock();
+    auto context = GObjectPtr<JSCContext>::retain(jsc_value_get_context(body));
+    auto held = std::make_shared<ReplyRef>(reply);
+    const ReplyOnce answer([held, context](ScriptReply result) { sendReply(held->reply, context.get(), result); });
+    if (!delegate) {
+        answer(ScriptReply::error("不正な呼び出しです"));
+        return TRUE;
+    }
+
+    ScriptMessage message;
+    message.channel = channel->name;
+    // The channels live in the shell's own script world, which only the top-frame relay runs in:
+    // every message that reaches them comes from the main frame, and the sender is whatever
+    // document the main frame shows now.
+    message.fromMainFrame = true;
+    if (auto url = channel->adapter->currentURL()) message.senderHost = url->host();
+    char* json = jsc_value_to_json(body, 0);
+    if (json != nullptr) {
+        message.body = nlohmann::json::parse(json, nullptr, false);
+        if (message.body.is_discarded()) message.body = nullptr;
+        g_free(json);
+    }
+    delegate->didReceiveScriptMessage(message, answer);
+    return TRUE;
 }
 
 }  // namespace orvan

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <webkit2/webkit2.h>
 
@@ -16,7 +17,10 @@ namespace orvan {
 // The WebView port on a WebKitWebView. Owns a reference to the widget; the window owns the adapter.
 class WebKitWebViewAdapter final : public WebView {
 public:
-    WebKitWebViewAdapter(WebKitWebView* view, std::weak_ptr<WebViewDelegate> delegate);
+    // Answers the page's messages on `channels` of `contentManager` through the delegate.
+    WebKitWebViewAdapter(WebKitWebView* view, std::weak_ptr<WebViewDelegate> delegate,
+                         WebKitUserContentManager* contentManager = nullptr,
+                         const std::vector<std::string>& channels = {});
     ~WebKitWebViewAdapter() override;
     WebKitWebViewAdapter(const WebKitWebViewAdapter&) = delete;
     WebKitWebViewAdapter& operator=(const WebKitWebViewAdapter&) = delete;
@@ -36,6 +40,12 @@ private:
     static gboolean onLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri, GError* error,
                                  gpointer self);
     static gboolean onLoadTimeout(gpointer self);
+    static gboolean onScriptMessage(WebKitUserContentManager* manager, JSCValue* body,
+                                    WebKitScriptMessageReply* reply, gpointer self);
+    struct Channel {
+        WebKitWebViewAdapter* adapter;
+        std::string name;
+    };
     void cancelTimeout();
     GtkWindow* window() const;
 
@@ -45,6 +55,9 @@ private:
     bool failed_ = false;
     gulong loadChangedHandler_ = 0;
     gulong loadFailedHandler_ = 0;
+    GObjectPtr<WebKitUserContentManager> contentManager_;
+    std::vector<std::unique_ptr<Channel>> channels_;
+    std::vector<gulong> messageHandlers_;
 };
 
 }  // namespace orvan

@@ -1,5 +1,7 @@
 #include "platform/linux/WebKitWebViewFactory.h"
 
+#include "platform/linux/RecordingSchemeAdapter.h"
+
 namespace orvan {
 
 namespace {
@@ -30,6 +32,10 @@ WebKitWebViewFactory::WebKitWebViewFactory(const std::filesystem::path& dataDire
                                                  cookies.c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
 }
 
+void WebKitWebViewFactory::serveRecordings(std::shared_ptr<const RecordingSchemeHandler> handler) {
+    registerRecordingScheme(context_.get(), std::move(handler));
+}
+
 std::string WebKitWebViewFactory::userAgent(const std::string& standard, const std::string& applicationName) {
     constexpr std::string_view kEngineMarker = "(KHTML, like Gecko)";
     const auto marker = standard.find(kEngineMarker);
@@ -47,10 +53,26 @@ std::shared_ptr<WebView> WebKitWebViewFactory::createWebView(const WebViewConfig
     webkit_settings_set_user_agent(settings.get(), agent.c_str());
 
     auto contentManager = GObjectPtr<WebKitUserContentManager>::take(webkit_user_content_manager_new());
+    for (const auto& channel : configuration.messageChannels) {
+        webkit_user_content_manager_register_script_message_handler_with_reply(
+            contentManager.get(), channel.c_str(), configuration.messageWorld.c_str());
+    }
+    for (const auto& script : configuration.userScripts) {
+        WebKitUserScript* userScript =
+            script.world.empty()
+                ? webkit_user_script_new(script.source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr)
+                : webkit_user_script_new_for_world(script.source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                   WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+                                                   script.world.c_str(), nullptr, nullptr);
+        webkit_user_content_manager_add_script(contentManager.get(), userScript);
+        webkit_user_script_unref(userScript);
+    }
     auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(), "settings",
                                               settings.get(), "user-content-manager", contentManager.get(),
                                               nullptr));
-    return std::make_shared<WebKitWebViewAdapter>(view, std::move(delegate));
+    return std::make_shared<WebKitWebViewAdapter>(view, std::move(delegate), contentManager.get(),
+                                                  configuration.messageChannels);
 }
 
 }  // namespace orvan

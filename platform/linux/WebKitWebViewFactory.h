@@ -8,6 +8,7 @@
 #include "platform/WebViewFactory.h"
 #include "platform/linux/GObjectPtr.h"
 #include "platform/linux/WebKitWebViewAdapter.h"
+#include "webhost/RecordingSchemeHandler.h"
 
 namespace orvan {
 
@@ -16,6 +17,9 @@ namespace orvan {
 class WebKitWebViewFactory final : public WebViewFactory {
 public:
     WebKitWebViewFactory(const std::filesystem::path& dataDirectory, const std::filesystem::path& cacheDirectory);
+
+    // Serves "orvan-rec" in every web view of this factory.
+    void serveRecordings(std::shared_ptr<const RecordingSchemeHandler> handler);
 
     std::shared_ptr<WebView> createWebView(const WebViewConfiguration& configuration,
                                            std::weak_ptr<WebViewDelegate> delegate) override;

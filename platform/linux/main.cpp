@@ -3,11 +3,16 @@
 
 #include <memory>
 
+#include "macshell/QuietMacShell.h"
+#include "platform/linux/DBusNotificationCenter.h"
 #include "platform/linux/GLibMainLoop.h"
+#include "platform/linux/GioUrlOpener.h"
 #include "platform/linux/OfficeApplication.h"
 #include "platform/linux/PlistInfoDictionary.h"
 #include "platform/linux/SyslogSink.h"
 #include "platform/linux/WebKitWebViewFactory.h"
+#include "recording/RecorderCommands.h"
+#include "webhost/RecordingSchemeHandler.h"
 
 int main(int argc, char** argv) {
     using namespace orvan;
@@ -20,8 +25,26 @@ int main(int argc, char** argv) {
         std::make_shared<PlistInfoDictionary>(mainBundleDirectory() / "Info.plist"));
     services.registry = std::make_shared<CoordinatorRegistry>();
     services.push = std::make_shared<PushNotifications>(services.center);
-    services.webViewFactory =
-        std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory());
+
+    auto factory = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory());
+    auto config = services.config;
+    factory->serveRecordings(std::make_shared<RecordingSchemeHandler>(
+        applicationDataDirectory() / "recordings", [config] { return origin(config->appURL()); }));
+    services.webViewFactory = factory;
+
+    services.dispatcher = std::make_shared<CommandDispatcher>(CommandPorts{
+        .recorder = std::make_shared<NotRecordingRecorder>(),
+        .macShell = std::make_shared<QuietMacShell>(),
+        .notifications = std::make_shared<DBusNotificationCenter>(),
+        .opener = std::make_shared<GioUrlOpener>(),
+        .signIn = nullptr,
+        .newUUID = [] {
+            char* uuid = g_uuid_string_random();
+            std::string text(uuid);
+            g_free(uuid);
+            return text;
+        },
+    });
 
     OfficeApplication application(services);
     return application.run(argc, argv);

@@ -26,7 +26,12 @@ protected:
     CoordinatorTest() {
         center = NotificationCenter::create(loop);
         push = std::make_shared<PushNotifications>(center);
-        context = WebHostContext{center, registry, push, &loop, [this](const std::shared_ptr<WebView>& view) {
+        context = WebHostContext{.center = center,
+                                 .registry = registry,
+                                 .push = push,
+                                 .mainLoop = &loop,
+                                 .dispatcher = nullptr,
+                                 .syncRegistration = [this](const std::shared_ptr<WebView>& view) {
                                      synced.push_back(view.get());
                                  }};
     }

@@ -1,0 +1,18 @@
+# Writes OUTPUT, a header holding each of INPUTS (a ;-list of NAME=FILE) as a raw string literal
+# `inline constexpr const char* NAME`. Run with cmake -P at build time.
+set(content "#pragma once\n// Generated from the files named below; edit those, not this.\nnamespace orvan::embedded {\n")
+foreach(entry IN LISTS INPUTS)
+  string(REPLACE "=" ";" parts "${entry}")
+  list(GET parts 0 name)
+  list(GET parts 1 file)
+  file(READ "${file}" text)
+  string(FIND "${text}" ")ORVAN_EMBED\"" clash)
+  if(NOT clash EQUAL -1)
+    message(FATAL_ERROR "${file} contains the raw-string delimiter")
+  endif()
+  string(APPEND content "// ${file}\ninline constexpr const char* ${name} = R\"ORVAN_EMBED(${text})ORVAN_EMBED\";\n")
+endforeach()
+string(APPEND content "}  // namespace orvan::embedded\n")
+file(WRITE "${OUTPUT}.tmp" "${content}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.tmp")

@@ -1,0 +1,238 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "app/Url.h"
+#include "platform/linux/GObjectPtr.h"
+#include "platform/linux/RecordingSchemeAdapter.h"
+#include "tests/integration/GtkTestSupport.h"
+#include "tools/webapp/StandInServer.h"
+
+namespace orvan {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace orvan::testing;
+
+// What the page does with a recording: fetch it by path and read every byte. The result reports
+// what the page could see, with a checksum (32-bit FNV-1a) of the bytes it received.
+constexpr const char* kFetchRecording = R"JS(
+try {
+    const response = await fetch('orvan-rec://file' + encodeURI(path));
+    const bytes = new Uint8Array(await response.arrayBuffer());
+    let hash = 0x811c9dc5;
+    for (const byte of bytes) hash = Math.imul(hash ^ byte, 0x01000193) >>> 0;
+    return {ok: true, status: response.status, type: response.headers.get('content-type'),
+            length: response.headers.get('content-length'), received: bytes.length, hash: hash};
+} catch (error) {
+    return {ok: false, error: error.name};
+}
+)JS";
+
+std::uint32_t fnv1a(const std::string& bytes) {
+    std::uint32_t hash = 0x811c9dc5u;
+    for (const char c : bytes) hash = (hash ^ static_cast<unsigned char>(c)) * 0x01000193u;
+    return hash;
+}
+
+// Calls `body` as an async function in the page with the given string arguments; the resolved value
+// as JSON (null on a script error).
+nlohmann::json callAsync(WebKitWebView* view, const std::string& body,
+                         const std::vector<std::pair<std::string, std::string>>& arguments) {
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE_VARDICT);
+    for (const auto& [name, value] : arguments)
+        g_variant_builder_add(&builder, "{sv}", name.c_str(), g_variant_new_string(value.c_str()));
+    struct Outcome {
+        bool done = false;
+        nlohmann::json value;
+    } outcome;
+    webkit_web_view_call_async_javascript_function(
+        view, body.c_str(), static_cast<gssize>(body.size()), g_variant_builder_end(&builder), nullptr, nullptr,
+        nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            auto* out = static_cast<Outcome*>(data);
+            GError* error = nullptr;
+            JSCValue* value =
+                webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            if (value != nullptr) {
+                std::unique_ptr<char, GFreeDeleter> json(jsc_value_to_json(value, 0));
+                if (json) out->value = nlohmann::json::parse(json.get());
+                g_object_unref(value);
+            }
+            if (error != nullptr) {
+                ADD_FAILURE() << "script error: " << error->message;
+                g_error_free(error);
+            }
+            out->done = true;
+        },
+        &outcome);
+    EXPECT_TRUE(runUntil([&] { return outcome.done; }));
+    return outcome.value;
+}
+
+// A web view in its own ephemeral context with the scheme registered, showing a page of the stand-in
+// web application (plain http, another origin than the scheme's).
+class RecordingSchemeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "orvan-rec-it.XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        base = pattern;
+        root = base / "recordings";
+        fs::create_directories(root);
+
+        server.start();
+        const auto pageURL = Url::parse(server.baseURL() + "/");
+        ASSERT_TRUE(pageURL.has_value());
+        pageOrigin = origin(*pageURL);
+        allowedOrigin = pageOrigin;
+
+        context = GObjectPtr<WebKitWebContext>::take(webkit_web_context_new_ephemeral());
+        registerRecordingScheme(context.get(), std::make_shared<RecordingSchemeHandler>(root, [this] {
+                                    return allowedOrigin;
+                                }));
+        window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(), nullptr));
+        gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
+        gtk_widget_show_all(window);
+        webkit_web_view_load_uri(view, pageURL->string().c_str());
+        ASSERT_TRUE(waitForLoaded(view, pageURL->string()));
+    }
+
+    void TearDown() override {
+        if (window != nullptr) gtk_widget_destroy(window);
+        spin(std::chrono::milliseconds(50));
+        std::error_code ignored;
+        fs::remove_all(base, ignored);
+    }
+
+    static void write(const fs::path& path, const std::string& bytes) {
+        fs::create_directories(path.parent_path());
+        std::ofstream file(path, std::ios::binary);
+        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        ASSERT_TRUE(file.good()) << path;
+    }
+
+    nlohmann::json fetchFromPage(const fs::path& path) { return callAsync(view, kFetchRecording, {{"path", path}}); }
+
+    // Bytes that a text decoding, a NUL terminator or a truncated read would change.
+    static std::string recordingBytes(std::size_t size) {
+        std::string bytes(size, '\0');
+        std::uint32_t state = 12345;
+        for (auto& byte : bytes) {
+            state = state * 1103515245u + 12345u;
+            byte = static_cast<char>(state >> 24);
+        }
+        return bytes;
+    }
+
+    fs::path base;
+    fs::path root;
+    webapp::StandInServer server;
+    std::string pageOrigin;
+    std::string allowedOrigin;
+    GObjectPtr<WebKitWebContext> context;
+    GtkWidget* window = nullptr;
+    WebKitWebView* view = nullptr;
+};
+
+TEST_F(RecordingSchemeTest, ThePageReadsTheWholeFileWithItsTypeAndLength) {
+    const std::string bytes = recordingBytes(300000);
+    const fs::path file = root / "2024-05-01" / "meeting.m4a";
+    write(file, bytes);
+
+    const auto result = fetchFromPage(file);
+
+    ASSERT_EQ(result.value("ok", false), true) << result.dump();
+    EXPECT_EQ(result["status"], 200);
+    EXPECT_EQ(result["type"], "audio/mp4");
+    EXPECT_EQ(result["length"], std::to_string(bytes.size()));
+    EXPECT_EQ(result["received"], bytes.size());
+    EXPECT_EQ(result["hash"], fnv1a(bytes));
+}
+
+TEST_F(RecordingSchemeTest, APathWithSpacesAndJapaneseReachesTheFile) {
+    const std::string bytes = recordingBytes(4096) + "会議";
+    const fs::path file = root / "営業 会議" / "録音 2024年5月1日 (1).m4a";
+    write(file, bytes);
+
+    const auto result = fetchFromPage(file);
+
+    ASSERT_EQ(result.value("ok", false), true) << result.dump();
+    EXPECT_EQ(result["received"], bytes.size());
+    EXPECT_EQ(result["hash"], fnv1a(bytes));
+}
+
+TEST_F(RecordingSchemeTest, AnEmptyRawTrackIsServedAsAudioMp4WithLengthZero) {
+    write(root / "2024-05-01" / "system.f32", "");
+
+    const auto result = fetchFromPage(root / "2024-05-01" / "system.f32");
+
+    ASSERT_EQ(result.value("ok", false), true) << result.dump();
+    EXPECT_EQ(result["status"], 200);
+    EXPECT_EQ(result["type"], "audio/mp4");
+    EXPECT_EQ(result["length"], "0");
+    EXPECT_EQ(result["received"], 0);
+}
+
+TEST_F(RecordingSchemeTest, ARefusedPathRejectsTheFetch) {
+    write(base / "outside.m4a", "secret");
+    write(base / "recordings-old" / "file.m4a", "old");
+    fs::create_symlink(base / "outside.m4a", root / "link.m4a");
+
+    for (const fs::path& path : {root / ".." / "outside.m4a", base / "recordings-old" / "file.m4a",
+                                 root / "link.m4a", root / "missing.m4a", root}) {
+        const auto result = fetchFromPage(path);
+        EXPECT_EQ(result.value("ok", true), false) << path << " " << result.dump();
+        EXPECT_EQ(result.value("error", ""), "TypeError") << path;
+    }
+}
+
+TEST_F(RecordingSchemeTest, OnlyTheAllowedOriginMayReadAndItIsAskedForEachTime) {
+    write(root / "a.m4a", "abc");
+    ASSERT_EQ(pageOrigin, server.baseURL());
+
+    allowedOrigin = "https://app.tomoriva.jp";
+    const auto blocked = fetchFromPage(root / "a.m4a");
+    EXPECT_EQ(blocked.value("ok", true), false) << blocked.dump();
+    EXPECT_EQ(blocked.value("error", ""), "TypeError");
+
+    allowedOrigin = pageOrigin;
+    const auto allowed = fetchFromPage(root / "a.m4a");
+    EXPECT_EQ(allowed.value("ok", false), true) << allowed.dump();
+    EXPECT_EQ(allowed["received"], 3);
+}
+
+TEST_F(RecordingSchemeTest, TheSchemeIsSecureAndCorsEnabled) {
+    WebKitSecurityManager* security = webkit_web_context_get_security_manager(context.get());
+    EXPECT_TRUE(webkit_security_manager_uri_scheme_is_secure(security, "orvan-rec"));
+    EXPECT_TRUE(webkit_security_manager_uri_scheme_is_cors_enabled(security, "orvan-rec"));
+}
+
+TEST_F(RecordingSchemeTest, RegisteringAgainKeepsOneRegistrationAnsweredByTheNewHandler) {
+    write(root / "a.m4a", "first root");
+    write(base / "second" / "a.m4a", "second root");
+
+    // A second registration of the same scheme would be a critical warning from the engine.
+    int warnings = 0;
+    const guint logHandler = g_log_set_handler(
+        nullptr, static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING),
+        [](const gchar*, GLogLevelFlags, const gchar*, gpointer count) { ++*static_cast<int*>(count); }, &warnings);
+    registerRecordingScheme(context.get(), std::make_shared<RecordingSchemeHandler>(base / "second", [this] {
+                                return allowedOrigin;
+                            }));
+    g_log_remove_handler(nullptr, logHandler);
+    EXPECT_EQ(warnings, 0);
+
+    EXPECT_EQ(fetchFromPage(base / "second" / "a.m4a").value("received", -1), 11);
+    EXPECT_EQ(fetchFromPage(root / "a.m4a").value("ok", true), false);
+}
+
+}  // namespace
+}  // namespace orvan

@@ -1,0 +1,104 @@
+// The page-side API of the recorder channel: window.orvanMobile and a window.open that sends
+// ordinary links to the desktop's browser. Also owns the page end of the relay's port, which it
+// lends to the shell page script (injected right after it) and to no one else.
+(() => {
+  'use strict';
+  const APP_ORIGIN = __ORVAN_APP_ORIGIN__;
+  const RECORDING_SCHEME = __ORVAN_RECORDING_SCHEME__;
+  const GOOGLE_SIGN_IN_HOST = __ORVAN_GOOGLE_SIGN_IN_HOST__;
+  const GOOGLE_DOMAIN = __ORVAN_GOOGLE_DOMAIN__;
+  const AUTH_BACKEND_SUFFIX = __ORVAN_AUTH_BACKEND_SUFFIX__;
+
+  if (window.__orvanMobileBridge || location.origin !== APP_ORIGIN) return;
+  window.__orvanMobileBridge = true;
+
+  // The relay's port: accepted once, only from this window itself, before page scripts exist.
+  const stringify = JSON.stringify;
+  const parse = JSON.parse;
+  const pending = new Map();
+  const queued = [];
+  let port = null;
+  let nextId = 1;
+
+  const onPort = (event) => {
+    if (port || event.source !== window || event.data !== 'orvan:bridge-port' || !event.ports || event.ports.length !== 1) return;
+    event.stopImmediatePropagation();
+    window.removeEventListener('message', onPort, true);
+    port = event.ports[0];
+    port.onmessage = (reply) => {
+      let answer;
+      try {
+        answer = parse(reply.data);
+      } catch (_) {
+        return;
+      }
+      const waiter = pending.get(answer.id);
+      if (!waiter) return;
+      pending.delete(answer.id);
+      if (answer.kind === 'error') waiter.reject(new Error(answer.message));
+      else if (answer.kind === 'none') waiter.resolve(undefined);
+      else waiter.resolve(answer.value);
+    };
+    for (const message of queued.splice(0)) port.postMessage(message);
+  };
+  window.addEventListener('message', onPort, true);
+
+  const post = (channel, body) => new Promise((resolve, reject) => {
+    const id = nextId++;
+    let message;
+    try {
+      message = stringify({ id, channel, body });
+    } catch (error) {
+      reject(error);
+      return;
+    }
+    pending.set(id, { resolve, reject });
+    if (port) port.postMessage(message);
+    else queued.push(message);
+  });
+
+  Object.defineProperty(window, '__orvanShellTransport', {
+    value: (body) => post('orvanShell', body),
+    configurable: true,
+  });
+
+  const call = (cmd, args = {}) => post('orvanRecorder', { cmd, ...args });
+
+  window.orvanMobile = {
+    available: true,
+    platform: 'mac',
+    startMeetingRecording: () => call('start'),
+    pauseMeetingRecording: () => call('pause'),
+    resumeMeetingRecording: () => call('resume'),
+    stopMeetingRecording: () => call('stop'),
+    pendingMeetingRecording: () => call('pending'),
+    async readRecording(path) {
+      const response = await fetch(RECORDING_SCHEME + '://file' + encodeURI(path));
+      if (!response.ok) throw new Error('録音ファイルを読めませんでした');
+      return response.arrayBuffer();
+    },
+    discardRecording: (path) => call('discard', { path }),
+    async startOAuth({ url, callbackHost, callbackPath }) {
+      const result = await call('startOAuth', { url, callbackHost, callbackPath });
+      return result === 'ok' || result === 'cancelled' || result === 'error' ? result : 'error';
+    },
+  };
+
+  const savedOpen = window.open.bind(window);
+  window.open = function (url, ...rest) {
+    if (!url) return savedOpen(url, ...rest);
+    let target;
+    try {
+      target = new URL(String(url), location.href);
+    } catch (_) {
+      return savedOpen(url, ...rest);
+    }
+    if (!/^https?:$/i.test(target.protocol)) return savedOpen(url, ...rest);
+    const host = target.hostname.toLowerCase();
+    if (host === GOOGLE_SIGN_IN_HOST || host.endsWith('.' + GOOGLE_DOMAIN) || host.endsWith(AUTH_BACKEND_SUFFIX)) {
+      return savedOpen(url, ...rest);
+    }
+    call('openExternal', { url: target.href }).catch(() => {});
+    return null;
+  };
+})();
