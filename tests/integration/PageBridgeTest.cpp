@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <libsoup/soup.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "platform/linux/GLibMainLoop.h"
@@ -77,6 +79,7 @@ class PageBridgeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         server.start();
+        allowedOrigin() = server.baseURL();
         auto info = std::make_shared<FakeInfoDictionary>();
         info->strings[AppConfig::kAppURLKey] = server.baseURL() + "/";
         services.mainLoop = std::make_shared<GLibMainLoop>();
@@ -100,9 +103,19 @@ protected:
         spin(milliseconds(50));
     }
 
+    static std::string& allowedOrigin() {
+        static std::string origin;
+        return origin;
+    }
+
+    static std::filesystem::path recordings() { return applicationDataDirectory() / "recordings"; }
+
     static std::shared_ptr<WebKitWebViewFactory> factory() {
-        static auto shared = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(),
-                                                                    applicationCacheDirectory());
+        static auto shared = [] {
+            auto made = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory());
+            made->serveRecordings(std::make_shared<RecordingSchemeHandler>(recordings(), [] { return allowedOrigin(); }));
+            return made;
+        }();
         return shared;
     }
 
@@ -261,6 +274,23 @@ TEST_F(PageBridgeTest, BadgesAreSentWhenSignedInAndOnlyForTheNewestPoll) {
     spin(milliseconds(500));
     ASSERT_EQ(shell->events.size(), 1u) << "two overlapping polls report once";
     EXPECT_NE(shell->events[0].find("\"chatUnread\":4"), std::string::npos) << shell->events[0];
+}
+
+TEST_F(PageBridgeTest, ReadRecordingReturnsTheFileAndFailsWithItsOwnMessage) {
+    const auto dir = recordings() / "会議 2026-12-06";
+    std::filesystem::create_directories(dir);
+    const std::string bytes = std::string("ftypM4A ") + std::string(5000, 'a');
+    std::ofstream(dir / "meeting final.m4a", std::ios::binary) << bytes;
+    WebKitWebView* view = open();
+    const std::string path = nlohmann::json((dir / "meeting final.m4a").string()).dump();
+    EXPECT_EQ(await(view, "window.orvanMobile.readRecording(" + path + ").then(b => [b.byteLength, new Uint8Array(b)[0]])"),
+              (nlohmann::json{{"value", {bytes.size(), 'f'}}}));
+    const std::string outside = nlohmann::json((dir / ".." / ".." / "webkit" / "x").string()).dump();
+    EXPECT_EQ(await(view, "window.orvanMobile.readRecording(" + outside + ")"),
+              (nlohmann::json{{"error", "録音ファイルを読めませんでした"}}));
+    EXPECT_EQ(await(view, "window.orvanMobile.readRecording('/etc/passwd')"),
+              (nlohmann::json{{"error", "録音ファイルを読めませんでした"}}));
+    std::filesystem::remove_all(dir);
 }
 
 // Waits for the page's own one-minute poll, so this test takes a little over a minute.

@@ -73,7 +73,13 @@
     stopMeetingRecording: () => call('stop'),
     pendingMeetingRecording: () => call('pending'),
     async readRecording(path) {
-      const response = await fetch(RECORDING_SCHEME + '://file' + encodeURI(path));
+      // The scheme fails a refused or missing file as a network error, not as a status.
+      let response;
+      try {
+        response = await fetch(RECORDING_SCHEME + '://file' + encodeURI(path));
+      } catch (_) {
+        throw new Error('録音ファイルを読めませんでした');
+      }
       if (!response.ok) throw new Error('録音ファイルを読めませんでした');
       return response.arrayBuffer();
     },
