@@ -9,8 +9,8 @@
 #include "platform/linux/OfficeWindow.h"
 #include "platform/linux/WebKitWebViewFactory.h"
 #include "tests/fakes/FakeCommandPorts.h"
-#include "tests/fakes/FakeInfoDictionary.h"
 #include "tests/integration/GtkTestSupport.h"
+#include "tests/integration/ShellTestServices.h"
 #include "tools/webapp/StandInServer.h"
 
 namespace orvan {
@@ -80,14 +80,7 @@ protected:
     void SetUp() override {
         server.start();
         allowedOrigin() = server.baseURL();
-        auto info = std::make_shared<FakeInfoDictionary>();
-        info->strings[AppConfig::kAppURLKey] = server.baseURL() + "/";
-        services.mainLoop = std::make_shared<GLibMainLoop>();
-        services.center = NotificationCenter::create(*services.mainLoop);
-        services.config = std::make_shared<AppConfig>(info);
-        services.registry = std::make_shared<CoordinatorRegistry>();
-        services.push = std::make_shared<PushNotifications>(services.center);
-        services.webViewFactory = factory();
+        services = makeShellServices(server.baseURL() + "/", factory());
         services.dispatcher = std::make_shared<CommandDispatcher>(CommandPorts{
             .recorder = recorder,
             .macShell = shell,

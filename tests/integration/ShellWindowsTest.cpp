@@ -5,8 +5,8 @@
 #include "platform/linux/GLibMainLoop.h"
 #include "platform/linux/OfficeWindow.h"
 #include "platform/linux/WebKitWebViewFactory.h"
-#include "tests/fakes/FakeInfoDictionary.h"
 #include "tests/integration/GtkTestSupport.h"
+#include "tests/integration/ShellTestServices.h"
 #include "tools/webapp/StandInServer.h"
 
 namespace orvan {
@@ -20,14 +20,7 @@ class ShellWindowsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         server.start();
-        auto info = std::make_shared<FakeInfoDictionary>();
-        info->strings[AppConfig::kAppURLKey] = server.baseURL() + "/";
-        services.mainLoop = std::make_shared<GLibMainLoop>();
-        services.center = NotificationCenter::create(*services.mainLoop);
-        services.config = std::make_shared<AppConfig>(info);
-        services.registry = std::make_shared<CoordinatorRegistry>();
-        services.push = std::make_shared<PushNotifications>(services.center);
-        services.webViewFactory = factory();
+        services = makeShellServices(server.baseURL() + "/", factory());
     }
 
     void TearDown() override {
