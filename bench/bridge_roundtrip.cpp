@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/Uuid.h"
 #include "macshell/QuietMacShell.h"
 #include "platform/linux/DBusNotificationCenter.h"
 #include "platform/linux/GLibMainLoop.h"
@@ -82,7 +83,7 @@ int main(int argc, char** argv) {
         .notifications = std::make_shared<DBusNotificationCenter>(),
         .opener = std::make_shared<GioUrlOpener>(),
         .signIn = nullptr,
-        .newUUID = [] { return std::string(); },
+        .newUUID = randomUUID,
     });
     // The page is loaded from memory on the app origin, so no server is involved.
     const OfficeWebView content(*Url::parse(kBase), services.webHostContext());

@@ -1,6 +1,7 @@
 #include "webhost/RecordingSchemeHandler.h"
 
-#include <cstdint>
+#include <glib.h>
+
 #include <fstream>
 #include <optional>
 #include <system_error>
@@ -11,40 +12,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// One round of percent-decoding. nullopt for a '%' not followed by two hex digits, and for an escaped
-// NUL (no file name can hold one), the same cases GLib's unescaping refuses.
-std::optional<std::string> percentDecoded(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') {
-            out.push_back(text[i]);
-            continue;
-        }
-        if (i + 2 >= text.size()) return std::nullopt;
-        const int high = hexValue(text[i + 1]);
-        const int low = hexValue(text[i + 2]);
-        if (high < 0 || low < 0) return std::nullopt;
-        const int byte = high * 16 + low;
-        if (byte == 0) return std::nullopt;
-        out.push_back(static_cast<char>(static_cast<unsigned char>(byte)));
-        i += 2;
-    }
-    return out;
+// One round of percent-decoding; nullopt for a malformed escape or an escaped NUL (no file name
+// can hold one).
+std::optional<std::string> percentDecoded(const std::string& text) {
+    char* decoded = g_uri_unescape_string(text.c_str(), nullptr);
+    if (decoded == nullptr) return std::nullopt;
+    std::string result(decoded);
+    g_free(decoded);
+    return result;
 }
 
 // The engine hands over the path still encoded, so the first round is what a URL parser would have
 // done; the page's encodeURI may meet names that were already escaped, hence a second round. A round
 // that meets a malformed escape leaves the text as it was (a literal '%' in a file name).
 std::string decodedRequestPath(std::string_view encoded) {
-    const std::string once = percentDecoded(encoded).value_or(std::string(encoded));
+    const std::string raw(encoded);
+    const std::string once = percentDecoded(raw).value_or(raw);
     return percentDecoded(once).value_or(once);
 }
 

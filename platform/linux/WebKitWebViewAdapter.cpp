@@ -1,5 +1,7 @@
 #include "platform/linux/WebKitWebViewAdapter.h"
 
+#include "webhost/CommandDispatcher.h"
+
 namespace orvan {
 
 WebKitWebViewAdapter::WebKitWebViewAdapter(WebKitWebView* view, std::weak_ptr<WebViewDelegate> delegate,
@@ -141,7 +143,7 @@ gboolean WebKitWebViewAdapter::onScriptMessage(WebKitUserContentManager*, JSCVal
     auto held = std::make_shared<ReplyRef>(reply);
     const ReplyOnce answer([held, context](ScriptReply result) { sendReply(held->reply, context.get(), result); });
     if (!delegate) {
-        answer(ScriptReply::error("不正な呼び出しです"));
+        answer(ScriptReply::error(kInvalidCallMessage));
         return TRUE;
     }
 

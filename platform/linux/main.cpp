@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "app/Uuid.h"
 #include "macshell/QuietMacShell.h"
 #include "platform/linux/DBusNotificationCenter.h"
 #include "platform/linux/GLibMainLoop.h"
@@ -38,12 +39,7 @@ int main(int argc, char** argv) {
         .notifications = std::make_shared<DBusNotificationCenter>(),
         .opener = std::make_shared<GioUrlOpener>(),
         .signIn = nullptr,
-        .newUUID = [] {
-            char* uuid = g_uuid_string_random();
-            std::string text(uuid);
-            g_free(uuid);
-            return text;
-        },
+        .newUUID = randomUUID,
     });
 
     OfficeApplication application(services);

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "app/AppConfig.h"
+#include "tests/support/TempDirectory.h"
 #include "platform/linux/PlistInfoDictionary.h"
 
 namespace orvan {
@@ -11,13 +12,6 @@ namespace {
 
 class PlistInfoDictionaryTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = std::filesystem::temp_directory_path() /
-              ("plist-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
 
     std::shared_ptr<PlistInfoDictionary> write(const std::string& body) {
         std::ofstream(dir / "Info.plist") << R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -25,7 +19,8 @@ protected:
         return std::make_shared<PlistInfoDictionary>(dir / "Info.plist");
     }
 
-    std::filesystem::path dir;
+    testing::TempDirectory temp{"orvan-plist"};
+    std::filesystem::path dir = temp.path();
 };
 
 TEST_F(PlistInfoDictionaryTest, ReadsAStringValue) {

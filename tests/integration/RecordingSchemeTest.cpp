@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/TempDirectory.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -81,9 +83,7 @@ nlohmann::json callAsync(WebKitWebView* view, const std::string& body,
 class RecordingSchemeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "orvan-rec-it.XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        base = pattern;
+        base = temp.path();
         root = base / "recordings";
         fs::create_directories(root);
 
@@ -108,16 +108,9 @@ protected:
     void TearDown() override {
         if (window != nullptr) gtk_widget_destroy(window);
         spin(std::chrono::milliseconds(50));
-        std::error_code ignored;
-        fs::remove_all(base, ignored);
     }
 
-    static void write(const fs::path& path, const std::string& bytes) {
-        fs::create_directories(path.parent_path());
-        std::ofstream file(path, std::ios::binary);
-        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        ASSERT_TRUE(file.good()) << path;
-    }
+    static void write(const fs::path& path, const std::string& bytes) { testing::writeFile(path, bytes); }
 
     nlohmann::json fetchFromPage(const fs::path& path) { return callAsync(view, kFetchRecording, {{"path", path}}); }
 
@@ -132,6 +125,7 @@ protected:
         return bytes;
     }
 
+    testing::TempDirectory temp{"orvan-rec-it"};
     fs::path base;
     fs::path root;
     webapp::StandInServer server;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/TempDirectory.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -40,24 +42,12 @@ std::string encodeURI(const std::string& text) {
 class RecordingSchemeHandlerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "orvan-rec-test.XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        base = pattern;
+        base = temp.path();
         root = base / "recordings";
         fs::create_directories(root);
     }
 
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(base, ignored);
-    }
-
-    static void write(const fs::path& path, const std::string& bytes) {
-        fs::create_directories(path.parent_path());
-        std::ofstream file(path, std::ios::binary);
-        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        ASSERT_TRUE(file.good()) << path;
-    }
+    static void write(const fs::path& path, const std::string& bytes) { testing::writeFile(path, bytes); }
 
     Handler handler(std::string origin = "https://app.tomoriva.jp") const {
         return Handler(root, [origin] { return origin; });
@@ -74,6 +64,7 @@ protected:
         return failure != nullptr && failure->code == -1100;
     }
 
+    testing::TempDirectory temp{"orvan-rec-test"};
     fs::path base;
     fs::path root;
 };

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+namespace orvan::testing {
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDirectory {
+public:
+    explicit TempDirectory(const std::string& prefix = "orvan-test") {
+        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + ".XXXXXX")).string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
+        path_ = pattern;
+    }
+    ~TempDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDirectory(const TempDirectory&) = delete;
+    TempDirectory& operator=(const TempDirectory&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Writes `bytes` to `path` exactly, creating its parent directories.
+inline void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream file(path, std::ios::binary);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!file.good()) throw std::runtime_error("could not write " + path.string());
+}
+
+}  // namespace orvan::testing
