@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/Uuid.h"
-#include "macshell/QuietMacShell.h"
+#include "macshell/MacShell.h"
 #include "platform/linux/DBusNotificationCenter.h"
 #include "platform/linux/GLibMainLoop.h"
 #include "platform/linux/GioUrlOpener.h"
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     services.webViewFactory = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory());
     services.dispatcher = std::make_shared<CommandDispatcher>(CommandPorts{
         .recorder = std::make_shared<NotRecordingRecorder>(),
-        .macShell = std::make_shared<QuietMacShell>(),
+        .macShell = std::make_shared<MacShell>(std::filesystem::path(), nullptr),
         .notifications = std::make_shared<DBusNotificationCenter>(),
         .opener = std::make_shared<GioUrlOpener>(),
         .signIn = nullptr,

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
+#include <variant>
+
+#include <nlohmann/json.hpp>
 
 #include "app/Url.h"
 
@@ -17,6 +21,12 @@ public:
     virtual void reload() = 0;
     // Fire and forget: results and errors are dropped.
     virtual void evaluateScript(const std::string& source) = 0;
+    // Runs `body` as an async function in the page's world, main frame, with `arguments` (an object
+    // whose values are strings, integers or such objects) as its named parameters. `completion` gets
+    // the result as JSON, or the error message when the script throws or the view is gone.
+    using ScriptResult = std::variant<nlohmann::json, std::string>;
+    virtual void callAsyncFunction(const std::string& body, const nlohmann::json& arguments,
+                                   std::function<void(ScriptResult)> completion) = 0;
     virtual std::optional<Url> currentURL() const = 0;
     // Placed in a window that is shown.
     virtual bool isInWindow() const = 0;

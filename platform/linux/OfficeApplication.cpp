@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/linux/GtkApplicationActivator.h"
 #include "platform/linux/OfficeWindow.h"
 
 namespace orvan {
@@ -24,6 +25,7 @@ OfficeApplication::OfficeApplication(ShellServices services)
     : services_(std::move(services)),
       goMenu_(services_.center),
       application_(GObjectPtr<GtkApplication>::take(gtk_application_new(kApplicationId, G_APPLICATION_DEFAULT_FLAGS))) {
+    activator_ = std::make_shared<GtkApplicationActivator>(application_.get());
     g_signal_connect(application_.get(), "startup", G_CALLBACK(&onStartup), this);
     g_signal_connect(application_.get(), "activate", G_CALLBACK(&onActivate), this);
 }
@@ -33,7 +35,9 @@ int OfficeApplication::run(int argc, char** argv) {
 }
 
 void OfficeApplication::onStartup(GApplication*, gpointer self) {
-    static_cast<OfficeApplication*>(self)->installMenu();
+    auto* app = static_cast<OfficeApplication*>(self);
+    app->installMenu();
+    if (app->delegate_) app->delegate_->didFinishLaunching();
 }
 
 void OfficeApplication::onActivate(GApplication*, gpointer data) {

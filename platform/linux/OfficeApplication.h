@@ -3,6 +3,8 @@
 #include <gtk/gtk.h>
 
 #include "app/GoMenu.h"
+#include "app/OfficeAppDelegate.h"
+#include "platform/ApplicationActivator.h"
 #include "platform/linux/GObjectPtr.h"
 #include "platform/linux/ShellServices.h"
 
@@ -17,6 +19,11 @@ public:
     explicit OfficeApplication(ShellServices services);
     int run(int argc, char** argv);
 
+    // Brings this application's window to the front.
+    std::shared_ptr<ApplicationActivator> activator() const { return activator_; }
+    // Told at start-up, before the first window opens.
+    void setDelegate(std::shared_ptr<OfficeAppDelegate> delegate) { delegate_ = std::move(delegate); }
+
     GtkApplication* application() const { return application_.get(); }
 
 private:
@@ -27,6 +34,8 @@ private:
     ShellServices services_;
     GoMenu goMenu_;
     GObjectPtr<GtkApplication> application_;
+    std::shared_ptr<ApplicationActivator> activator_;
+    std::shared_ptr<OfficeAppDelegate> delegate_;
 };
 
 }  // namespace orvan

@@ -28,7 +28,9 @@ struct ShellServices {
                               .push = push,
                               .mainLoop = mainLoop.get(),
                               .dispatcher = dispatcher,
-                              .syncRegistration = {}};
+                              .syncRegistration = [push = push](const std::shared_ptr<WebView>& view) {
+                                  push->syncRegistration(view);
+                              }};
     }
 };
 

@@ -2,6 +2,8 @@
 
 #include "webhost/CommandDispatcher.h"
 
+#include <cstdint>
+
 namespace orvan {
 
 WebKitWebViewAdapter::WebKitWebViewAdapter(WebKitWebView* view, std::weak_ptr<WebViewDelegate> delegate,
@@ -41,6 +43,61 @@ void WebKitWebViewAdapter::reload() { webkit_web_view_reload(view_.get()); }
 void WebKitWebViewAdapter::evaluateScript(const std::string& source) {
     webkit_web_view_evaluate_javascript(view_.get(), source.c_str(), static_cast<gssize>(source.size()),
                                         nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+namespace {
+
+// The engine takes arguments as a{sv}: strings, integers and nested dictionaries (it refuses
+// booleans, so there are none to pass).
+GVariant* toVariant(const nlohmann::json& value) {
+    if (value.is_object()) {
+        GVariantBuilder builder;
+        g_variant_builder_init(&builder, G_VARIANT_TYPE_VARDICT);
+        for (const auto& [key, item] : value.items()) g_variant_builder_add(&builder, "{sv}", key.c_str(), toVariant(item));
+        return g_variant_builder_end(&builder);
+    }
+    if (value.is_number_integer()) return g_variant_new_int64(value.get<std::int64_t>());
+    if (value.is_number()) return g_variant_new_double(value.get<double>());
+    if (value.is_string()) return g_variant_new_string(value.get_ref<const std::string&>().c_str());
+    return g_variant_new_string(value.dump().c_str());
+}
+
+struct AsyncCall {
+    std::function<void(WebView::ScriptResult)> completion;
+};
+
+}  // namespace
+
+void WebKitWebViewAdapter::callAsyncFunction(const std::string& body, const nlohmann::json& arguments,
+                                             std::function<void(ScriptResult)> completion) {
+    GVariant* args = toVariant(arguments.is_object() ? arguments : nlohmann::json::object());
+    auto* call = new AsyncCall{std::move(completion)};
+    webkit_web_view_call_async_javascript_function(
+        view_.get(), body.c_str(), static_cast<gssize>(body.size()), args, nullptr, nullptr, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<AsyncCall> pending(static_cast<AsyncCall*>(data));
+            GError* error = nullptr;
+            JSCValue* value =
+                webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            if (value == nullptr) {
+                std::string message = error != nullptr ? error->message : "script failed";
+                if (error != nullptr) g_error_free(error);
+                pending->completion(message);
+                return;
+            }
+            auto owned = GObjectPtr<JSCValue>::take(value);
+            nlohmann::json json = nullptr;
+            if (!jsc_value_is_undefined(value)) {
+                char* text = jsc_value_to_json(value, 0);
+                if (text != nullptr) {
+                    json = nlohmann::json::parse(text, nullptr, false);
+                    g_free(text);
+                    if (json.is_discarded()) json = nullptr;
+                }
+            }
+            pending->completion(std::move(json));
+        },
+        call);
 }
 
 std::optional<Url> WebKitWebViewAdapter::currentURL() const {

@@ -31,6 +31,8 @@ public:
     void load(const Url& url, std::chrono::seconds timeout) override;
     void reload() override;
     void evaluateScript(const std::string& source) override;
+    void callAsyncFunction(const std::string& body, const nlohmann::json& arguments,
+                           std::function<void(ScriptResult)> completion) override;
     std::optional<Url> currentURL() const override;
     bool isInWindow() const override;
     bool isInKeyWindow() const override;

@@ -4,8 +4,11 @@
 #include <memory>
 
 #include "app/Uuid.h"
-#include "macshell/QuietMacShell.h"
+#include "macshell/MacShell.h"
 #include "platform/linux/DBusNotificationCenter.h"
+#include "platform/linux/DlopenPluginLoader.h"
+#include "platform/linux/JsonFileUserDefaults.h"
+#include "platform/linux/LinuxRemoteNotifications.h"
 #include "platform/linux/GLibMainLoop.h"
 #include "platform/linux/GioUrlOpener.h"
 #include "platform/linux/OfficeApplication.h"
@@ -25,7 +28,17 @@ int main(int argc, char** argv) {
     services.config = std::make_shared<AppConfig>(
         std::make_shared<PlistInfoDictionary>(mainBundleDirectory() / "Info.plist"));
     services.registry = std::make_shared<CoordinatorRegistry>();
-    services.push = std::make_shared<PushNotifications>(services.center);
+    auto notifications = std::make_shared<DBusNotificationCenter>();
+    services.push = std::make_shared<PushNotifications>(PushNotifications::Dependencies{
+        .center = services.center,
+        .config = services.config,
+        .defaults = std::make_shared<JsonFileUserDefaults>(JsonFileUserDefaults::defaultFile()),
+        .notifications = notifications,
+        .remote = std::make_shared<LinuxRemoteNotifications>(),
+        .mainLoop = services.mainLoop.get(),
+        .bundleId = OfficeApplication::kApplicationId,
+    });
+    auto macShell = std::make_shared<MacShell>(mainBundleDirectory() / "PlugIns", std::make_shared<DlopenPluginLoader>());
 
     auto factory = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory());
     auto config = services.config;
@@ -35,13 +48,20 @@ int main(int argc, char** argv) {
 
     services.dispatcher = std::make_shared<CommandDispatcher>(CommandPorts{
         .recorder = std::make_shared<NotRecordingRecorder>(),
-        .macShell = std::make_shared<QuietMacShell>(),
-        .notifications = std::make_shared<DBusNotificationCenter>(),
+        .macShell = macShell,
+        .notifications = notifications,
         .opener = std::make_shared<GioUrlOpener>(),
         .signIn = nullptr,
         .newUUID = randomUUID,
     });
 
     OfficeApplication application(services);
+    application.setDelegate(std::make_shared<OfficeAppDelegate>(OfficeAppDelegate::Dependencies{
+        .mainLoop = services.mainLoop.get(),
+        .notifications = notifications,
+        .macShell = macShell,
+        .push = services.push,
+        .activator = application.activator(),
+    }));
     return application.run(argc, argv);
 }

@@ -25,11 +25,23 @@ public:
     }
     void reload() override { ++reloads; }
     void evaluateScript(const std::string& source) override { scripts.push_back(source); }
+    void callAsyncFunction(const std::string& body, const nlohmann::json& arguments,
+                           std::function<void(ScriptResult)> completion) override {
+        calls.push_back({body, arguments, std::move(completion)});
+    }
     std::optional<Url> currentURL() const override { return current; }
     bool isInWindow() const override { return inWindow; }
     bool isInKeyWindow() const override { return inWindow && key; }
 
+    struct AsyncCall {
+        std::string body;
+        nlohmann::json arguments;
+        std::function<void(ScriptResult)> completion;
+    };
+
     std::vector<Load> loads;
+    // Script calls wait here until the test completes them.
+    std::vector<AsyncCall> calls;
     int reloads = 0;
     std::vector<std::string> scripts;
     std::optional<Url> current;

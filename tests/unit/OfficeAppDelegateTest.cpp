@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/OfficeAppDelegate.h"
+#include "tests/fakes/CapturingLogSink.h"
+#include "tests/fakes/FakeCommandPorts.h"
+#include "tests/fakes/FakeInfoDictionary.h"
+#include "tests/fakes/FakeMainLoop.h"
+#include "tests/fakes/FakeUserDefaults.h"
+#include "tests/support/TempDirectory.h"
+
+namespace orvan {
+namespace {
+
+using namespace orvan::testing;
+
+class RecordingLoader final : public PluginLoader {
+public:
+    std::shared_ptr<void> load(const std::filesystem::path& bundle) override {
+        asked.push_back(bundle);
+        return instance;
+    }
+    std::shared_ptr<void> instance;
+    std::vector<std::filesystem::path> asked;
+};
+
+class RecordingActivator final : public ApplicationActivator {
+public:
+    void bringToFront(const std::string& token) override { tokens.push_back(token); }
+    std::vector<std::string> tokens;
+};
+
+class OfficeAppDelegateTest : public ::testing::Test {
+protected:
+    OfficeAppDelegateTest() {
+        std::filesystem::create_directories(plugIns);
+        center = NotificationCenter::create(loop);
+        push = std::make_shared<PushNotifications>(PushNotifications::Dependencies{
+            .center = center,
+            .config = std::make_shared<AppConfig>(std::make_shared<FakeInfoDictionary>()),
+            .defaults = std::make_shared<FakeUserDefaults>(),
+            .notifications = notifications,
+            .remote = nullptr,
+            .mainLoop = &loop,
+            .bundleId = "jp.tomoriva.OrvanOffice",
+        });
+        macShell = std::make_shared<MacShell>(plugIns, loader);
+        delegate = std::make_unique<OfficeAppDelegate>(OfficeAppDelegate::Dependencies{
+            .mainLoop = &loop, .notifications = notifications, .macShell = macShell, .push = push,
+            .activator = activator});
+        opened = center->addObserver("officeOpenInternalURL", [this](const Notification& n) {
+            urls.push_back(std::any_cast<Url>(n.object).string());
+        });
+    }
+
+    ~OfficeAppDelegateTest() override { setLogSink(nullptr); }
+
+    FakeMainLoop loop;
+    std::shared_ptr<CapturingLogSink> log = CapturingLogSink::install();
+    TempDirectory temp{"orvan-delegate"};
+    std::filesystem::path plugIns = temp.path() / "PlugIns";
+    std::shared_ptr<NotificationCenter> center;
+    std::shared_ptr<FakeUserNotificationCenter> notifications = std::make_shared<FakeUserNotificationCenter>();
+    std::shared_ptr<RecordingLoader> loader = std::make_shared<RecordingLoader>();
+    std::shared_ptr<RecordingActivator> activator = std::make_shared<RecordingActivator>();
+    std::shared_ptr<PushNotifications> push;
+    std::shared_ptr<MacShell> macShell;
+    std::unique_ptr<OfficeAppDelegate> delegate;
+    ObserverToken opened;
+    std::vector<std::string> urls;
+};
+
+TEST_F(OfficeAppDelegateTest, LaunchBecomesTheNotificationDelegateAtOnceAndStartsServicesInOneTaskAfter) {
+    EXPECT_TRUE(delegate->didFinishLaunching());
+    EXPECT_TRUE(notifications->responseHandler) << "the delegate is set before launch returns";
+    EXPECT_TRUE(loader->asked.empty()) << "the launch work waits for the main loop";
+    EXPECT_EQ(notifications->authorizationReads, 0);
+
+    loop.runUntilIdle();
+    ASSERT_EQ(loader->asked.size(), 1u);
+    EXPECT_EQ(loader->asked[0], plugIns / "Kestrin.bundle");
+    EXPECT_EQ(notifications->authorizationReads, 1);
+    EXPECT_EQ(log->lines(), std::vector<std::string>{"MacShell: Kestrin を読み込めません（メニューバーと ⌘⇧O は無しで続ける）"});
+    EXPECT_TRUE(urls.empty()) << "launch without a notification opens nothing";
+}
+
+TEST_F(OfficeAppDelegateTest, LaunchedFromANotificationOpensItsPage) {
+    delegate->didFinishLaunching(nlohmann::json{{"url", "/calendar"}});
+    loop.runUntilIdle();
+    EXPECT_EQ(urls, std::vector<std::string>{"https://app.tomoriva.jp/calendar"});
+    EXPECT_EQ(push->pendingOpenURL()->string(), "https://app.tomoriva.jp/calendar");
+}
+
+TEST_F(OfficeAppDelegateTest, AClickedNotificationOpensItsPageAndComesForward) {
+    delegate->didFinishLaunching();
+    loop.runUntilIdle();
+    notifications->responseHandler({{{"url", "https://app.tomoriva.jp/tasks/9"}}, "token-1"});
+    notifications->responseHandler({nlohmann::json::object(), ""});
+    loop.runUntilIdle();
+    EXPECT_EQ(urls, std::vector<std::string>{"https://app.tomoriva.jp/tasks/9"});
+    EXPECT_EQ(activator->tokens, (std::vector<std::string>{"token-1", ""}));
+}
+
+TEST_F(OfficeAppDelegateTest, DeviceTokensReachPushRegistration) {
+    delegate->didRegisterForRemoteNotifications({0x0a, 0xff});
+    int ready = 0;
+    auto token = center->addObserver("officeAPNsTokenReady", [&](const Notification&) { ++ready; });
+    loop.runUntilIdle();
+    EXPECT_EQ(ready, 1);
+}
+
+TEST(MacShellTest, ALoadedPlugInIsKeptAndASecondLoadOnlyLogs) {
+    auto log = CapturingLogSink::install();
+    TempDirectory temp{"orvan-macshell"};
+    auto loader = std::make_shared<RecordingLoader>();
+    loader->instance = std::make_shared<int>(1);
+    MacShell shell(temp.path(), loader);
+    shell.loadPlugin();
+    EXPECT_TRUE(shell.isPluginLoaded());
+    EXPECT_TRUE(log->lines().empty());
+    shell.loadPlugin();
+    EXPECT_EQ(loader->asked.size(), 1u);
+    EXPECT_EQ(log->lines().size(), 1u);
+
+    MacShell noFolder(temp.path() / "missing", loader);
+    noFolder.loadPlugin();
+    EXPECT_FALSE(noFolder.isPluginLoaded());
+    EXPECT_EQ(loader->asked.size(), 1u) << "no plug-ins folder: nothing is loaded";
+    EXPECT_EQ(log->lines().size(), 2u);
+    setLogSink(nullptr);
+}
+
+}  // namespace
+}  // namespace orvan
