@@ -121,7 +121,7 @@ void PushNotifications::registerToken(const std::weak_ptr<WebView>& webView) {
     bool expected = false;
     if (!registering_.compare_exchange_strong(expected, true)) return;
     const nlohmann::json body = {{"deviceToken", *token}, {"environment", kEnvironment}, {"bundleId", deps_.bundleId}};
-    callAPI("POST", body, webView, [this, token = *token](APIResult result) {
+    callAPI(kRegisterPath, "POST", body, webView, [this, token = *token](APIResult result) {
         if (result.status != 401 && result.ok && result.accepted) deps_.defaults->setString(kRegisteredTokenKey, token);
         registering_.store(false);
     });
@@ -130,19 +130,19 @@ void PushNotifications::registerToken(const std::weak_ptr<WebView>& webView) {
 void PushNotifications::unregisterToken(const std::weak_ptr<WebView>& webView) {
     const auto registered = deps_.defaults->string(kRegisteredTokenKey);
     if (!registered || registered->empty()) return;
-    callAPI("DELETE", {{"deviceToken", *registered}}, webView, [this](APIResult result) {
+    callAPI(kRegisterPath, "DELETE", {{"deviceToken", *registered}}, webView, [this](APIResult result) {
         if (result.ok || result.status == 401) deps_.defaults->remove(kRegisteredTokenKey);
     });
 }
 
-void PushNotifications::callAPI(const std::string& method, nlohmann::json body, const std::weak_ptr<WebView>& webView,
-                                std::function<void(APIResult)> done) {
+void PushNotifications::callAPI(const std::string& path, const std::string& method, nlohmann::json body,
+                                const std::weak_ptr<WebView>& webView, std::function<void(APIResult)> done) {
     auto view = webView.lock();
     if (!view) {
         done({});
         return;
     }
-    const nlohmann::json arguments = {{"path", kRegisterPath}, {"method", method}, {"body", std::move(body)}};
+    const nlohmann::json arguments = {{"path", path}, {"method", method}, {"body", std::move(body)}};
     view->callAsyncFunction(kFetchWrapperScript, arguments, [method, done = std::move(done)](WebView::ScriptResult outcome) {
         const auto* result = std::get_if<nlohmann::json>(&outcome);
         if (result == nullptr || !result->is_object()) {

@@ -72,11 +72,14 @@ public:
     // Lower-case hexadecimal, two digits a byte.
     static std::string tokenText(const std::vector<std::uint8_t>& bytes);
 
+    // Runs the fetch wrapper in the page (with its cookies) and reads the answer; any failure of the
+    // script or the view counts as (false, 0, false).
+    void callAPI(const std::string& path, const std::string& method, nlohmann::json body,
+                 const std::weak_ptr<WebView>& webView, std::function<void(APIResult)> done);
+
 private:
     void registerToken(const std::weak_ptr<WebView>& webView);
     void unregisterToken(const std::weak_ptr<WebView>& webView);
-    void callAPI(const std::string& method, nlohmann::json body, const std::weak_ptr<WebView>& webView,
-                 std::function<void(APIResult)> done);
     void registerWithService();
 
     Dependencies deps_;

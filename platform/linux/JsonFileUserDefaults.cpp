@@ -24,9 +24,15 @@ std::filesystem::path JsonFileUserDefaults::defaultFile() {
 void JsonFileUserDefaults::loadLocked() const {
     if (loaded_) return;
     loaded_ = true;
-    std::ifstream in(file_, std::ios::binary);
-    if (!in) return;
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file_, error)) return;
+    std::string text;
+    try {
+        std::ifstream in(file_, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::exception&) {
+        text.clear();  // unreadable: starts empty like a corrupt file
+    }
     const auto json = nlohmann::json::parse(text, nullptr, false);
     if (!json.is_object()) {
         systemLog("OrvanOffice: settings file unreadable, starting empty: " + file_.string());

@@ -25,9 +25,15 @@ WebKitWebViewAdapter::WebKitWebViewAdapter(WebKitWebView* view, std::weak_ptr<We
 
 WebKitWebViewAdapter::~WebKitWebViewAdapter() {
     cancelTimeout();
-    for (const gulong handler : messageHandlers_) g_signal_handler_disconnect(contentManager_.get(), handler);
-    g_signal_handler_disconnect(view_.get(), loadChangedHandler_);
-    g_signal_handler_disconnect(view_.get(), loadFailedHandler_);
+    // A destroyed widget has already dropped its handlers.
+    for (const gulong handler : messageHandlers_) {
+        if (g_signal_handler_is_connected(contentManager_.get(), handler)) {
+            g_signal_handler_disconnect(contentManager_.get(), handler);
+        }
+    }
+    for (const gulong handler : {loadChangedHandler_, loadFailedHandler_}) {
+        if (g_signal_handler_is_connected(view_.get(), handler)) g_signal_handler_disconnect(view_.get(), handler);
+    }
 }
 
 void WebKitWebViewAdapter::load(const Url& url, std::chrono::seconds timeout) {

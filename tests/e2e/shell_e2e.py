@@ -52,7 +52,9 @@ class ShellEndToEnd(unittest.TestCase):
 
     def setUp(self):
         urllib.request.urlopen(urllib.request.Request(self.base + "/__control/clear", method="POST"))
-        self.shell = subprocess.Popen([self.executable])
+        self.log = tempfile.TemporaryFile(mode="w+")
+        self.shell = subprocess.Popen([self.executable], stderr=self.log,
+                                      env=dict(os.environ, ORVAN_LOG_STDERR="1"))
 
     def tearDown(self):
         self.shell.terminate()
@@ -61,6 +63,11 @@ class ShellEndToEnd(unittest.TestCase):
         except subprocess.TimeoutExpired:
             self.shell.kill()
             self.shell.wait()
+        self.log.close()
+
+    def log_lines(self):
+        self.log.seek(0)
+        return [line.rstrip("\n") for line in self.log if line.startswith("MacShell: ")]
 
     def requests(self, path):
         with urllib.request.urlopen(self.base + "/__control/requests") as answer:
@@ -72,6 +79,9 @@ class ShellEndToEnd(unittest.TestCase):
     def test_start_shortcuts_and_second_launch(self):
         first = wait_for(lambda: self.requests("/"), what="the start page")
         self.assertTrue(first[0]["userAgent"].endswith(USER_AGENT_SUFFIX), first[0]["userAgent"])
+        # The bundle has no tray plug-in: launch says so once and carries on.
+        self.assertEqual(wait_for(self.log_lines, what="the plug-in log line"),
+                         ["MacShell: Kestrin を読み込めません（メニューバーと ⌘⇧O は無しで続ける）"])
 
         # Ctrl+5 is the Go menu's "議事録".
         wait_for(lambda: self.tryKey("ctrl+5", "/meeting-notes", 1), what="Ctrl+5 to load /meeting-notes")
@@ -81,6 +91,7 @@ class ShellEndToEnd(unittest.TestCase):
         self.assertEqual(second.returncode, 0)
         wait_for(lambda: len(self.requests("/")) == 2, what="the second window's start page")
         self.assertIsNone(self.shell.poll(), "the first instance must keep running")
+        self.assertEqual(len(self.log_lines()), 1, "a second window does not load the plug-in again")
 
         # Only the new (key) window follows Ctrl+5: one more request, not two.
         wait_for(lambda: self.tryKey("ctrl+5", "/meeting-notes", 2), what="Ctrl+5 in the second window")

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/OfficeAppDelegate.h"
+#include "app/Uuid.h"
+#include "platform/linux/DBusNotificationCenter.h"
+#include "platform/linux/GtkApplicationActivator.h"
+#include "platform/linux/OfficeWindow.h"
+#include "platform/linux/WebKitWebViewFactory.h"
+#include "tests/fakes/FakeCommandPorts.h"
+#include "tests/fakes/FakeUserDefaults.h"
+#include "tests/integration/FakeNotificationServer.h"
+#include "tests/integration/GtkTestSupport.h"
+#include "tests/integration/ShellTestServices.h"
+#include "tools/webapp/StandInServer.h"
+
+namespace orvan {
+namespace {
+
+using namespace orvan::testing;
+using std::chrono::milliseconds;
+using APIResult = PushNotifications::APIResult;
+
+// The shell with its real push registration, notification centre and application delegate, in a
+// GtkApplication of the tests' own.
+class PushRegistrationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server.start();
+        services = makeShellServices(server.baseURL() + "/", factory());
+        notifications = std::make_shared<DBusNotificationCenter>();
+        services.push = std::make_shared<PushNotifications>(PushNotifications::Dependencies{
+            .center = services.center,
+            .config = services.config,
+            .defaults = std::make_shared<FakeUserDefaults>(),
+            .notifications = notifications,
+            .remote = nullptr,
+            .mainLoop = services.mainLoop.get(),
+            .bundleId = "jp.tomoriva.OrvanOffice",
+        });
+        services.dispatcher = std::make_shared<CommandDispatcher>(CommandPorts{
+            .recorder = std::make_shared<FakeRecorder>(),
+            .macShell = std::make_shared<FakeMacShell>(),
+            .notifications = notifications,
+            .opener = std::make_shared<FakeUrlOpener>(),
+            .signIn = nullptr,
+            .newUUID = randomUUID,
+        });
+        current() = this;
+        application = sharedApplication();
+        ASSERT_NE(application, nullptr);
+        activator = std::make_shared<GtkApplicationActivator>(application);
+        delegate = std::make_unique<OfficeAppDelegate>(OfficeAppDelegate::Dependencies{
+            .mainLoop = services.mainLoop.get(),
+            .notifications = notifications,
+            .macShell = std::make_shared<MacShell>(std::filesystem::path("/nonexistent"), nullptr),
+            .push = services.push,
+            .activator = activator,
+        });
+    }
+
+    // One registered application for the whole run (GApplication registers once per process); as in
+    // the shell, activating it opens a window, here in the running test.
+    static PushRegistrationTest*& current() {
+        static PushRegistrationTest* test = nullptr;
+        return test;
+    }
+    static GtkApplication* sharedApplication() {
+        static GtkApplication* app = [] {
+            GtkApplication* made = gtk_application_new("jp.tomoriva.OrvanOffice.Tests", G_APPLICATION_NON_UNIQUE);
+            g_signal_connect(made, "activate", G_CALLBACK(+[](GApplication*, gpointer) {
+                                 if (current() != nullptr) current()->open();
+                             }),
+                             nullptr);
+            return g_application_register(G_APPLICATION(made), nullptr, nullptr) ? made : nullptr;
+        }();
+        return app;
+    }
+
+    void TearDown() override {
+        current() = nullptr;
+        for (GtkWindow* window : windows) gtk_widget_destroy(GTK_WIDGET(window));
+        if (other != nullptr) gtk_widget_destroy(other);
+        spin(milliseconds(50));
+    }
+
+    static std::shared_ptr<WebKitWebViewFactory> factory() {
+        static auto shared = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory());
+        return shared;
+    }
+
+    WebKitWebView* open() {
+        GtkWindow* window = openOfficeWindow(application, services);
+        windows.push_back(window);
+        auto view = coordinatorOfWindow(window)->webView();
+        webViews.push_back(view);
+        return dynamic_cast<WebKitWebViewAdapter&>(*view).view();
+    }
+
+    APIResult call(const std::string& method, nlohmann::json body) {
+        std::optional<APIResult> result;
+        services.push->callAPI("/api/push/apns/register", method, std::move(body), webViews.back(),
+                               [&](APIResult r) { result = r; });
+        EXPECT_TRUE(runUntil([&] { return result.has_value(); }));
+        return result.value_or(APIResult{false, -1, false});
+    }
+
+    webapp::StandInServer server;
+    ShellServices services;
+    std::shared_ptr<DBusNotificationCenter> notifications;
+    GtkApplication* application = nullptr;  // shared, lives for the run
+    std::shared_ptr<GtkApplicationActivator> activator;
+    std::unique_ptr<OfficeAppDelegate> delegate;
+    std::vector<GtkWindow*> windows;
+    std::vector<std::shared_ptr<WebView>> webViews;
+    GtkWidget* other = nullptr;
+};
+
+TEST_F(PushRegistrationTest, TheFetchWrapperCarriesTheCookieAndBodyAndReadsTheAnswer) {
+    WebKitWebView* view = open();
+    ASSERT_TRUE(waitForLoaded(view, server.baseURL() + "/"));
+    EXPECT_EQ(call("POST", {{"deviceToken", "0aff"}}), (APIResult{false, 401, false})) << "signed out";
+
+    webkit_web_view_load_uri(view, (server.baseURL() + "/auth/session?next=/chat").c_str());
+    ASSERT_TRUE(waitForLoaded(view, server.baseURL() + "/chat"));
+    server.clearRequests();
+    const nlohmann::json body = {{"deviceToken", "0aff"}, {"environment", "production"}, {"bundleId", "jp.tomoriva.OrvanOffice"}};
+    EXPECT_EQ(call("POST", body), (APIResult{true, 200, true}));
+    EXPECT_EQ(server.pushDeviceToken(), "0aff");
+    // The page's own badge and version polls may come in between.
+    std::vector<webapp::RequestRecord> requests;
+    for (const auto& request : server.requests()) {
+        if (request.path == "/api/push/apns/register") requests.push_back(request);
+    }
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "POST");
+    EXPECT_NE(requests[0].cookie.find("orvan_session="), std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(requests[0].body), body);
+
+    EXPECT_EQ(call("DELETE", {{"deviceToken", "0aff"}}), (APIResult{true, 200, true}));
+    EXPECT_FALSE(server.pushDeviceToken());
+
+    server.setPushResponse(200, "");
+    EXPECT_EQ(call("POST", body), (APIResult{true, 200, false})) << "an empty body is not an acceptance";
+    server.setPushResponse(200, R"({"ok":false})");
+    EXPECT_EQ(call("POST", body), (APIResult{true, 200, false}));
+}
+
+TEST_F(PushRegistrationTest, AFailedFetchOrAGoneViewCountsAsNothing) {
+    WebKitWebView* view = open();
+    ASSERT_TRUE(waitForLoaded(view, server.baseURL() + "/"));
+    std::optional<APIResult> result;
+    services.push->callAPI("http://127.0.0.1:1/unreachable", "POST", nlohmann::json::object(), webViews.back(),
+                           [&](APIResult r) { result = r; });
+    ASSERT_TRUE(runUntil([&] { return result.has_value(); }));
+    EXPECT_EQ(*result, (APIResult{false, 0, false}));
+
+    result.reset();
+    services.push->callAPI("/api/push/apns/register", "POST", nlohmann::json::object(), std::weak_ptr<WebView>(),
+                           [&](APIResult r) { result = r; });
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(*result, (APIResult{false, 0, false}));
+}
+
+TEST_F(PushRegistrationTest, AClickedPageNotificationOpensNothingAndBringsTheWindowForward) {
+    FakeNotificationServer notificationServer;
+    ASSERT_TRUE(notificationServer.own());
+    delegate->didFinishLaunching();
+    WebKitWebView* view = open();
+    ASSERT_TRUE(waitForLoaded(view, server.baseURL() + "/"));
+    evaluate(view, "new Notification('会議が始まります', { body: '営業会議' }); 0");
+    ASSERT_TRUE(runUntil([&] { return notificationServer.notifications.size() == 1; }));
+
+    // Another window takes the focus, then the user clicks the notification.
+    other = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_widget_show(other);
+    gtk_window_present(GTK_WINDOW(other));
+    gdk_window_focus(gtk_widget_get_window(other), GDK_CURRENT_TIME);
+    ASSERT_TRUE(runUntil([&] { return gtk_window_is_active(GTK_WINDOW(other)) == TRUE; }));
+    server.clearRequests();
+
+    const auto id = notificationServer.notifications[0].id;
+    notificationServer.emitActivationToken(id, "token-42");
+    notificationServer.emitActionInvoked(id, "default");
+    EXPECT_TRUE(runUntil([&] { return gtk_window_is_active(windows[0]) == TRUE; }));
+    spin(milliseconds(300));
+    EXPECT_EQ(uriOf(view), server.baseURL() + "/") << "a page notification carries no page to open";
+    // Coming forward makes the page poll its badges; no page is loaded.
+    for (const auto& request : server.requests()) EXPECT_TRUE(request.path.starts_with("/api/")) << request.path;
+    EXPECT_EQ(windows.size(), 1u);
+}
+
+TEST_F(PushRegistrationTest, AnOpenedNotificationWithAURLWhileNoWindowExistsIsTheNextWindowsFirstPage) {
+    // Only https links on the application's own hosts are opened, whatever the configured app URL.
+    delegate->didFinishLaunching();
+    spin(milliseconds(50));
+    delegate->didReceiveNotificationResponse({{{"url", "https://app.tomoriva.jp/calendar"}}, ""});
+    // No window: the application is activated, which opens one showing the pending page.
+    ASSERT_TRUE(runUntil([&] { return windows.size() == 1; }));
+    auto* view = dynamic_cast<WebKitWebViewAdapter&>(*webViews[0]).view();
+    EXPECT_TRUE(runUntil([&] { return uriOf(view).starts_with("https://app.tomoriva.jp/calendar"); }, milliseconds(5000)))
+        << uriOf(view);
+    EXPECT_FALSE(services.push->pendingOpenURL());
+}
+
+}  // namespace
+}  // namespace orvan
