@@ -5,7 +5,7 @@
 #include <string>
 #include <variant>
 
-#include "recording/RecorderError.h"
+#include "recording/RecordingFailure.h"
 
 namespace orvan {
 
@@ -13,9 +13,9 @@ namespace orvan {
 // once, on the main loop.
 class RecorderCommands {
 public:
-    using Done = std::function<void(std::optional<RecorderError>)>;
-    using PathDone = std::function<void(std::variant<std::string, RecorderError>)>;
-    using PendingDone = std::function<void(std::variant<std::optional<std::string>, RecorderError>)>;
+    using Done = std::function<void(std::optional<RecordingFailure>)>;
+    using PathDone = std::function<void(std::variant<std::string, RecordingFailure>)>;
+    using PendingDone = std::function<void(std::variant<std::optional<std::string>, RecordingFailure>)>;
 
     virtual ~RecorderCommands() = default;
     virtual void start(Done done) = 0;
@@ -28,7 +28,8 @@ public:
     virtual void discard(const std::string& path, Done done) = 0;
 };
 
-// Until the microphone recorder is built in, every command answers "録音していません".
+// A recorder that never records: every command answers "録音していません". For tools that need the
+// page bridge without the sound system (the bridge benchmark).
 class NotRecordingRecorder final : public RecorderCommands {
 public:
     void start(Done done) override { done(RecorderError::notRecording()); }

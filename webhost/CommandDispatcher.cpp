@@ -31,7 +31,7 @@ const char* authorizationText(NotificationAuthorization status) {
 ScriptReply unknown(const std::string& cmd) { return ScriptReply::error(kUnknownCommandPrefix + cmd); }
 
 RecorderCommands::Done replyWithNothing(ReplyOnce reply, std::function<void()> onSuccess = {}) {
-    return [reply = std::move(reply), onSuccess = std::move(onSuccess)](std::optional<RecorderError> error) {
+    return [reply = std::move(reply), onSuccess = std::move(onSuccess)](std::optional<RecordingFailure> error) {
         if (error) {
             reply(ScriptReply::error(error->description()));
             return;
@@ -80,21 +80,21 @@ void CommandDispatcher::dispatchRecorder(const std::string& cmd, const nlohmann:
     } else if (cmd == "resume") {
         recorder.resume(replyWithNothing(reply, [shell] { shell->setPaused(false); }));
     } else if (cmd == "stop") {
-        recorder.stop([reply, shell](std::variant<std::string, RecorderError> result) {
+        recorder.stop([reply, shell](std::variant<std::string, RecordingFailure> result) {
             // The shell hears of the end of recording whether or not the file could be finished.
             shell->recordingEnded();
             if (const auto* path = std::get_if<std::string>(&result)) {
                 reply(ScriptReply::string(*path));
             } else {
-                reply(ScriptReply::error(std::get<RecorderError>(result).description()));
+                reply(ScriptReply::error(std::get<RecordingFailure>(result).description()));
             }
         });
     } else if (cmd == "pending") {
-        recorder.pending([reply](std::variant<std::optional<std::string>, RecorderError> result) {
+        recorder.pending([reply](std::variant<std::optional<std::string>, RecordingFailure> result) {
             if (const auto* path = std::get_if<std::optional<std::string>>(&result)) {
                 reply(*path ? ScriptReply::string(**path) : ScriptReply::null());
             } else {
-                reply(ScriptReply::error(std::get<RecorderError>(result).description()));
+                reply(ScriptReply::error(std::get<RecordingFailure>(result).description()));
             }
         });
     } else if (cmd == "discard") {

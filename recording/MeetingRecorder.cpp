@@ -1,0 +1,538 @@
+#include "recording/MeetingRecorder.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <mutex>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+#include "platform/SystemLog.h"
+
+namespace orvan {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSegmentPrefix = "segment-";
+constexpr const char* kSegmentExtension = ".m4a";
+constexpr const char* kFallbackLog = "SystemAudioCapture unavailable, falling back to mic: ";
+constexpr const char* kRawKeptLog = "MeetingRecorder: 録音をまとめ直せません（raw は残す）: ";
+
+std::string segmentName(std::int64_t index) {
+    char name[48];
+    std::snprintf(name, sizeof name, "segment-%03" PRId64 ".m4a", index);
+    return name;
+}
+
+// Any item at all, a dangling symbolic link included.
+bool itemExists(const fs::path& path) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
+// Clean-up never reports anything of its own.
+void removeQuietly(const fs::path& path) {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+// Symbolic links resolved, "." and ".." removed, no trailing separator.
+fs::path resolved(const fs::path& path) {
+    std::error_code error;
+    fs::path real = fs::weakly_canonical(fs::absolute(path, error), error);
+    if (error) real = fs::absolute(path, error).lexically_normal();
+    std::string text = real.string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return fs::path(text);
+}
+
+RecordingFailure joinFailure(const AudioJoiner::Failure& failure) {
+    switch (failure.kind) {
+    case AudioJoiner::Failure::Kind::noTrack:
+        return RecorderError::exportFailed("トラックを作れません");
+    case AudioJoiner::Failure::Kind::noExportSession:
+        return RecorderError::exportFailed("書き出しを準備できません");
+    case AudioJoiner::Failure::Kind::failed:
+        break;
+    }
+    return SystemError{failure.message};
+}
+
+std::mutex& sharedMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+// Never destroyed: the recorder lives as long as the process.
+std::optional<MeetingRecorderPorts>& sharedPorts() {
+    static auto* ports = new std::optional<MeetingRecorderPorts>();
+    return *ports;
+}
+std::shared_ptr<MeetingRecorder>& sharedRecorder() {
+    static auto* recorder = new std::shared_ptr<MeetingRecorder>();
+    return *recorder;
+}
+
+}  // namespace
+
+// ---- Life cycle ------------------------------------------------------------------------------------
+
+MeetingRecorder::MeetingRecorder(MeetingRecorderPorts ports)
+    : ports_(std::move(ports)),
+      queue_(std::make_unique<SerialQueue>(ports_.applicationIdentifier + ".recorder", ports_.clock)) {}
+
+std::shared_ptr<MeetingRecorder> MeetingRecorder::create(MeetingRecorderPorts ports) {
+    std::shared_ptr<MeetingRecorder> recorder(new MeetingRecorder(std::move(ports)));
+    std::weak_ptr<MeetingRecorder> weak = recorder;
+    recorder->ports_.interruptions->observe([weak](const AudioInterruption& interruption) {
+        if (auto self = weak.lock()) self->handleInterruption(interruption);
+    });
+    return recorder;
+}
+
+void MeetingRecorder::configureShared(MeetingRecorderPorts ports) {
+    std::lock_guard lock(sharedMutex());
+    sharedPorts() = std::move(ports);
+}
+
+std::shared_ptr<MeetingRecorder> MeetingRecorder::shared() {
+    std::lock_guard lock(sharedMutex());
+    if (!sharedRecorder()) {
+        if (!sharedPorts()) throw std::logic_error("MeetingRecorder::configureShared was not called");
+        sharedRecorder() = create(*sharedPorts());
+    }
+    return sharedRecorder();
+}
+
+MeetingRecorder::~MeetingRecorder() {
+    ports_.interruptions->observe({});
+    // Queued work and jobs use the fields: let them finish while everything still exists.
+    jobs_.waitForAll();
+    if (!queue_->isCurrent()) {
+        queue_->sync([this] {
+            if (rotationTimer_) rotationTimer_->cancel();
+        });
+        queue_.reset();
+    }
+}
+
+void MeetingRecorder::onMainLoop(std::function<void()> completion) { ports_.mainLoop->post(std::move(completion)); }
+
+bool MeetingRecorder::isRecording() {
+    return queue_->sync([this] { return sessionDir_.has_value(); });
+}
+
+// ---- Commands --------------------------------------------------------------------------------------
+
+void MeetingRecorder::start(Done done) {
+    std::weak_ptr<MeetingRecorder> weak = weak_from_this();
+    ports_.permission->request([weak, done = std::move(done)](bool granted) {
+        auto self = weak.lock();
+        if (!self) return;
+        if (!granted) {
+            self->onMainLoop([done] { done(RecorderError::permissionDenied()); });
+            return;
+        }
+        auto* recorder = self.get();
+        auto beginMicrophone = [recorder, done] {
+            recorder->queue_->async([recorder, done] {
+                auto failure = recorder->beginMicrophoneRecording();
+                recorder->onMainLoop([done, failure] { done(failure); });
+            });
+        };
+        if (!self->ports_.systemAudio->supported()) {
+            beginMicrophone();
+            return;
+        }
+        self->startWithSystemAudio([recorder, done, beginMicrophone](std::variant<bool, RecordingFailure> answer) {
+            if (const auto* failure = std::get_if<RecordingFailure>(&answer)) {
+                recorder->onMainLoop([done, failure = *failure] { done(failure); });
+            } else if (std::get<bool>(answer)) {
+                recorder->onMainLoop([done] { done(std::nullopt); });
+            } else {
+                beginMicrophone();
+            }
+        });
+    });
+}
+
+void MeetingRecorder::startWithSystemAudio(std::function<void(std::variant<bool, RecordingFailure>)> answer) {
+    std::weak_ptr<MeetingRecorder> weak = weak_from_this();
+    queue_->async([this, weak, answer = std::move(answer)] {
+        auto made = makeSessionDirectory();
+        if (const auto* failure = std::get_if<RecordingFailure>(&made)) {
+            answer(*failure);
+            return;
+        }
+        const fs::path dir = std::get<fs::path>(made);
+        // Only the start is asked for here; its answer comes later, without holding the queue.
+        ports_.systemAudio->start(dir, [weak, dir, answer](SystemAudio::Started started) {
+            auto self = weak.lock();
+            if (!self) return;
+            auto* recorder = self.get();
+            if (auto* capture = std::get_if<std::shared_ptr<SystemAudioCapturing>>(&started)) {
+                recorder->queue_->async([recorder, capture = *capture, answer] {
+                    recorder->capture_ = capture;
+                    answer(true);
+                });
+                return;
+            }
+            recorder->queue_->async([recorder, dir, failure = std::get<RecordingFailure>(started), answer] {
+                recorder->sessionDir_.reset();
+                removeQuietly(dir);
+                systemLog(kFallbackLog + failure.description());
+                recorder->onMainLoop([alerts = recorder->ports_.alerts] { presentAlert(alerts.get()); });
+                answer(false);
+            });
+        });
+    });
+}
+
+void MeetingRecorder::pause(Done done) {
+    queue_->async([this, done = std::move(done)] {
+        if (ports_.systemAudio->supported() && capture_) {
+            capture_->pause();
+            onMainLoop([done] { done(std::nullopt); });
+            return;
+        }
+        auto failure = pauseMicrophone();
+        onMainLoop([done, failure] { done(failure); });
+    });
+}
+
+void MeetingRecorder::resume(Done done) {
+    queue_->async([this, done = std::move(done)] {
+        if (ports_.systemAudio->supported() && capture_) {
+            capture_->resume();
+            onMainLoop([done] { done(std::nullopt); });
+            return;
+        }
+        auto failure = resumeMicrophone();
+        onMainLoop([done, failure] { done(failure); });
+    });
+}
+
+void MeetingRecorder::stop(PathDone done) {
+    std::weak_ptr<MeetingRecorder> weak = weak_from_this();
+    queue_->async([this, weak, done = std::move(done)] {
+        auto capture = ports_.systemAudio->supported() ? takeCapture() : nullptr;
+        if (capture) {
+            capture->stop([weak, done](std::variant<fs::path, RecordingFailure> result) {
+                auto self = weak.lock();
+                if (!self) return;
+                auto* recorder = self.get();
+                recorder->queue_->async([recorder, done, result] {
+                    recorder->releaseSession();
+                    if (const auto* file = std::get_if<fs::path>(&result)) {
+                        recorder->onMainLoop([done, path = file->string()] { done(path); });
+                    } else {
+                        recorder->onMainLoop([done, failure = std::get<RecordingFailure>(result)] { done(failure); });
+                    }
+                });
+            });
+            return;
+        }
+        auto stopped = stopMicrophone();
+        if (const auto* failure = std::get_if<RecordingFailure>(&stopped)) {
+            onMainLoop([done, failure = *failure] { done(failure); });
+            return;
+        }
+        const fs::path dir = std::get<fs::path>(stopped);
+        // Released already, so a new recording may start while this one is joined; "pending" and
+        // "discard" keep away until the join is over.
+        finishing_.insert(dir);
+        jobs_.run([this, dir, done] {
+            auto merged = mergeSegments(dir);
+            queue_->sync([this, &dir] { finishing_.erase(dir); });
+            if (const auto* file = std::get_if<fs::path>(&merged)) {
+                onMainLoop([done, path = file->string()] { done(path); });
+            } else {
+                onMainLoop([done, failure = std::get<RecordingFailure>(merged)] { done(failure); });
+            }
+        });
+    });
+}
+
+void MeetingRecorder::pending(PendingDone done) {
+    jobs_.run([this, done = std::move(done)] {
+        auto found = findPending();
+        onMainLoop([done, found] { done(found); });
+    });
+}
+
+void MeetingRecorder::discard(const std::string& path, Done done) {
+    jobs_.run([this, path, done = std::move(done)] {
+        auto failure = discardNow(path);
+        onMainLoop([done, failure] { done(failure); });
+    });
+}
+
+void MeetingRecorder::handleInterruption(const AudioInterruption& interruption) {
+    if (!interruption.type) return;
+    const std::uint64_t type = *interruption.type;
+    queue_->async([this, type] {
+        // Only microphone-segment recording hears interruptions.
+        if (!sessionDir_ || paused_ || capture_ || finalizing_) return;
+        if (type == AudioInterruption::kBegan) {
+            stopRecorder();
+        } else if (type == AudioInterruption::kEnded) {
+            (void)ports_.audioSession->activate();
+            if (!recorder_) (void)startSegment();
+        }
+    });
+}
+
+// ---- Steps on the queue ----------------------------------------------------------------------------
+
+std::variant<fs::path, RecordingFailure> MeetingRecorder::createSessionDirectory() {
+    const fs::path dir = ports_.recordingsDirectory / ports_.newUUID();
+    std::error_code error;
+    fs::create_directories(dir, error);
+    if (error) return RecordingFailure(SystemError{error.message()});
+    return dir;
+}
+
+std::variant<fs::path, RecordingFailure> MeetingRecorder::makeSessionDirectory() {
+    if (sessionDir_) return RecordingFailure(RecorderError::alreadyRecording());
+    auto made = createSessionDirectory();
+    if (const auto* dir = std::get_if<fs::path>(&made)) sessionDir_ = *dir;
+    return made;
+}
+
+std::optional<RecordingFailure> MeetingRecorder::beginMicrophoneRecording() {
+    if (sessionDir_) return RecorderError::alreadyRecording();
+    if (auto failure = ports_.audioSession->configureForSpokenRecording()) return *failure;
+    if (auto failure = ports_.audioSession->activate()) return *failure;
+    auto made = createSessionDirectory();
+    if (const auto* failure = std::get_if<RecordingFailure>(&made)) return *failure;
+    const fs::path dir = std::get<fs::path>(made);
+    sessionDir_ = dir;
+    segmentIndex_ = 0;
+    paused_ = false;
+    if (auto failure = startSegment()) {
+        recorder_.reset();
+        sessionDir_.reset();
+        removeQuietly(dir);
+        (void)ports_.audioSession->deactivate();
+        return failure;
+    }
+    startRotationTimer();
+    return std::nullopt;
+}
+
+std::optional<RecordingFailure> MeetingRecorder::startSegment() {
+    if (!sessionDir_) return std::nullopt;
+    ++segmentIndex_;
+    const fs::path file = *sessionDir_ / segmentName(segmentIndex_);
+    auto created = ports_.segments->create(file, SegmentSettings{});
+    if (const auto* failure = std::get_if<SystemError>(&created)) return RecordingFailure(*failure);
+    auto recording = std::move(std::get<std::unique_ptr<SegmentRecording>>(created));
+    if (!recording->record()) return RecorderError::exportFailed("録音を開始できませんでした");
+    recorder_ = std::move(recording);
+    return std::nullopt;
+}
+
+void MeetingRecorder::startRotationTimer() {
+    std::weak_ptr<MeetingRecorder> weak = weak_from_this();
+    const auto interval = ports_.rotationInterval;
+    if (rotationTimer_) rotationTimer_->cancel();
+    rotationTimer_ = queue_->scheduleRepeating(interval, interval, [weak] {
+        if (auto self = weak.lock()) self->rotateSegment();
+    });
+}
+
+void MeetingRecorder::rotateSegment() {
+    if (!recorder_ || paused_) return;
+    stopRecorder();
+    // A segment that does not start leaves the session without a recorder until the next rotation,
+    // resume or interruption end.
+    (void)startSegment();
+}
+
+void MeetingRecorder::stopRecorder() {
+    if (!recorder_) return;
+    recorder_->stop();
+    recorder_.reset();
+}
+
+std::optional<RecordingFailure> MeetingRecorder::pauseMicrophone() {
+    if (!recorder_) return RecorderError::notRecording();
+    stopRecorder();
+    paused_ = true;
+    return std::nullopt;
+}
+
+std::optional<RecordingFailure> MeetingRecorder::resumeMicrophone() {
+    if (!sessionDir_) return RecorderError::notRecording();
+    if (!paused_) return std::nullopt;
+    paused_ = false;
+    if (auto failure = ports_.audioSession->activate()) return *failure;
+    return startSegment();
+}
+
+std::variant<fs::path, RecordingFailure> MeetingRecorder::stopMicrophone() {
+    if (!sessionDir_ || finalizing_) return RecordingFailure(RecorderError::notRecording());
+    if (rotationTimer_) {
+        rotationTimer_->cancel();
+        rotationTimer_.reset();
+    }
+    stopRecorder();
+    const fs::path dir = *sessionDir_;
+    sessionDir_.reset();
+    paused_ = false;
+    (void)ports_.audioSession->deactivate();
+    return dir;
+}
+
+std::shared_ptr<SystemAudioCapturing> MeetingRecorder::takeCapture() {
+    if (!capture_) return nullptr;
+    finalizing_ = true;
+    return std::exchange(capture_, nullptr);
+}
+
+void MeetingRecorder::releaseSession() {
+    sessionDir_.reset();
+    finalizing_ = false;
+}
+
+bool MeetingRecorder::claimForFinishing(const fs::path& dir) {
+    return queue_->sync([this, &dir] {
+        if ((sessionDir_ && *sessionDir_ == dir) || finishing_.contains(dir)) return false;
+        finishing_.insert(dir);
+        return true;
+    });
+}
+
+void MeetingRecorder::presentAlert(AlertPresenter* alerts) {
+    if (alerts) alerts->present(kFallbackAlertTitle, kFallbackAlertMessage);
+}
+
+// ---- Finishing, left-overs and discarding ---------------------------------------------------------
+
+std::vector<fs::path> MeetingRecorder::listSegments(const fs::path& dir) {
+    std::vector<fs::path> segments;
+    std::error_code error;
+    fs::directory_iterator entries(dir, error);
+    if (error) return segments;
+    for (const auto& entry : entries) {
+        const fs::path& path = entry.path();
+        if (path.filename().string().starts_with(kSegmentPrefix) && path.extension() == kSegmentExtension) {
+            segments.push_back(path);
+        }
+    }
+    std::sort(segments.begin(), segments.end(),
+              [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
+    return segments;
+}
+
+std::variant<fs::path, RecordingFailure> MeetingRecorder::mergeSegments(const fs::path& dir) {
+    const fs::path output = dir / kFinishedName;
+    if (itemExists(output)) return output;
+
+    std::vector<AudioJoiner::Piece> pieces;
+    MediaTime cursor;
+    for (const auto& segment : listSegments(dir)) {
+        // Unreadable segments, and segments a recorder created but never recorded into, add nothing.
+        const auto duration = ports_.joiner->audioDuration(segment);
+        if (!duration || !duration->isPositive()) continue;
+        pieces.push_back({segment, *duration});
+        cursor = cursor + *duration;
+    }
+    if (!cursor.isPositive()) return RecordingFailure(RecorderError::exportFailed("録音が空です"));
+
+    const fs::path partial = dir / kPartialName;
+    removeQuietly(partial);
+    if (auto failure = ports_.joiner->join(pieces, partial)) {
+        removeQuietly(partial);
+        return joinFailure(*failure);
+    }
+    std::error_code error;
+    fs::rename(partial, output, error);
+    if (error) {
+        removeQuietly(partial);
+        return RecordingFailure(SystemError{error.message()});
+    }
+    for (const auto& segment : listSegments(dir)) {
+        std::error_code ignored;
+        fs::remove(segment, ignored);
+    }
+    return output;
+}
+
+std::variant<std::optional<std::string>, RecordingFailure> MeetingRecorder::findPending() {
+    const auto [inUse, finishing] = queue_->sync([this] { return std::pair(sessionDir_, finishing_); });
+
+    std::vector<fs::path> entries;
+    std::error_code error;
+    fs::directory_iterator listing(ports_.recordingsDirectory, error);
+    if (!error) {
+        for (const auto& entry : listing) entries.push_back(entry.path());
+    }
+    // Names are random UUIDs, so this order is not the order of recording.
+    std::sort(entries.begin(), entries.end(),
+              [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
+
+    for (const auto& entry : entries) {
+        if ((inUse && *inUse == entry) || finishing.contains(entry)) continue;
+        const fs::path finished = entry / kFinishedName;
+        if (itemExists(finished)) return std::optional<std::string>(finished.string());
+        if (!claimForFinishing(entry)) continue;
+        struct Release {
+            MeetingRecorder* recorder;
+            const fs::path& dir;
+            ~Release() {
+                recorder->queue_->sync([this] { recorder->finishing_.erase(dir); });
+            }
+        } release{this, entry};
+
+        if (itemExists(entry / kSystemTrackName) || itemExists(entry / kMicTrackName)) {
+            // Without system-audio support here the raw tracks cannot be mixed; they are kept for a
+            // version that can.
+            if (!ports_.systemAudio->supported()) continue;
+            auto finalized = ports_.systemAudio->finalize(entry);
+            if (const auto* file = std::get_if<fs::path>(&finalized)) return std::optional<std::string>(file->string());
+            if (std::holds_alternative<SystemAudio::NoSound>(finalized)) {
+                removeQuietly(entry);
+            } else {
+                systemLog(kRawKeptLog + std::get<RecordingFailure>(finalized).description());
+            }
+            continue;
+        }
+        if (listSegments(entry).empty()) {
+            removeQuietly(entry);
+            continue;
+        }
+        auto merged = mergeSegments(entry);
+        if (const auto* failure = std::get_if<RecordingFailure>(&merged)) return *failure;
+        return std::optional<std::string>(std::get<fs::path>(merged).string());
+    }
+    return std::optional<std::string>();
+}
+
+std::optional<RecordingFailure> MeetingRecorder::discardNow(const std::string& path) {
+    const fs::path file = resolved(fs::path(path));
+    const fs::path root = resolved(ports_.recordingsDirectory);
+    const fs::path dir = file.parent_path();
+    if (file.filename() != kFinishedName || dir.parent_path().string() != root.string() ||
+        dir.string() == root.string()) {
+        return std::nullopt;
+    }
+    const bool busy = queue_->sync([this, &dir] {
+        if (sessionDir_ && resolved(*sessionDir_).string() == dir.string()) return true;
+        return std::any_of(finishing_.begin(), finishing_.end(),
+                           [&dir](const fs::path& finishing) { return resolved(finishing).string() == dir.string(); });
+    });
+    if (busy) return std::nullopt;
+
+    std::error_code error;
+    if (!fs::exists(fs::symlink_status(dir, error))) {
+        return RecordingFailure(SystemError{std::make_error_code(std::errc::no_such_file_or_directory).message()});
+    }
+    fs::remove_all(dir, error);
+    if (error) return RecordingFailure(SystemError{error.message()});
+    return std::nullopt;
+}
+
+}  // namespace orvan

@@ -1,0 +1,425 @@
+// The recorder's state machine on fakes of every port, with the clock moved by hand.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/unit/MeetingRecorderTestSupport.h"
+
+namespace orvan {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using orvan::testing::FakeSegmentRecorder;
+using orvan::testing::MeetingRecorderFixture;
+
+constexpr const char* kPermissionText =
+    "マイクの使用が許可されていません。設定アプリの「トモリバ」でマイクをオンにしてください。";
+
+std::vector<std::string> names(const std::vector<FakeSegmentRecorder::Segment>& segments) {
+    std::vector<std::string> result;
+    for (const auto& segment : segments) result.push_back(segment.file.filename().string());
+    return result;
+}
+
+constexpr double kNever = -1;
+
+// Seconds from `origin` at which each segment started and stopped (kNever: not yet, or not at all).
+std::vector<std::pair<double, double>> spans(const std::vector<FakeSegmentRecorder::Segment>& segments, double origin) {
+    std::vector<std::pair<double, double>> result;
+    for (const auto& segment : segments) {
+        result.emplace_back(segment.startedAt ? *segment.startedAt - origin : kNever,
+                            segment.stoppedAt ? *segment.stoppedAt - origin : kNever);
+    }
+    return result;
+}
+
+class MeetingRecorderTest : public MeetingRecorderFixture {
+protected:
+    double now() const { return std::chrono::duration<double>(clock->now()).count(); }
+};
+
+// ---- Starting --------------------------------------------------------------------------------------
+
+TEST_F(MeetingRecorderTest, StartRecordsTheFirstSegmentOfANewSessionDirectory) {
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_EQ(start(), std::nullopt);
+    EXPECT_TRUE(recorder->isRecording());
+    EXPECT_EQ(recorder->queue().label(), "jp.tomoriva.OrvanOffice.recorder");
+
+    const auto dirs = sessionDirectories();
+    ASSERT_EQ(dirs.size(), 1u);
+    EXPECT_EQ(dirs[0].filename(), "5e55a0d1-0000-4000-8000-000000000001");
+    EXPECT_EQ(session->calls(), (std::vector<std::string>{"configure", "activate"}));
+    const auto made = segments->segments();
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0].file, dirs[0] / "segment-001.m4a");
+    EXPECT_EQ(made[0].settings, (SegmentSettings{0x61616320, 16000, 1, 32000}));
+    EXPECT_EQ(segments->recordingNow(), 1);
+}
+
+TEST_F(MeetingRecorderTest, RefusedPermissionFailsAndMakesNothing) {
+    permission->granted = false;
+    EXPECT_EQ(text(start()), kPermissionText);
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_FALSE(fs::exists(recordings()));
+    EXPECT_TRUE(session->calls().empty());
+    EXPECT_TRUE(segments->segments().empty());
+}
+
+TEST_F(MeetingRecorderTest, StartTwiceFailsAndLeavesTheFirstSessionAlone) {
+    ASSERT_EQ(start(), std::nullopt);
+    runFor(10s);
+    EXPECT_EQ(text(start()), "すでに録音中です");
+    EXPECT_EQ(sessionDirectories().size(), 1u);
+    EXPECT_EQ(segments->segments().size(), 1u);
+    EXPECT_EQ(segments->recordingNow(), 1);
+    // The refusal comes before the audio session is touched again.
+    EXPECT_EQ(session->calls(), (std::vector<std::string>{"configure", "activate"}));
+}
+
+TEST_F(MeetingRecorderTest, AFirstSegmentThatDoesNotStartRollsTheSessionBack) {
+    segments->refuseToRecord = true;
+    EXPECT_EQ(text(start()), "録音をまとめられませんでした: 録音を開始できませんでした");
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_TRUE(sessionDirectories().empty());
+    EXPECT_FALSE(session->active());
+    EXPECT_EQ(session->calls(), (std::vector<std::string>{"configure", "activate", "deactivate"}));
+
+    // A creation error is the system's own, and rolls back the same way.
+    segments->refuseToRecord = false;
+    segments->createFailure = SystemError{"No space left on device"};
+    EXPECT_EQ(text(start()), "No space left on device");
+    EXPECT_TRUE(sessionDirectories().empty());
+    EXPECT_FALSE(recorder->isRecording());
+
+    // Nothing is left in the way of the next start.
+    segments->createFailure.reset();
+    EXPECT_EQ(start(), std::nullopt);
+}
+
+TEST_F(MeetingRecorderTest, AudioSessionAndDirectoryFailuresAreThrownUnchanged) {
+    session->activateFailure = SystemError{"Connection refused"};
+    EXPECT_EQ(text(start()), "Connection refused");
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_FALSE(fs::exists(recordings()));
+
+    session->activateFailure.reset();
+    // The recordings directory cannot be made where a file stands.
+    orvan::testing::writeFile(recordings(), "in the way");
+    const auto failure = start();
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->description(), std::make_error_code(std::errc::not_a_directory).message());
+    EXPECT_FALSE(recorder->isRecording());
+    // The audio session stays active in that case.
+    EXPECT_TRUE(session->active());
+}
+
+// ---- Rotation --------------------------------------------------------------------------------------
+
+TEST_F(MeetingRecorderTest, ElevenMinutesMakeSegmentsOf300300And60Seconds) {
+    const double origin = now();
+    ASSERT_EQ(start(), std::nullopt);
+    runFor(660s);
+    const auto stopped = stop();
+    ASSERT_TRUE(std::holds_alternative<std::string>(stopped)) << text(stopped);
+
+    const auto made = segments->segments();
+    EXPECT_EQ(names(made), (std::vector<std::string>{"segment-001.m4a", "segment-002.m4a", "segment-003.m4a"}));
+    EXPECT_EQ(spans(made, origin), (std::vector<std::pair<double, double>>{{0, 300}, {300, 600}, {600, 660}}));
+
+    // The finished file joins them in order, and they are gone.
+    const fs::path finished = std::get<std::string>(stopped);
+    EXPECT_EQ(finished.filename(), "meeting.m4a");
+    std::ifstream in(finished);
+    const std::string joined((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(joined, "segment-001.m4a 300\nsegment-002.m4a 300\nsegment-003.m4a 60\n");
+    EXPECT_TRUE(MeetingRecorder::listSegments(finished.parent_path()).empty());
+}
+
+TEST_F(MeetingRecorderTest, PauseAndResumeKeepTheRotationGridFixedFromTheStart) {
+    const double origin = now();
+    ASSERT_EQ(start(), std::nullopt);
+    runFor(100s);
+    ASSERT_EQ(pause(), std::nullopt);
+    EXPECT_EQ(segments->recordingNow(), 0);
+    runFor(100s);
+    ASSERT_EQ(resume(), std::nullopt);
+    runFor(150s);  // through the rotation at 300 s
+    ASSERT_EQ(names(segments->segments()),
+              (std::vector<std::string>{"segment-001.m4a", "segment-002.m4a", "segment-003.m4a"}));
+    EXPECT_EQ(spans(segments->segments(), origin),
+              (std::vector<std::pair<double, double>>{{0, 100}, {200, 300}, {300, kNever}}));
+    // Resuming activates the audio session again.
+    EXPECT_EQ(session->calls(), (std::vector<std::string>{"configure", "activate", "activate"}));
+}
+
+TEST_F(MeetingRecorderTest, NoRotationWhilePausedAndTheGridHoldsAfterwards) {
+    const double origin = now();
+    ASSERT_EQ(start(), std::nullopt);
+    runFor(250s);
+    ASSERT_EQ(pause(), std::nullopt);
+    runFor(100s);  // the rotation at 300 s finds no recorder
+    EXPECT_EQ(segments->segments().size(), 1u);
+    ASSERT_EQ(resume(), std::nullopt);
+    runFor(260s);  // to 610 s
+    EXPECT_EQ(spans(segments->segments(), origin),
+              (std::vector<std::pair<double, double>>{{0, 250}, {350, 600}, {600, kNever}}));
+}
+
+TEST_F(MeetingRecorderTest, ASegmentThatFailsAtRotationIsSwallowedUntilTheNextRotation) {
+    const double origin = now();
+    ASSERT_EQ(start(), std::nullopt);
+    runFor(299s);
+    segments->refuseToRecord = true;
+    runFor(1s);
+    EXPECT_TRUE(recorder->isRecording());
+    EXPECT_EQ(segments->recordingNow(), 0);
+    segments->refuseToRecord = false;
+    runFor(300s);
+    // No recorder at 600 s, so that rotation does nothing either: the session stays without one.
+    EXPECT_EQ(segments->recordingNow(), 0);
+    // An interruption's end brings one back; the failed number is not reused.
+    interruptions->send(AudioInterruption::kEnded);
+    drainQueue();
+    const auto made = segments->segments();
+    ASSERT_EQ(names(made), (std::vector<std::string>{"segment-001.m4a", "segment-002.m4a", "segment-003.m4a"}));
+    EXPECT_EQ(spans(made, origin)[0], (std::pair<double, double>{0, 300}));
+    EXPECT_EQ(segments->recordingNow(), 1);
+}
+
+// ---- Pause, resume, stop ---------------------------------------------------------------------------
+
+TEST_F(MeetingRecorderTest, PauseTwiceFailsAndResumeWhenNotPausedChangesNothing) {
+    ASSERT_EQ(start(), std::nullopt);
+    EXPECT_EQ(resume(), std::nullopt);
+    EXPECT_EQ(segments->segments().size(), 1u);
+    EXPECT_EQ(segments->recordingNow(), 1);
+
+    EXPECT_EQ(pause(), std::nullopt);
+    EXPECT_EQ(text(pause()), "録音していません");
+    EXPECT_EQ(resume(), std::nullopt);
+    EXPECT_EQ(resume(), std::nullopt);
+    EXPECT_EQ(segments->segments().size(), 2u);
+    EXPECT_EQ(segments->recordingNow(), 1);
+}
+
+TEST_F(MeetingRecorderTest, WithoutASessionEveryCommandButStartSaysNotRecording) {
+    EXPECT_EQ(text(pause()), "録音していません");
+    EXPECT_EQ(text(resume()), "録音していません");
+    EXPECT_EQ(text(stop()), "error: 録音していません");
+    EXPECT_TRUE(session->calls().empty());
+}
+
+TEST_F(MeetingRecorderTest, AResumeThatCannotActivateIsThrownAndLeavesTheSessionUnpaused) {
+    ASSERT_EQ(start(), std::nullopt);
+    runFor(30s);
+    ASSERT_EQ(pause(), std::nullopt);
+    session->activateFailure = SystemError{"Access denied"};
+    EXPECT_EQ(text(resume()), "Access denied");
+    EXPECT_EQ(segments->recordingNow(), 0);
+    // Not paused any more, and without a recorder: a second resume has nothing to do.
+    session->activateFailure.reset();
+    EXPECT_EQ(resume(), std::nullopt);
+    EXPECT_EQ(segments->recordingNow(), 0);
+    EXPECT_EQ(text(pause()), "録音していません");
+
+    // The stop still finishes what was recorded.
+    const auto stopped = stop();
+    EXPECT_TRUE(std::holds_alternative<std::string>(stopped)) << text(stopped);
+}
+
+TEST_F(MeetingRecorderTest, StopWhilePausedJoinsWhatWasRecordedAndDeactivates) {
+    ASSERT_EQ(start(), std::nullopt);
+    runFor(40s);
+    ASSERT_EQ(pause(), std::nullopt);
+    runFor(20s);
+    ASSERT_EQ(resume(), std::nullopt);
+    runFor(30s);
+    const auto stopped = stop();
+    ASSERT_TRUE(std::holds_alternative<std::string>(stopped)) << text(stopped);
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_FALSE(session->active());
+    std::ifstream in(std::get<std::string>(stopped));
+    const std::string joined((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(joined, "segment-001.m4a 40\nsegment-002.m4a 30\n");
+    // The rotation timer went with the session.
+    runFor(600s);
+    EXPECT_EQ(segments->segments().size(), 2u);
+}
+
+TEST_F(MeetingRecorderTest, IsRecordingEndsBeforeTheJoinAndANewSessionMayStartMeanwhile) {
+    ASSERT_EQ(start(), std::nullopt);
+    runFor(5s);
+    joiner->hold();
+    std::optional<PathResult> stopped;
+    recorder->stop([&](PathResult result) { stopped = std::move(result); });
+    ASSERT_TRUE(joiner->waitUntilJoining(1));
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_EQ(start(), std::nullopt);
+    EXPECT_TRUE(recorder->isRecording());
+    joiner->release();
+    ASSERT_TRUE(settle([&] { return stopped.has_value(); }));
+    EXPECT_TRUE(std::holds_alternative<std::string>(*stopped)) << text(*stopped);
+    EXPECT_EQ(sessionDirectories().size(), 2u);
+}
+
+TEST_F(MeetingRecorderTest, AFailedJoinIsThrownAndTheSegmentsStayForLater) {
+    ASSERT_EQ(start(), std::nullopt);
+    runFor(5s);
+    joiner->failure = AudioJoiner::Failure{AudioJoiner::Failure::Kind::failed, "Invalid data found when processing input"};
+    EXPECT_EQ(text(stop()), "error: Invalid data found when processing input");
+    EXPECT_FALSE(recorder->isRecording());
+    const auto dirs = sessionDirectories();
+    ASSERT_EQ(dirs.size(), 1u);
+    EXPECT_EQ(MeetingRecorder::listSegments(dirs[0]).size(), 1u);
+    EXPECT_FALSE(fs::exists(dirs[0] / "meeting.m4a"));
+    EXPECT_FALSE(fs::exists(dirs[0] / "meeting.partial.m4a"));
+}
+
+// ---- Interruptions ---------------------------------------------------------------------------------
+
+TEST_F(MeetingRecorderTest, AnInterruptionEndsTheSegmentAndItsEndStartsTheNextNumber) {
+    const double origin = now();
+    ASSERT_EQ(start(), std::nullopt);
+    EXPECT_TRUE(interruptions->observed());
+    runFor(50s);
+    interruptions->send(AudioInterruption::kBegan);
+    drainQueue();
+    EXPECT_EQ(segments->recordingNow(), 0);
+    EXPECT_TRUE(recorder->isRecording());
+    runFor(10s);
+    interruptions->send(AudioInterruption::kEnded);
+    drainQueue();
+    EXPECT_EQ(spans(segments->segments(), origin),
+              (std::vector<std::pair<double, double>>{{0, 50}, {60, kNever}}));
+    EXPECT_EQ(session->calls(), (std::vector<std::string>{"configure", "activate", "activate"}));
+    // Not a pause: pausing now works, and a second end while recording starts nothing new.
+    interruptions->send(AudioInterruption::kEnded);
+    drainQueue();
+    EXPECT_EQ(segments->segments().size(), 2u);
+    EXPECT_EQ(pause(), std::nullopt);
+}
+
+TEST_F(MeetingRecorderTest, InterruptionsWithoutAUsableTypeAndWhileIdleOrPausedChangeNothing) {
+    interruptions->send(AudioInterruption::kBegan);
+    drainQueue();
+    EXPECT_TRUE(segments->segments().empty());
+
+    ASSERT_EQ(start(), std::nullopt);
+    interruptions->send(std::nullopt);
+    interruptions->send(7);
+    drainQueue();
+    EXPECT_EQ(segments->recordingNow(), 1);
+
+    ASSERT_EQ(pause(), std::nullopt);
+    interruptions->send(AudioInterruption::kBegan);
+    interruptions->send(AudioInterruption::kEnded);
+    drainQueue();
+    EXPECT_EQ(segments->segments().size(), 1u);
+    EXPECT_EQ(segments->recordingNow(), 0);
+    EXPECT_EQ(session->calls(), (std::vector<std::string>{"configure", "activate"}));
+}
+
+// ---- System audio ----------------------------------------------------------------------------------
+
+class SystemAudioRecorderTest : public MeetingRecorderTest {
+protected:
+    void SetUp() override {
+        MeetingRecorderTest::SetUp();
+        systemAudio->isSupported = true;
+    }
+    std::vector<std::string> captureCalls() { return systemAudio->capture->calls(); }
+};
+
+TEST_F(SystemAudioRecorderTest, TheCaptureRecordsAndTakesPauseResumeAndStop) {
+    ASSERT_EQ(start(), std::nullopt);
+    EXPECT_TRUE(recorder->isRecording());
+    ASSERT_EQ(systemAudio->startedDirs.size(), 1u);
+    EXPECT_EQ(sessionDirectories(), std::vector<fs::path>{systemAudio->startedDirs[0]});
+    // The audio session is not configured for system-audio recording, and no segment is made.
+    EXPECT_TRUE(session->calls().empty());
+    EXPECT_TRUE(segments->segments().empty());
+
+    EXPECT_EQ(pause(), std::nullopt);
+    EXPECT_EQ(pause(), std::nullopt);  // the capture's own pause; the recorder's state does not change
+    EXPECT_EQ(resume(), std::nullopt);
+    EXPECT_EQ(text(start()), "すでに録音中です");
+    EXPECT_EQ(systemAudio->startedDirs.size(), 1u);
+
+    // Interruptions belong to microphone recording only.
+    interruptions->send(AudioInterruption::kBegan);
+    interruptions->send(AudioInterruption::kEnded);
+    drainQueue();
+    EXPECT_TRUE(session->calls().empty());
+    EXPECT_TRUE(segments->segments().empty());
+
+    std::optional<PathResult> first;
+    recorder->stop([&](PathResult result) { first = std::move(result); });
+    ASSERT_TRUE(settle([&] { return captureCalls().size() == 4; }));
+    // While the capture finishes: still recording, a second stop fails, a start is refused, and
+    // interruptions are ignored.
+    EXPECT_TRUE(recorder->isRecording());
+    EXPECT_EQ(text(stop()), "error: 録音していません");
+    EXPECT_EQ(text(start()), "すでに録音中です");
+    interruptions->send(AudioInterruption::kEnded);
+    drainQueue();
+    EXPECT_TRUE(session->calls().empty());
+    EXPECT_FALSE(first.has_value());
+
+    const fs::path finished = systemAudio->startedDirs[0] / "meeting.m4a";
+    systemAudio->capture->finishStop(finished);
+    ASSERT_TRUE(settle([&] { return first.has_value(); }));
+    EXPECT_EQ(text(*first), finished.string());
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_EQ(captureCalls(), (std::vector<std::string>{"pause", "pause", "resume", "stop"}));
+}
+
+TEST_F(SystemAudioRecorderTest, AFailedCaptureStopIsThrownAndStillReleasesTheSession) {
+    ASSERT_EQ(start(), std::nullopt);
+    std::optional<PathResult> stopped;
+    recorder->stop([&](PathResult result) { stopped = std::move(result); });
+    ASSERT_TRUE(settle([&] { return !captureCalls().empty(); }));
+    systemAudio->capture->finishStop(RecordingFailure(SystemError{"音が1つも録れていません"}));
+    ASSERT_TRUE(settle([&] { return stopped.has_value(); }));
+    EXPECT_EQ(text(*stopped), "error: 音が1つも録れていません");
+    EXPECT_FALSE(recorder->isRecording());
+    // The directory stays for "pending".
+    EXPECT_EQ(sessionDirectories().size(), 1u);
+}
+
+TEST_F(SystemAudioRecorderTest, ACaptureThatCannotStartFallsBackToTheMicrophoneInAFreshDirectory) {
+    systemAudio->startFailure = RecordingFailure(SystemError{"画面が見つかりません"});
+    EXPECT_EQ(start(), std::nullopt);
+    ASSERT_EQ(systemAudio->startedDirs.size(), 1u);
+    const fs::path failed = systemAudio->startedDirs[0];
+    EXPECT_FALSE(fs::exists(failed));
+    const auto dirs = sessionDirectories();
+    ASSERT_EQ(dirs.size(), 1u);
+    EXPECT_NE(dirs[0], failed);
+    EXPECT_EQ(segments->segments().size(), 1u);
+    EXPECT_EQ(segments->segments()[0].file.parent_path(), dirs[0]);
+    EXPECT_EQ(alerts->shown, (std::vector<std::string>{
+                                 std::string(MeetingRecorder::kFallbackAlertTitle) + "|" +
+                                 MeetingRecorder::kFallbackAlertMessage}));
+    EXPECT_EQ(log->lines(),
+              (std::vector<std::string>{"SystemAudioCapture unavailable, falling back to mic: 画面が見つかりません"}));
+    // From here on it is microphone recording: pause is the recorder's own.
+    EXPECT_EQ(pause(), std::nullopt);
+    EXPECT_TRUE(captureCalls().empty());
+    EXPECT_EQ(text(pause()), "録音していません");
+}
+
+TEST_F(SystemAudioRecorderTest, StartWhileAMicrophoneSessionRunsIsRefusedWithoutTryingTheCapture) {
+    systemAudio->startFailure = RecordingFailure(SystemError{"x"});
+    ASSERT_EQ(start(), std::nullopt);
+    EXPECT_EQ(text(start()), "すでに録音中です");
+    EXPECT_EQ(systemAudio->startedDirs.size(), 1u);
+    EXPECT_EQ(alerts->shown.size(), 1u);
+}
+
+}  // namespace
+}  // namespace orvan

@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/SerialQueue.h"
+#include "tests/fakes/ManualClock.h"
+
+namespace orvan {
+namespace {
+
+using namespace std::chrono_literals;
+using orvan::testing::ManualClock;
+
+class SerialQueueTest : public ::testing::Test {
+protected:
+    // Moves the clock and lets the queue run whatever fell due.
+    void advance(Clock::Time by) {
+        clock->advance(by);
+        queue.sync([] {});
+    }
+
+    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    SerialQueue queue{"test.queue", clock};
+};
+
+TEST_F(SerialQueueTest, WorkRunsInOrderOnOneThreadThatIsNotTheCaller) {
+    std::vector<int> order;
+    std::vector<std::thread::id> threads;
+    for (int i = 0; i < 50; ++i) {
+        queue.async([&, i] {
+            order.push_back(i);
+            threads.push_back(std::this_thread::get_id());
+        });
+    }
+    queue.sync([] {});
+    ASSERT_EQ(order.size(), 50u);
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
+    for (const auto& id : threads) EXPECT_EQ(id, threads.front());
+    EXPECT_NE(threads.front(), std::this_thread::get_id());
+    EXPECT_EQ(queue.label(), "test.queue");
+}
+
+TEST_F(SerialQueueTest, SyncAnswersAValueRethrowsAndRunsInlineOnTheQueue) {
+    EXPECT_EQ(queue.sync([] { return 42; }), 42);
+    EXPECT_THROW(queue.sync([]() -> int { throw std::runtime_error("boom"); }), std::runtime_error);
+    // A nested sync would wait for itself forever; it runs at once instead.
+    const int nested = queue.sync([this] {
+        EXPECT_TRUE(queue.isCurrent());
+        return queue.sync([] { return 7; }) + 1;
+    });
+    EXPECT_EQ(nested, 8);
+    EXPECT_FALSE(queue.isCurrent());
+}
+
+TEST_F(SerialQueueTest, RepeatingTimerKeepsAFixedGridAndCancelStopsIt) {
+    std::vector<Clock::Time> fired;
+    const Clock::Time start = clock->now();
+    auto timer = queue.scheduleRepeating(300s, 300s, [&] { fired.push_back(clock->now() - start); });
+    advance(299s);
+    EXPECT_TRUE(fired.empty());
+    advance(1s);
+    ASSERT_EQ(fired.size(), 1u);
+    EXPECT_EQ(fired[0], 300s);
+    // Late by 10 s: the next run still falls on 600 s.
+    advance(310s);
+    advance(290s);
+    ASSERT_EQ(fired.size(), 3u);
+    EXPECT_EQ(fired[1], 610s);
+    EXPECT_EQ(fired[2], 900s);
+    timer->cancel();
+    advance(600s);
+    EXPECT_EQ(fired.size(), 3u);
+}
+
+TEST_F(SerialQueueTest, MissedRunsCollapseIntoOne) {
+    int fired = 0;
+    auto timer = queue.scheduleRepeating(10s, 10s, [&] { ++fired; });
+    advance(35s);
+    EXPECT_EQ(fired, 1);
+    advance(5s);  // 40 s: the grid continues at 10-second steps
+    EXPECT_EQ(fired, 2);
+    timer->cancel();
+}
+
+TEST(SerialQueueSteadyClockTest, TimerFiresOnTheRealClockAndDestructionRunsQueuedWork) {
+    std::atomic<int> fired = 0;
+    std::atomic<int> ran = 0;
+    {
+        SerialQueue queue("test.steady", std::make_shared<SteadyClock>());
+        auto timer = queue.scheduleRepeating(5ms, 5ms, [&] { ++fired; });
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (fired < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+        timer->cancel();
+        for (int i = 0; i < 10; ++i) queue.async([&] { ++ran; });
+    }
+    EXPECT_GE(fired.load(), 2);
+    EXPECT_EQ(ran.load(), 10);
+}
+
+}  // namespace
+}  // namespace orvan
