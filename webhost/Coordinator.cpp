@@ -117,6 +117,28 @@ void Coordinator::didReceiveScriptMessage(const ScriptMessage& message, const Re
     });
 }
 
+void Coordinator::decidePolicyForNavigation(const std::optional<std::string>& url, std::function<void(bool)> decide) {
+    context_.mainLoop->post([weak = weak_from_this(), url, decide = std::move(decide)] {
+        auto self = weak.lock();
+        if (!self || !self->context_.navigationPolicy) {
+            decide(self != nullptr);
+            return;
+        }
+        self->context_.navigationPolicy->decide(url, decide);
+    });
+}
+
+void Coordinator::requestMediaCapturePermission(const std::optional<std::string>& requestingHost,
+                                                std::function<void(bool)> decide) {
+    context_.mainLoop->post([appURL = appURL_, requestingHost, decide = std::move(decide)] {
+        decide(NavigationPolicy::allowsMediaCapture(requestingHost, appURL));
+    });
+}
+
+void Coordinator::didFailNavigation(const std::optional<Url>& failingURL) {
+    NavigationPolicy::recoverFromFailedNavigation(webView_.lock(), failingURL, appURL_, *context_.mainLoop);
+}
+
 void Coordinator::didFinishNavigation() {
     handleTokenReady();
 }

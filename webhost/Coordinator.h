@@ -12,6 +12,7 @@
 #include "push/PushNotifications.h"
 #include "webhost/CommandDispatcher.h"
 #include "webhost/CoordinatorRegistry.h"
+#include "webhost/NavigationPolicy.h"
 
 namespace orvan {
 
@@ -28,6 +29,8 @@ struct WebHostContext {
     MainLoop* mainLoop = nullptr;
     // Answers the page's commands; none: every command is refused.
     std::shared_ptr<CommandDispatcher> dispatcher;
+    // Navigation decisions; none: every navigation is allowed.
+    std::shared_ptr<NavigationPolicy> navigationPolicy;
     // Push registration's hook, run after each finished navigation and on a new device token.
     std::function<void(const std::shared_ptr<WebView>&)> syncRegistration;
 };
@@ -50,6 +53,10 @@ public:
 
     void didFinishNavigation() override;
     void didReceiveScriptMessage(const ScriptMessage& message, const ReplyOnce& reply) override;
+    void decidePolicyForNavigation(const std::optional<std::string>& url, std::function<void(bool)> decide) override;
+    void requestMediaCapturePermission(const std::optional<std::string>& requestingHost,
+                                       std::function<void(bool)> decide) override;
+    void didFailNavigation(const std::optional<Url>& failingURL) override;
 
 private:
     Coordinator(Url appURL, WebHostContext context);

@@ -21,6 +21,7 @@ struct ShellServices {
     std::shared_ptr<PushNotifications> push;
     std::shared_ptr<WebViewFactory> webViewFactory;
     std::shared_ptr<CommandDispatcher> dispatcher;
+    std::shared_ptr<NavigationPolicy> navigationPolicy;
 
     WebHostContext webHostContext() const {
         return WebHostContext{.center = center,
@@ -28,6 +29,7 @@ struct ShellServices {
                               .push = push,
                               .mainLoop = mainLoop.get(),
                               .dispatcher = dispatcher,
+                              .navigationPolicy = navigationPolicy,
                               .syncRegistration = [push = push](const std::shared_ptr<WebView>& view) {
                                   push->syncRegistration(view);
                               }};

@@ -12,6 +12,8 @@ WebKitWebViewAdapter::WebKitWebViewAdapter(WebKitWebView* view, std::weak_ptr<We
     : view_(GObjectPtr<WebKitWebView>::retain(view)), delegate_(std::move(delegate)) {
     loadChangedHandler_ = g_signal_connect(view, "load-changed", G_CALLBACK(&onLoadChanged), this);
     loadFailedHandler_ = g_signal_connect(view, "load-failed", G_CALLBACK(&onLoadFailed), this);
+    policyHandler_ = g_signal_connect(view, "decide-policy", G_CALLBACK(&onDecidePolicy), this);
+    permissionHandler_ = g_signal_connect(view, "permission-request", G_CALLBACK(&onPermissionRequest), this);
     if (contentManager != nullptr) {
         contentManager_ = GObjectPtr<WebKitUserContentManager>::retain(contentManager);
         for (const auto& name : channels) {
@@ -31,7 +33,7 @@ WebKitWebViewAdapter::~WebKitWebViewAdapter() {
             g_signal_handler_disconnect(contentManager_.get(), handler);
         }
     }
-    for (const gulong handler : {loadChangedHandler_, loadFailedHandler_}) {
+    for (const gulong handler : {loadChangedHandler_, loadFailedHandler_, policyHandler_, permissionHandler_}) {
         if (g_signal_handler_is_connected(view_.get(), handler)) g_signal_handler_disconnect(view_.get(), handler);
     }
 }
@@ -144,11 +146,14 @@ void WebKitWebViewAdapter::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, 
     if (auto delegate = self->delegate_.lock()) delegate->didFinishNavigation();
 }
 
-gboolean WebKitWebViewAdapter::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer data) {
+gboolean WebKitWebViewAdapter::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* failingURI, GError*, gpointer data) {
     auto* self = static_cast<WebKitWebViewAdapter*>(data);
     self->failed_ = true;
     self->cancelTimeout();
-    return FALSE;
+    if (auto delegate = self->delegate_.lock()) {
+        delegate->didFailNavigation(failingURI != nullptr ? Url::parse(failingURI) : std::nullopt);
+    }
+    return FALSE;  // the engine's own error page
 }
 
 gboolean WebKitWebViewAdapter::onLoadTimeout(gpointer data) {
@@ -224,6 +229,69 @@ gboolean WebKitWebViewAdapter::onScriptMessage(WebKitUserContentManager*, JSCVal
         g_free(json);
     }
     delegate->didReceiveScriptMessage(message, answer);
+    return TRUE;
+}
+
+}  // namespace orvan
+
+namespace orvan {
+
+namespace {
+
+// Answers a decision exactly once; one dropped unanswered is refused, so nothing waits for ever.
+template <typename Decision>
+std::function<void(bool)> answerOnce(Decision* decision, void (*allow)(Decision*), void (*refuse)(Decision*)) {
+    struct State {
+        Decision* decision;
+        void (*allow)(Decision*);
+        void (*refuse)(Decision*);
+        bool answered = false;
+        State(Decision* d, void (*a)(Decision*), void (*r)(Decision*)) : decision(d), allow(a), refuse(r) {}
+        State(const State&) = delete;
+        State& operator=(const State&) = delete;
+        ~State() {
+            if (!answered) refuse(decision);
+            g_object_unref(decision);
+        }
+    };
+    g_object_ref(decision);
+    auto state = std::shared_ptr<State>(new State(decision, allow, refuse));
+    return [state](bool allowed) {
+        if (state->answered) return;
+        state->answered = true;
+        (allowed ? state->allow : state->refuse)(state->decision);
+    };
+}
+
+}  // namespace
+
+gboolean WebKitWebViewAdapter::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                              WebKitPolicyDecisionType type, gpointer data) {
+    // Responses (downloads, MIME types) keep the engine's own handling.
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+    auto delegate = static_cast<WebKitWebViewAdapter*>(data)->delegate_.lock();
+    if (!delegate) return FALSE;
+    WebKitNavigationAction* action =
+        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    WebKitURIRequest* request = action != nullptr ? webkit_navigation_action_get_request(action) : nullptr;
+    const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
+    delegate->decidePolicyForNavigation(uri != nullptr ? std::optional<std::string>(uri) : std::nullopt,
+                                        answerOnce<WebKitPolicyDecision>(decision, &webkit_policy_decision_use,
+                                                                         &webkit_policy_decision_ignore));
+    return TRUE;
+}
+
+gboolean WebKitWebViewAdapter::onPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, gpointer data) {
+    if (!WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(request)) return FALSE;
+    auto* self = static_cast<WebKitWebViewAdapter*>(data);
+    auto delegate = self->delegate_.lock();
+    if (!delegate) return FALSE;
+    // The engine does not say which frame asked; the main frame's host is the most precise origin
+    // it gives, and a foreign main frame never matches the app's host.
+    const auto current = self->currentURL();
+    delegate->requestMediaCapturePermission(current ? current->host() : std::nullopt,
+                                            answerOnce<WebKitPermissionRequest>(request, &webkit_permission_request_allow,
+                                                                                &webkit_permission_request_deny));
     return TRUE;
 }
 

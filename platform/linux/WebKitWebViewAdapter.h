@@ -42,6 +42,9 @@ private:
     static gboolean onLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri, GError* error,
                                  gpointer self);
     static gboolean onLoadTimeout(gpointer self);
+    static gboolean onDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                   gpointer self);
+    static gboolean onPermissionRequest(WebKitWebView* view, WebKitPermissionRequest* request, gpointer self);
     static gboolean onScriptMessage(WebKitUserContentManager* manager, JSCValue* body,
                                     WebKitScriptMessageReply* reply, gpointer self);
     struct Channel {
@@ -57,6 +60,8 @@ private:
     bool failed_ = false;
     gulong loadChangedHandler_ = 0;
     gulong loadFailedHandler_ = 0;
+    gulong policyHandler_ = 0;
+    gulong permissionHandler_ = 0;
     GObjectPtr<WebKitUserContentManager> contentManager_;
     std::vector<std::unique_ptr<Channel>> channels_;
     std::vector<gulong> messageHandlers_;

@@ -48,6 +48,8 @@ std::shared_ptr<WebView> WebKitWebViewFactory::createWebView(const WebViewConfig
     auto settings = GObjectPtr<WebKitSettings>::take(webkit_settings_new());
     webkit_settings_set_media_playback_allows_inline(settings.get(), TRUE);
     webkit_settings_set_media_playback_requires_user_gesture(settings.get(), FALSE);
+    // The meeting-notes page records from the microphone in the page too.
+    webkit_settings_set_enable_media_stream(settings.get(), TRUE);
     const std::string standard = webkit_settings_get_user_agent(settings.get());
     const std::string agent = userAgent(standard, configuration.userAgentApplicationName);
     webkit_settings_set_user_agent(settings.get(), agent.c_str());

@@ -13,9 +13,11 @@
 #include "platform/linux/GioUrlOpener.h"
 #include "platform/linux/OfficeApplication.h"
 #include "platform/linux/PlistInfoDictionary.h"
+#include "platform/linux/SignInWindowSessions.h"
 #include "platform/linux/SyslogSink.h"
 #include "platform/linux/WebKitWebViewFactory.h"
 #include "recording/RecorderCommands.h"
+#include "webhost/NativeOAuth.h"
 #include "webhost/RecordingSchemeHandler.h"
 
 int main(int argc, char** argv) {
@@ -46,12 +48,15 @@ int main(int argc, char** argv) {
         applicationDataDirectory() / "recordings", [config] { return origin(config->appURL()); }));
     services.webViewFactory = factory;
 
+    auto opener = std::make_shared<GioUrlOpener>();
+    services.navigationPolicy = std::make_shared<NavigationPolicy>(services.config, opener);
     services.dispatcher = std::make_shared<CommandDispatcher>(CommandPorts{
         .recorder = std::make_shared<NotRecordingRecorder>(),
         .macShell = macShell,
         .notifications = notifications,
-        .opener = std::make_shared<GioUrlOpener>(),
-        .signIn = nullptr,
+        .opener = opener,
+        .signIn = std::make_shared<NativeOAuth>(std::make_shared<SignInWindowSessions>(applicationDataDirectory()),
+                                                *services.mainLoop),
         .newUUID = randomUUID,
     });
 

@@ -31,6 +31,7 @@ protected:
                                  .push = push,
                                  .mainLoop = &loop,
                                  .dispatcher = nullptr,
+                                 .navigationPolicy = nullptr,
                                  .syncRegistration = [this](const std::shared_ptr<WebView>& view) {
                                      synced.push_back(view.get());
                                  }};

@@ -15,6 +15,8 @@ Response route(AppState& state, const Request& request)
     state.record(RequestRecord{request.method, request.path, request.query,
         request.header("User-Agent").value_or(""), request.header("Cookie").value_or(""), request.body});
 
+    if (request.path.starts_with("/idp/"))
+        return routeIdentityProvider(state, request);
     if (request.path == "/api" || request.path.starts_with("/api/"))
         return routeApi(state, request);
     return routePage(state, request);

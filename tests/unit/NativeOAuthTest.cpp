@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "tests/fakes/FakeMainLoop.h"
+#include "tests/fakes/FakeWebView.h"
+#include "webhost/NativeOAuth.h"
+
+namespace orvan {
+namespace {
+
+using namespace orvan::testing;
+
+// Sessions that end when the test says so.
+class FakeSessions final : public WebAuthenticationSessions {
+public:
+    struct Session final : WebAuthenticationSession {
+        bool start() override {
+            started = true;
+            return startSucceeds;
+        }
+        void cancel() override {
+            ++cancels;
+            complete({std::nullopt, WebAuthenticationResult::kCancelledByUser});
+        }
+        void complete(WebAuthenticationResult result) {
+            if (completion) std::exchange(completion, nullptr)(std::move(result));
+        }
+        std::string url, host, path;
+        bool startSucceeds = true;
+        bool started = false;
+        int cancels = 0;
+        std::function<void(WebAuthenticationResult)> completion;
+    };
+
+    std::shared_ptr<WebAuthenticationSession> create(const Url& url, const std::string& host, const std::string& path,
+                                                     std::function<void(WebAuthenticationResult)> completion) override {
+        auto session = std::make_shared<Session>();
+        session->url = url.string();
+        session->host = host;
+        session->path = path;
+        session->startSucceeds = nextStartSucceeds;
+        session->completion = std::move(completion);
+        created.push_back(session);
+        return session;
+    }
+
+    bool nextStartSucceeds = true;
+    std::vector<std::shared_ptr<Session>> created;
+};
+
+class NativeOAuthTest : public ::testing::Test {
+protected:
+    void run(const std::string& host = "app.tomoriva.jp", const std::string& path = "/auth/callback") {
+        oauth.run(*Url::parse("https://accounts.google.com/o/oauth2/v2/auth?client_id=x"), host, path, view, appURL,
+                  [this](std::string result) { results.push_back(std::move(result)); });
+    }
+    std::vector<std::string> loads() const {
+        std::vector<std::string> urls;
+        for (const auto& load : view->loads) urls.push_back(load.url);
+        return urls;
+    }
+
+    FakeMainLoop loop;
+    std::shared_ptr<FakeSessions> sessions = std::make_shared<FakeSessions>();
+    NativeOAuth oauth{sessions, loop};
+    std::shared_ptr<FakeWebView> view = std::make_shared<FakeWebView>();
+    Url appURL = *Url::parse("https://app.tomoriva.jp");
+    std::vector<std::string> results;
+    const std::string errorPage = "https://app.tomoriva.jp/auth/login?error=auth_failed";
+};
+
+TEST_F(NativeOAuthTest, CallbackHostIsTrimmedAndLowerCasedAndThePathGetsItsSlash) {
+    run(" \tApp.Tomoriva.JP\n", "auth/Callback");
+    ASSERT_EQ(sessions->created.size(), 1u);
+    EXPECT_EQ(sessions->created[0]->host, "app.tomoriva.jp");
+    EXPECT_EQ(sessions->created[0]->path, "/auth/Callback");
+    EXPECT_TRUE(sessions->created[0]->started);
+    EXPECT_EQ(NativeOAuth::normalizedCallbackPath("/x"), "/x");
+}
+
+TEST_F(NativeOAuthTest, TheCallbackURLWithItsQueryIsLoadedAndTheAnswerIsOk) {
+    run();
+    EXPECT_TRUE(results.empty()) << "waits for the session";
+    sessions->created[0]->complete({Url::parse("https://app.tomoriva.jp/auth/callback?code=abc&state=s"), std::nullopt});
+    EXPECT_TRUE(results.empty()) << "the completion hops onto the main loop";
+    loop.runUntilIdle();
+    EXPECT_EQ(results, std::vector<std::string>{"ok"});
+    EXPECT_EQ(loads(), std::vector<std::string>{"https://app.tomoriva.jp/auth/callback?code=abc&state=s"});
+    EXPECT_EQ(view->loads[0].timeout, std::chrono::seconds(60));
+    EXPECT_FALSE(oauth.hasCurrentSession());
+}
+
+TEST_F(NativeOAuthTest, CancelAndOtherEndingsGoToTheLoginErrorPage) {
+    run();
+    sessions->created[0]->complete({std::nullopt, WebAuthenticationResult::kCancelledByUser});
+    loop.runUntilIdle();
+    run();
+    sessions->created[1]->complete({std::nullopt, 2});
+    loop.runUntilIdle();
+    run();
+    sessions->created[2]->complete({std::nullopt, std::nullopt});
+    loop.runUntilIdle();
+    EXPECT_EQ(results, (std::vector<std::string>{"cancelled", "error", "error"}));
+    EXPECT_EQ(loads(), std::vector<std::string>(3, errorPage));
+}
+
+TEST_F(NativeOAuthTest, ASessionThatCannotStartAnswersErrorAtOnce) {
+    sessions->nextStartSucceeds = false;
+    run();
+    EXPECT_EQ(results, std::vector<std::string>{"error"});
+    EXPECT_EQ(loads(), std::vector<std::string>{errorPage});
+}
+
+TEST_F(NativeOAuthTest, ASecondRunCancelsTheFirstAndKeepsItsOwnSession) {
+    run();
+    run();
+    ASSERT_EQ(sessions->created.size(), 2u);
+    EXPECT_EQ(sessions->created[0]->cancels, 1);
+    loop.runUntilIdle();
+    EXPECT_EQ(results, std::vector<std::string>{"cancelled"});
+    EXPECT_TRUE(oauth.hasCurrentSession()) << "the older completion must not drop the newer session";
+
+    sessions->created[1]->complete({Url::parse("https://app.tomoriva.jp/auth/callback?code=2"), std::nullopt});
+    loop.runUntilIdle();
+    EXPECT_EQ(results, (std::vector<std::string>{"cancelled", "ok"}));
+    EXPECT_EQ(loads().back(), "https://app.tomoriva.jp/auth/callback?code=2");
+}
+
+TEST_F(NativeOAuthTest, AGoneWebViewStillGetsAnAnswer) {
+    run();
+    view.reset();
+    sessions->created[0]->complete({Url::parse("https://app.tomoriva.jp/auth/callback?code=1"), std::nullopt});
+    loop.runUntilIdle();
+    EXPECT_EQ(results, std::vector<std::string>{"ok"});
+}
+
+}  // namespace
+}  // namespace orvan
