@@ -38,14 +38,16 @@ export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus"
 for _ in $(seq 1 200); do [ -S "$XDG_RUNTIME_DIR/bus" ] && break; sleep 0.02; done
 
 # Private sound server: "spk" is the default output, "mic" (a remap of a null sink's monitor) the
-# default microphone, so tests can feed it known signals.
+# default microphone, so tests can feed it known signals. Without explicit channel maps the remapped
+# source delivers nothing at all.
 if command -v pulseaudio >/dev/null 2>&1; then
   if pulseaudio --daemonize=yes -n --exit-idle-time=-1 --disallow-exit=yes \
       --log-target="file:$tmp/pulse.log" \
       --load="module-native-protocol-unix auth-anonymous=1" \
       --load="module-null-sink sink_name=spk rate=48000 channels=2" \
       --load="module-null-sink sink_name=micsink rate=48000 channels=1" \
-      --load="module-remap-source source_name=mic master=micsink.monitor" >/dev/null 2>&1; then
+      --load="module-remap-source source_name=mic master=micsink.monitor master_channel_map=mono channel_map=mono" \
+      >/dev/null 2>&1; then
     PULSE_SERVER_STARTED=1
     for _ in $(seq 1 200); do pactl info >/dev/null 2>&1 && break; sleep 0.02; done
     pactl set-default-sink spk >/dev/null 2>&1 || true

@@ -1,0 +1,73 @@
+#pragma once
+
+// Owners for the FFmpeg objects the audio adapters use: each frees its object exactly once.
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libswresample/swresample.h>
+}
+
+#include <memory>
+#include <string>
+
+namespace orvan::ffmpeg {
+
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct ResamplerDeleter {
+    void operator()(SwrContext* resampler) const { swr_free(&resampler); }
+};
+struct FifoDeleter {
+    void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
+};
+// Options handed to FFmpeg, which may replace the dictionary in place.
+struct Dictionary {
+    AVDictionary* value = nullptr;
+    Dictionary() = default;
+    ~Dictionary() { av_dict_free(&value); }
+    Dictionary(const Dictionary&) = delete;
+    Dictionary& operator=(const Dictionary&) = delete;
+    void set(const char* key, const char* text) { av_dict_set(&value, key, text, 0); }
+};
+// An opened input: closes the demuxer and its file.
+struct InputDeleter {
+    void operator()(AVFormatContext* input) const { avformat_close_input(&input); }
+};
+// An output: closes its file (when opened) and frees the muxer.
+struct OutputDeleter {
+    void operator()(AVFormatContext* output) const {
+        if (output->pb != nullptr && !(output->oformat->flags & AVFMT_NOFILE)) avio_closep(&output->pb);
+        avformat_free_context(output);
+    }
+};
+
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
+using FifoPtr = std::unique_ptr<AVAudioFifo, FifoDeleter>;
+using InputPtr = std::unique_ptr<AVFormatContext, InputDeleter>;
+using OutputPtr = std::unique_ptr<AVFormatContext, OutputDeleter>;
+
+// FFmpeg's own text for an error code.
+inline std::string errorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+// FFmpeg's own diagnostics would go to standard error; its errors reach us as return values instead.
+void quietLogging();
+
+// Opens `path` for reading and finds its streams; nullptr and the error's text when it cannot.
+InputPtr openInput(const std::string& path, std::string* error = nullptr);
+
+}  // namespace orvan::ffmpeg

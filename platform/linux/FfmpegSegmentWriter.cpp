@@ -1,0 +1,181 @@
+#include "platform/linux/FfmpegSegmentWriter.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/SystemLog.h"
+
+namespace orvan {
+
+using namespace ffmpeg;
+
+namespace {
+
+// Fragments of about one second, flushed as written: what a crash can lose.
+constexpr const char* kMovFlags = "empty_moov+default_base_moof+delay_moov";
+constexpr const char* kFragmentMicroseconds = "1000000";
+
+}  // namespace
+
+std::variant<std::unique_ptr<FfmpegSegmentWriter>, std::string> FfmpegSegmentWriter::create(
+    const std::filesystem::path& file, const Format& format) {
+    quietLogging();
+    std::unique_ptr<FfmpegSegmentWriter> writer(new FfmpegSegmentWriter(file, format));
+    if (auto error = writer->open()) return *error;
+    return writer;
+}
+
+FfmpegSegmentWriter::FfmpegSegmentWriter(std::filesystem::path file, const Format& format)
+    : file_(std::move(file)), format_(format) {}
+
+FfmpegSegmentWriter::~FfmpegSegmentWriter() { (void)finish(); }
+
+std::optional<std::string> FfmpegSegmentWriter::open() {
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    if (codec == nullptr) return std::string("AAC encoder not available");
+
+    AVFormatContext* raw = nullptr;
+    int status = avformat_alloc_output_context2(&raw, nullptr, "ipod", file_.c_str());
+    if (status < 0 || raw == nullptr) return errorText(status);
+    output_.reset(raw);
+
+    encoder_.reset(avcodec_alloc_context3(codec));
+    if (!encoder_) return errorText(AVERROR(ENOMEM));
+    encoder_->sample_rate = format_.sampleRate;
+    encoder_->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    av_channel_layout_default(&encoder_->ch_layout, format_.channels);
+    encoder_->bit_rate = format_.bitRate;
+    encoder_->time_base = AVRational{1, format_.sampleRate};
+    if (output_->oformat->flags & AVFMT_GLOBALHEADER) encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    status = avcodec_open2(encoder_.get(), codec, nullptr);
+    if (status < 0) return errorText(status);
+
+    stream_ = avformat_new_stream(output_.get(), nullptr);
+    if (stream_ == nullptr) return errorText(AVERROR(ENOMEM));
+    status = avcodec_parameters_from_context(stream_->codecpar, encoder_.get());
+    if (status < 0) return errorText(status);
+    stream_->time_base = encoder_->time_base;
+
+    status = avio_open(&output_->pb, file_.c_str(), AVIO_FLAG_WRITE);
+    if (status < 0) return errorText(status);
+
+    frame_.reset(av_frame_alloc());
+    packet_.reset(av_packet_alloc());
+    if (!frame_ || !packet_) return errorText(AVERROR(ENOMEM));
+
+    Dictionary options;
+    options.set("movflags", kMovFlags);
+    options.set("frag_duration", kFragmentMicroseconds);
+    options.set("flush_packets", "1");
+    status = avformat_write_header(output_.get(), &options.value);
+    if (status < 0) return errorText(status);
+    headerWritten_ = true;
+    return std::nullopt;
+}
+
+void FfmpegSegmentWriter::fail(const std::string& what, int code) {
+    if (error_) return;
+    error_ = errorText(code);
+    systemLog("MeetingRecorder: " + what + " " + file_.filename().string() + ": " + *error_);
+}
+
+void FfmpegSegmentWriter::leadIn(const float* samples, std::size_t frames) {
+    if (finished_ || error_ || !headerWritten_ || appended_ != 0 || encoded_ != 0 || !waiting_.empty()) return;
+    const auto channels = static_cast<std::size_t>(format_.channels);
+    waiting_.assign(samples, samples + frames * channels);
+    // Encoded from a negative time: the edit list that readers honour starts the audio after it.
+    encoded_ = -static_cast<std::int64_t>(frames);
+}
+
+void FfmpegSegmentWriter::append(const float* samples, std::size_t frames) {
+    if (finished_ || error_ || !headerWritten_ || frames == 0) return;
+    const auto channels = static_cast<std::size_t>(format_.channels);
+    waiting_.insert(waiting_.end(), samples, samples + frames * channels);
+    appended_ += static_cast<std::int64_t>(frames);
+    (void)encodeWaiting(false);
+}
+
+bool FfmpegSegmentWriter::encodeWaiting(bool all) {
+    const auto channels = static_cast<std::size_t>(format_.channels);
+    const auto frameSize = static_cast<std::size_t>(encoder_->frame_size);
+    std::size_t used = 0;
+    while (!error_) {
+        const std::size_t available = (waiting_.size() - used) / channels;
+        const std::size_t count = std::min(available, frameSize);
+        if (count == 0 || (count < frameSize && !all)) break;
+        frame_->nb_samples = static_cast<int>(count);
+        frame_->format = encoder_->sample_fmt;
+        frame_->sample_rate = encoder_->sample_rate;
+        av_channel_layout_copy(&frame_->ch_layout, &encoder_->ch_layout);
+        int status = av_frame_get_buffer(frame_.get(), 0);
+        if (status < 0) {
+            fail("encoding failed for", status);
+            break;
+        }
+        // The encoder takes one plane per channel.
+        for (std::size_t c = 0; c < channels; ++c) {
+            auto* plane = reinterpret_cast<float*>(frame_->data[c]);
+            for (std::size_t i = 0; i < count; ++i) plane[i] = waiting_[used + i * channels + c];
+        }
+        frame_->pts = encoded_;
+        encoded_ += static_cast<std::int64_t>(count);
+        used += count * channels;
+        status = avcodec_send_frame(encoder_.get(), frame_.get());
+        av_frame_unref(frame_.get());
+        if (status < 0) {
+            fail("encoding failed for", status);
+            break;
+        }
+        if (!drainPackets()) break;
+    }
+    waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(used));
+    return !error_;
+}
+
+bool FfmpegSegmentWriter::drainPackets() {
+    for (;;) {
+        const int status = avcodec_receive_packet(encoder_.get(), packet_.get());
+        if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) return true;
+        if (status < 0) {
+            fail("encoding failed for", status);
+            return false;
+        }
+        av_packet_rescale_ts(packet_.get(), encoder_->time_base, stream_->time_base);
+        packet_->stream_index = stream_->index;
+        const int written = av_interleaved_write_frame(output_.get(), packet_.get());
+        if (written < 0) {
+            fail("could not write", written);
+            return false;
+        }
+    }
+}
+
+std::optional<std::string> FfmpegSegmentWriter::finish() {
+    if (finished_) return std::nullopt;
+    finished_ = true;
+    // A writer that never opened has nothing to end; its file is closed with it.
+    if (!headerWritten_) return error_;
+    if (!error_ && encodeWaiting(true)) {
+        const int status = avcodec_send_frame(encoder_.get(), nullptr);
+        if (status < 0) {
+            fail("encoding failed for", status);
+        } else {
+            (void)drainPackets();
+        }
+    }
+    // The trailer is written even after an error: the fragments before it stay readable.
+    const int status = av_write_trailer(output_.get());
+    if (status < 0) fail("could not finish", status);
+    if (output_->pb != nullptr) {
+        const int closed = avio_closep(&output_->pb);
+        if (closed < 0) fail("could not close", closed);
+    }
+    return error_;
+}
+
+}  // namespace orvan

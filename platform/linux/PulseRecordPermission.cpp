@@ -1,0 +1,41 @@
+#include "platform/linux/PulseRecordPermission.h"
+
+#include <memory>
+#include <string>
+#include <variant>
+
+#include "platform/SystemLog.h"
+#include "platform/linux/PulseConnection.h"
+
+namespace orvan {
+
+namespace {
+
+bool microphoneReachable(std::chrono::milliseconds timeout) {
+    auto opened = PulseConnection::open(timeout);
+    if (const auto* error = std::get_if<std::string>(&opened)) {
+        systemLog("MeetingRecorder: sound server refused: " + *error);
+        return false;
+    }
+    auto& connection = *std::get<std::unique_ptr<PulseConnection>>(opened);
+    PulseConnection::Lock lock(connection);
+    const auto found = connection.defaultSource(timeout);
+    if (const auto* error = std::get_if<std::string>(&found)) {
+        systemLog("MeetingRecorder: no microphone: " + *error);
+        return false;
+    }
+    const auto& source = std::get<PulseConnection::Source>(found);
+    if (source.monitor) {
+        systemLog("MeetingRecorder: no microphone: the default source " + source.name + " is an output's monitor");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void PulseRecordPermission::request(std::function<void(bool)> answer) {
+    jobs_.run([timeout = timeout_, answer = std::move(answer)] { answer(microphoneReachable(timeout)); });
+}
+
+}  // namespace orvan

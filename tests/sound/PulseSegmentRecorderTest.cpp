@@ -1,0 +1,252 @@
+// The microphone adapters against the private sound server of tools/test-env.sh.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/linux/FfmpegAudioJoiner.h"
+#include "platform/linux/PulseRecordPermission.h"
+#include "platform/linux/PulseSegmentRecorder.h"
+#include "tests/sound/SoundServer.h"
+#include "tests/support/AudioCheck.h"
+#include "tests/support/TempDirectory.h"
+
+namespace orvan {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using namespace orvan::testing;
+
+constexpr int kRate = 16000;
+constexpr std::size_t kWindow = 400;  // 11 periods of 440 Hz
+
+bool askPermission(PulseRecordPermission& permission) {
+    std::mutex mutex;
+    std::condition_variable answered;
+    std::optional<bool> answer;
+    permission.request([&](bool granted) {
+        std::lock_guard lock(mutex);
+        answer = granted;
+        answered.notify_all();
+    });
+    std::unique_lock lock(mutex);
+    answered.wait_for(lock, 10s, [&] { return answer.has_value(); });
+    return answer.value_or(false);
+}
+
+// The test microphone (a null output's monitor) starts delivering up to two seconds after a stream is
+// ready; a real one does at once. Waits until `recorder` has recorded `frames` more samples.
+bool waitForRecorded(const PulseSegmentRecorder& recorder, std::int64_t frames, std::chrono::milliseconds timeout = 8s) {
+    const std::int64_t target = recorder.framesRecorded() + frames;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (recorder.framesRecorded() < target) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+class PulseSegmentRecorderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SoundServer::available()) << "no sound server: run the tests through tools/test-env.sh";
+        ASSERT_EQ(SoundServer::defaultSource(), "mic");
+    }
+
+    std::unique_ptr<SegmentRecording> segment(PulseSegmentRecorder& recorder, const std::string& name) {
+        auto created = recorder.create(dir.path() / name, SegmentSettings{});
+        if (auto* error = std::get_if<SystemError>(&created)) {
+            ADD_FAILURE() << error->description;
+            return nullptr;
+        }
+        return std::move(std::get<std::unique_ptr<SegmentRecording>>(created));
+    }
+
+    DecodedAudio decoded(const std::string& name) {
+        std::string error;
+        auto audio = decodeAudio(dir.path() / name, &error);
+        EXPECT_TRUE(audio) << name << ": " << error;
+        return audio.value_or(DecodedAudio{});
+    }
+
+    TempDirectory dir{"orvan-pulse"};
+};
+
+TEST_F(PulseSegmentRecorderTest, PermissionNeedsTheServerAndARealMicrophone) {
+    PulseRecordPermission permission;
+    EXPECT_TRUE(askPermission(permission));
+
+    // Only monitors of outputs left as sources: no microphone.
+    SoundServer::run("pactl set-default-source spk.monitor");
+    const bool withMonitor = askPermission(permission);
+    SoundServer::run("pactl set-default-source mic");
+    EXPECT_FALSE(withMonitor);
+
+    // No server at all.
+    const char* previous = std::getenv("PULSE_SERVER");
+    setenv("PULSE_SERVER", ("unix:" + (dir.path() / "no-server").string()).c_str(), 1);
+    const bool withoutServer = askPermission(permission);
+    if (previous) {
+        setenv("PULSE_SERVER", previous, 1);
+    } else {
+        unsetenv("PULSE_SERVER");
+    }
+    EXPECT_FALSE(withoutServer);
+    EXPECT_TRUE(askPermission(permission));
+}
+
+TEST_F(PulseSegmentRecorderTest, ASegmentRecordsWhatTheMicrophoneHears) {
+    SoundServer::Tone tone(440);
+    PulseSegmentRecorder recorder;
+    ASSERT_EQ(recorder.configureForSpokenRecording(), std::nullopt);
+    ASSERT_EQ(recorder.activate(), std::nullopt);
+    auto recording = segment(recorder, "segment-001.m4a");
+    ASSERT_TRUE(recording);
+    ASSERT_TRUE(recording->record());
+    ASSERT_TRUE(waitForRecorded(recorder, 1));
+    const auto flowing = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(1500ms);
+    recording->stop();
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - flowing).count();
+    const double recorded = static_cast<double>(recorder.framesRecorded()) / kRate;
+    EXPECT_EQ(recorder.deactivate(), std::nullopt);
+
+    const auto audio = decoded("segment-001.m4a");
+    EXPECT_NEAR(audio.seconds(), recorded, 0.001);
+    EXPECT_NEAR(audio.seconds(), elapsed, 0.2);
+    const auto levels = toneLevels(audio.samples, 440, kRate, kWindow, 4000);
+    EXPECT_GT(levels.smallestShare, 0.9);
+    EXPECT_GT(levels.smallestRms, 0.05);
+    // 880 Hz is not there.
+    EXPECT_LT(toneShare(audio.samples, 4000, 8000, 880, kRate), 0.05);
+}
+
+TEST_F(PulseSegmentRecorderTest, ARotationHandsTheStreamOverWithoutLosingASample) {
+    SoundServer::Tone tone(440);
+    PulseSegmentRecorder recorder;
+    ASSERT_EQ(recorder.activate(), std::nullopt);
+    auto first = segment(recorder, "segment-001.m4a");
+    ASSERT_TRUE(first && first->record());
+    ASSERT_TRUE(waitForRecorded(recorder, kRate));
+    first->stop();
+    // Whatever the queue does between two segments takes a moment; the stream waits for it.
+    std::this_thread::sleep_for(100ms);
+    auto second = segment(recorder, "segment-002.m4a");
+    ASSERT_TRUE(second && second->record());
+    ASSERT_TRUE(waitForRecorded(recorder, kRate));
+    second->stop();
+    ASSERT_EQ(recorder.deactivate(), std::nullopt);
+
+    FfmpegAudioJoiner joiner;
+    std::vector<AudioJoiner::Piece> pieces;
+    for (const char* name : {"segment-001.m4a", "segment-002.m4a"}) {
+        const auto duration = joiner.audioDuration(dir.path() / name);
+        ASSERT_TRUE(duration) << name;
+        pieces.push_back({dir.path() / name, *duration});
+    }
+    ASSERT_FALSE(joiner.join(pieces, dir.path() / "meeting.m4a"));
+    const auto audio = decoded("meeting.m4a");
+    const auto join = static_cast<std::size_t>(pieces[0].duration.value);
+    const double shift = toneShiftAt(audio.samples, join, 440, kRate, 4000, 800);
+    std::printf("rotation at %.3f s: the tone is shifted by %.3f samples\n", static_cast<double>(join) / kRate, shift);
+    EXPECT_NEAR(shift, 0.0, 0.5);
+    const auto levels = toneLevels(audio.samples, 440, kRate, kWindow, 4000);
+    EXPECT_GT(levels.smallestShare, 0.9);
+    EXPECT_GT(levels.smallestRms, 0.05);
+}
+
+class InterruptionLog {
+public:
+    void operator()(const AudioInterruption& interruption) {
+        std::lock_guard lock(mutex_);
+        types_.push_back(interruption.type.value_or(99));
+        changed_.notify_all();
+    }
+    bool waitFor(std::size_t count, std::chrono::milliseconds timeout = 5s) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] { return types_.size() >= count; });
+    }
+    std::vector<std::uint64_t> types() {
+        std::lock_guard lock(mutex_);
+        return types_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::uint64_t> types_;
+};
+
+TEST_F(PulseSegmentRecorderTest, ASuspendedMicrophoneBeginsAnInterruptionAndItsReturnEndsIt) {
+    SoundServer::Tone tone(440);
+    auto log = std::make_shared<InterruptionLog>();
+    PulseSegmentRecorder recorder;
+    recorder.observe([log](const AudioInterruption& interruption) { (*log)(interruption); });
+    ASSERT_EQ(recorder.activate(), std::nullopt);
+    auto recording = segment(recorder, "segment-001.m4a");
+    ASSERT_TRUE(recording && recording->record());
+    ASSERT_TRUE(waitForRecorded(recorder, kRate / 4));
+
+    SoundServer::run("pactl suspend-source mic 1");
+    ASSERT_TRUE(log->waitFor(1));
+    EXPECT_EQ(log->types(), std::vector<std::uint64_t>{AudioInterruption::kBegan});
+    recording->stop();
+    // Still suspended: no end yet, and no new segment can record.
+    std::this_thread::sleep_for(800ms);
+    EXPECT_EQ(log->types().size(), 1u);
+    auto refused = segment(recorder, "segment-002.m4a");
+    EXPECT_FALSE(refused->record());
+    refused->stop();
+
+    SoundServer::run("pactl suspend-source mic 0");
+    ASSERT_TRUE(log->waitFor(2));
+    EXPECT_EQ(log->types(), (std::vector<std::uint64_t>{AudioInterruption::kBegan, AudioInterruption::kEnded}));
+    auto next = segment(recorder, "segment-003.m4a");
+    ASSERT_TRUE(next && next->record());
+    ASSERT_TRUE(waitForRecorded(recorder, kRate / 2));
+    next->stop();
+    EXPECT_EQ(recorder.deactivate(), std::nullopt);
+    EXPECT_GT(toneShare(decoded("segment-003.m4a").samples, 2000, 4000, 440, kRate), 0.9);
+    EXPECT_GT(decoded("segment-001.m4a").seconds(), 0.1);
+}
+
+TEST_F(PulseSegmentRecorderTest, AMicrophoneThatGoesAwayBeginsAnInterruptionAndComingBackEndsIt) {
+    SoundServer::Tone tone(440);
+    auto log = std::make_shared<InterruptionLog>();
+    PulseSegmentRecorder recorder;
+    recorder.observe([log](const AudioInterruption& interruption) { (*log)(interruption); });
+    ASSERT_EQ(recorder.activate(), std::nullopt);
+    auto recording = segment(recorder, "segment-001.m4a");
+    ASSERT_TRUE(recording && recording->record());
+    ASSERT_TRUE(waitForRecorded(recorder, kRate / 4));
+
+    // The remapped "mic" is unplugged: its module goes, and a monitor becomes the default source.
+    const std::string module = SoundServer::run("pactl list short modules | awk '/source_name=mic/ {print $1}'");
+    ASSERT_FALSE(module.empty());
+    SoundServer::run("pactl unload-module " + module);
+    const bool began = log->waitFor(1);
+    recording->stop();
+    std::this_thread::sleep_for(800ms);
+    const auto whileAway = log->types();
+
+    // Plugged in again.
+    SoundServer::run("pactl load-module module-remap-source source_name=mic master=micsink.monitor master_channel_map=mono channel_map=mono >/dev/null");
+    SoundServer::run("pactl set-default-source mic");
+    const bool ended = log->waitFor(2);
+    EXPECT_EQ(recorder.deactivate(), std::nullopt);
+
+    EXPECT_TRUE(began);
+    EXPECT_EQ(whileAway, std::vector<std::uint64_t>{AudioInterruption::kBegan});
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(log->types(), (std::vector<std::uint64_t>{AudioInterruption::kBegan, AudioInterruption::kEnded}));
+    // What was recorded before it went stays readable.
+    EXPECT_GT(decoded("segment-001.m4a").seconds(), 0.1);
+}
+
+}  // namespace
+}  // namespace orvan
