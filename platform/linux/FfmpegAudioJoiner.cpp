@@ -69,7 +69,11 @@ public:
 
         int status = avio_open(&output_->pb, file.c_str(), AVIO_FLAG_WRITE);
         if (status < 0) return failed(status);
-        status = avformat_write_header(output_.get(), nullptr);
+        // The edit list's length counts in the movie's time scale: at the default (milliseconds) the
+        // file would claim up to 15 samples more than it holds.
+        Dictionary options;
+        options.set("movie_timescale", std::to_string(sampleRate).c_str());
+        status = avformat_write_header(output_.get(), &options.value);
         if (status < 0) return failed(status);
         fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLT, 1, 1 << 14));
         frame_.reset(av_frame_alloc());

@@ -7,6 +7,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "platform/SystemLog.h"
 
@@ -72,6 +73,8 @@ std::optional<std::string> FfmpegSegmentWriter::open() {
     options.set("movflags", kMovFlags);
     options.set("frag_duration", kFragmentMicroseconds);
     options.set("flush_packets", "1");
+    // Lengths in samples, not in the default milliseconds.
+    options.set("movie_timescale", std::to_string(format_.sampleRate).c_str());
     status = avformat_write_header(output_.get(), &options.value);
     if (status < 0) return errorText(status);
     headerWritten_ = true;

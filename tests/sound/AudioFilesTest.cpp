@@ -180,13 +180,14 @@ TEST_F(AudioFilesTest, APieceTakesExactlyItsDurationAndJoinsAcrossKindsOfFile) {
     const fs::path third = dir.path() / "c.m4a";
     writeSegment(third, 5 * kRate, 2 * kRate, 1024);
     const fs::path output = dir.path() / "out.m4a";
-    // Only the first second of `third` is wanted.
+    // Only the first 16 007 samples of `third` are wanted: not a whole number of milliseconds.
     ASSERT_FALSE(joiner.join({{first, MediaTime{3 * kRate, kRate}}, {plain, MediaTime{32000, kRate}},
-                              {third, MediaTime{1, 1}}},
+                              {third, MediaTime{16007, kRate}}},
                              output));
+    EXPECT_EQ(joiner.audioDuration(output), (MediaTime{5 * kRate + 16007, kRate}));
     const auto audio = decodeAudio(output);
     ASSERT_TRUE(audio);
-    EXPECT_EQ(audio->samples.size(), static_cast<std::size_t>(6 * kRate));
+    EXPECT_EQ(audio->samples.size(), static_cast<std::size_t>(5 * kRate + 16007));
     for (const std::size_t join : {3 * kRate, 5 * kRate}) {
         EXPECT_NEAR(toneShiftAt(audio->samples, join, 440, kRate), 0.0, 0.3) << "at " << join;
     }
