@@ -13,6 +13,7 @@
 #include "platform/linux/GioUrlOpener.h"
 #include "platform/linux/OfficeApplication.h"
 #include "platform/linux/PlistInfoDictionary.h"
+#include "platform/linux/SharedMeetingRecorder.h"
 #include "platform/linux/SignInWindowSessions.h"
 #include "platform/linux/SyslogSink.h"
 #include "platform/linux/WebKitWebViewFactory.h"
@@ -51,7 +52,8 @@ int main(int argc, char** argv) {
     auto opener = std::make_shared<GioUrlOpener>();
     services.navigationPolicy = std::make_shared<NavigationPolicy>(services.config, opener);
     services.dispatcher = std::make_shared<CommandDispatcher>(CommandPorts{
-        .recorder = std::make_shared<NotRecordingRecorder>(),
+        .recorder = sharedMeetingRecorder(OfficeApplication::kApplicationId, services.mainLoop,
+                                          applicationDataDirectory() / "recordings"),
         .macShell = macShell,
         .notifications = notifications,
         .opener = opener,
