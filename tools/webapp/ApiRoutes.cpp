@@ -69,10 +69,27 @@ Response recordings(AppState& state, const Request& request)
         return jsonResponse(400, {{"ok", false}, {"error", "no file"}});
     nlohmann::json stored = nlohmann::json::array();
     for (const auto& file : files) {
-        state.addUpload(file.name, file.size);
+        state.addUpload(file.name, file.bytes);
         stored.push_back({{"name", file.name}, {"size", file.size}});
     }
     return jsonResponse(201, {{"ok", true}, {"stored", stored}});
+}
+
+// "/api/recordings/<n>": the n-th upload (from 0) as it was received, for the page to play back.
+Response recording(const AppState& state, const Request& request, std::string_view index)
+{
+    if (request.method != "GET" && request.method != "HEAD")
+        return methodNotAllowed("GET, HEAD");
+    std::size_t position = 0;
+    for (const char c : index) {
+        if (c < '0' || c > '9' || position > 1000000)
+            return jsonResponse(404, {{"error", "not found"}});
+        position = position * 10 + static_cast<std::size_t>(c - '0');
+    }
+    const auto bytes = index.empty() ? std::nullopt : state.uploadBytes(position);
+    if (!bytes)
+        return jsonResponse(404, {{"error", "not found"}});
+    return uncached(Response{200, "audio/mp4", *bytes, {}});
 }
 
 }  // namespace
@@ -88,6 +105,8 @@ Response routeApi(AppState& state, const Request& request)
         return pushRegistration(state, request);
     if (path == "/api/recordings")
         return recordings(state, request);
+    if (path.starts_with("/api/recordings/"))
+        return recording(state, request, std::string_view(path).substr(std::string_view("/api/recordings/").size()));
     return jsonResponse(404, {{"error", "not found"}});
 }
 

@@ -115,10 +115,19 @@ std::optional<std::string> AppState::pushToken() const
     return pushToken_;
 }
 
-void AppState::addUpload(std::string name, std::size_t size)
+void AppState::addUpload(std::string name, std::string bytes)
 {
     std::lock_guard lock(mutex_);
-    uploads_.push_back({{"name", std::move(name)}, {"size", size}});
+    uploads_.push_back({{"name", std::move(name)}, {"size", bytes.size()}});
+    uploadBytes_.push_back(std::move(bytes));
+}
+
+std::optional<std::string> AppState::uploadBytes(std::size_t index) const
+{
+    std::lock_guard lock(mutex_);
+    if (index >= uploadBytes_.size())
+        return std::nullopt;
+    return uploadBytes_[index];
 }
 
 std::vector<nlohmann::json> AppState::uploads() const

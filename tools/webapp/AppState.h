@@ -49,8 +49,11 @@ public:
     void setPushToken(std::optional<std::string> token);
     std::optional<std::string> pushToken() const;
 
-    void addUpload(std::string name, std::size_t size);
+    void addUpload(std::string name, std::string bytes);
+    // Name and size of each upload, in arrival order.
     std::vector<nlohmann::json> uploads() const;
+    // The bytes of the upload at `index` of that list.
+    std::optional<std::string> uploadBytes(std::size_t index) const;
 
 private:
     mutable std::mutex mutex_;
@@ -62,6 +65,7 @@ private:
     std::optional<PushOverride> pushOverride_;
     std::optional<std::string> pushToken_;
     std::vector<nlohmann::json> uploads_;
+    std::vector<std::string> uploadBytes_;
 };
 
 // The counters the shell's badge poll reads, in a fixed order.

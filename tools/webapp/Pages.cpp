@@ -75,9 +75,115 @@ std::string sectionPage(std::string_view path)
     return document(path, path, "<p>このページは準備中です。</p>\n");
 }
 
+// The meeting-notes page as the desktop application uses it: recorder buttons (also on the keys R,
+// P, U and S, so a test can press them), and the way the web application collects a recording:
+// "pending" for the file, readRecording for its bytes, an upload, then "discard". It collects on
+// load, and again after every stop.
+constexpr std::string_view kRecorderSection = R"html(<section id="recorder">
+<p id="record-status" role="status">待機中</p>
+<button id="record-start" type="button" data-action="start">録音開始 (R)</button>
+<button id="record-pause" type="button" data-action="pause">一時停止 (P)</button>
+<button id="record-resume" type="button" data-action="resume">再開 (U)</button>
+<button id="record-stop" type="button" data-action="stop">停止 (S)</button>
+</section>
+<h2>送信済みの録音</h2>
+<ul id="uploads"></ul>
+<script>
+(() => {
+  'use strict';
+  const status = document.getElementById('record-status');
+  const show = (text) => { status.textContent = text; };
+  const shell = window.orvanMobile;
+
+  async function refreshUploads() {
+    const response = await fetch('/api/recordings', { cache: 'no-store' });
+    const list = await response.json();
+    const items = list.map((upload, index) => {
+      const item = document.createElement('li');
+      item.className = 'upload';
+      const label = document.createElement('span');
+      label.textContent = `${upload.name} (${upload.size} バイト) `;
+      const player = document.createElement('audio');
+      player.controls = true;
+      player.preload = 'none';
+      player.src = `/api/recordings/${index}`;
+      item.append(label, player);
+      return item;
+    });
+    document.getElementById('uploads').replaceChildren(...items);
+  }
+
+  // One left-over recording: read through the shell, uploaded, then deleted by the shell.
+  async function collectOne() {
+    const path = await shell.pendingMeetingRecording();
+    if (!path) return false;
+    show('録音を送信しています');
+    const bytes = await shell.readRecording(path);
+    const name = `meeting-${new Date().toISOString().replace(/[:.]/g, '-')}.m4a`;
+    const response = await fetch('/api/recordings', {
+      method: 'POST',
+      headers: { 'Content-Type': 'audio/mp4', 'X-File-Name': encodeURIComponent(name) },
+      body: bytes,
+    });
+    if (!response.ok) throw new Error(`送信できませんでした (${response.status})`);
+    await shell.discardRecording(path);
+    show('録音を送信しました');
+    return true;
+  }
+
+  async function collect() {
+    let sent = 0;
+    while (await collectOne()) sent += 1;
+    if (sent === 0) show('未送信の録音はありません');
+    await refreshUploads();
+  }
+
+  const actions = {
+    start: async () => { await shell.startMeetingRecording(); show('録音中'); },
+    pause: async () => { await shell.pauseMeetingRecording(); show('一時停止中'); },
+    resume: async () => { await shell.resumeMeetingRecording(); show('録音中'); },
+    stop: async () => {
+      show('録音をまとめています');
+      await shell.stopMeetingRecording();
+      await collect();
+    },
+  };
+
+  let busy = false;
+  async function run(action) {
+    if (busy) return;
+    busy = true;
+    try {
+      await action();
+    } catch (error) {
+      show(`エラー: ${error.message}`);
+    } finally {
+      busy = false;
+    }
+  }
+
+  if (!shell) {
+    show('録音はデスクトップアプリで行えます');
+    for (const button of document.querySelectorAll('#recorder button')) button.disabled = true;
+    refreshUploads();
+    return;
+  }
+  for (const button of document.querySelectorAll('#recorder button')) {
+    button.addEventListener('click', () => run(actions[button.dataset.action]));
+  }
+  const keys = { r: 'start', p: 'pause', u: 'resume', s: 'stop' };
+  document.addEventListener('keydown', (event) => {
+    const action = keys[event.key.toLowerCase()];
+    if (action && !event.ctrlKey && !event.altKey && !event.metaKey) run(actions[action]);
+  });
+  run(collect);
+})();
+</script>
+)html";
+
 std::string recordPage(std::string_view path, std::string_view query)
 {
-    return document(path, path, "<p id=\"record-query\">" + escapeHtml(query) + "</p>\n");
+    return document(path, path, "<p id=\"record-query\">" + escapeHtml(query) + "</p>\n" + std::string(kRecorderSection));
 }
 
 std::string loginPage(const std::optional<std::string>& error)

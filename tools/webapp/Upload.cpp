@@ -33,7 +33,13 @@ std::vector<UploadedFile> multipartFiles(const std::string& contentType, const s
         // Plain form fields have no filename and are not recordings.
         if (!filename)
             continue;
-        files.push_back({filename, partBody ? g_bytes_get_size(partBody) : 0});
+        std::string content;
+        if (partBody) {
+            gsize size = 0;
+            const auto* data = static_cast<const char*>(g_bytes_get_data(partBody, &size));
+            content.assign(data != nullptr ? data : "", size);
+        }
+        files.push_back({filename, content.size(), std::move(content)});
     }
     return files;
 }
@@ -48,7 +54,7 @@ std::vector<UploadedFile> uploadedFiles(const Request& request)
     const auto name = request.header("X-File-Name");
     if (!name || name->empty())
         return {};
-    return {{percentDecode(*name), request.body.size()}};
+    return {{percentDecode(*name), request.body.size(), request.body}};
 }
 
 }  // namespace orvan::webapp

@@ -11,6 +11,7 @@ namespace orvan::webapp {
 struct UploadedFile {
     std::string name;
     std::size_t size = 0;
+    std::string bytes;
 };
 
 // The files a POST carries: every file part of a multipart/form-data body, or the raw body named

@@ -135,6 +135,10 @@ TEST_F(StandInServerTest, RecordPageShowsItsQueryEscaped)
     EXPECT_TRUE(contains(response.body, "<title>/meeting-notes/record</title>"));
     EXPECT_TRUE(contains(response.body, "mode=desktop-app&amp;x=%3Cb%3E"));
     EXPECT_FALSE(contains(response.body, "mode=desktop-app&x="));
+    // The recorder controls and the list of what was uploaded.
+    for (const char* id : {"record-start", "record-pause", "record-resume", "record-stop", "uploads"}) {
+        EXPECT_TRUE(contains(response.body, std::string("id=\"") + id + "\"")) << id;
+    }
 }
 
 TEST_F(StandInServerTest, BadgesNeedASessionCookie)
@@ -414,7 +418,7 @@ TEST_F(StandInServerTest, ControlEndpointRejectsBadPayloadsWholly)
     EXPECT_EQ(server_.requests().size(), 2u);
 }
 
-TEST_F(StandInServerTest, RecordingsAreStoredByNameAndSize)
+TEST_F(StandInServerTest, RecordingsAreStoredAndServedBack)
 {
     HttpRequest raw;
     raw.method = "POST";
@@ -450,6 +454,16 @@ TEST_F(StandInServerTest, RecordingsAreStoredByNameAndSize)
     ASSERT_EQ(listed.status, 200u);
     EXPECT_EQ(listed.json(), expected);
     EXPECT_EQ(nlohmann::json(server_.uploads()), expected);
+
+    // Each upload plays back as it was received.
+    const auto first = client_.get(url("/api/recordings/0"));
+    ASSERT_EQ(first.status, 200u);
+    EXPECT_EQ(first.body, std::string(1234, '\x01'));
+    EXPECT_EQ(first.header("Content-Type").value_or(""), "audio/mp4");
+    EXPECT_EQ(client_.get(url("/api/recordings/1")).body, std::string(300, 'a'));
+    for (const char* missing : {"/api/recordings/2", "/api/recordings/x", "/api/recordings/", "/api/recordings/-1"}) {
+        EXPECT_EQ(client_.get(url(missing)).status, 404u) << missing;
+    }
 }
 
 TEST_F(StandInServerTest, WrongMethodsAreRefused)

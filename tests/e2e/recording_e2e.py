@@ -1,0 +1,180 @@
+#!/usr/bin/env python3
+"""A meeting recording through the real shell and the stand-in's meeting-notes page.
+
+The page records from the microphone (the private sound server's "mic", fed a tone), stops, and
+collects the file the way the web application does: "pending", readRecording, upload, "discard".
+Run inside tools/test-env.sh. Arguments: the bundle directory of the build and the stand-in's
+executable.
+"""
+import array
+import cmath
+import json
+import math
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.request
+
+BUNDLE, WEBAPP = sys.argv[1], sys.argv[2]
+RECORD_PATH = "/meeting-notes/record?mode=desktop-app"
+RATE = 16000
+
+
+def wait_for(predicate, timeout=30.0, what="condition", every=0.1):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(every)
+    raise AssertionError(f"timed out waiting for {what}")
+
+
+def pactl(*arguments):
+    return subprocess.run(["pactl", *arguments], check=True, capture_output=True, text=True).stdout.strip()
+
+
+def decode(data):
+    """Mono float samples at 16 kHz, decoded by the ffmpeg command line (not by our own code)."""
+    with tempfile.NamedTemporaryFile(suffix=".m4a") as file:
+        file.write(data)
+        file.flush()
+        raw = subprocess.run(["ffmpeg", "-v", "error", "-i", file.name, "-f", "f32le", "-ac", "1", "-ar", str(RATE), "-"],
+                             check=True, capture_output=True).stdout
+    samples = array.array("f")
+    samples.frombytes(raw)
+    return samples
+
+
+def tone_share(samples, start, count, frequency):
+    """Share of the window's energy in the tone at `frequency` (a single-bin DFT, as a Goertzel filter)."""
+    window = samples[start:start + count]
+    energy = sum(x * x for x in window) / len(window)
+    if energy == 0:
+        return 0.0
+    step = -2j * math.pi * frequency / RATE
+    amplitude = sum(x * cmath.exp(step * (start + i)) for i, x in enumerate(window)) / len(window)
+    return min(1.0, 2 * abs(amplitude) ** 2 / energy)
+
+
+class RecordingEndToEnd(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.webapp = subprocess.Popen([WEBAPP, "--port", "0"], stdout=subprocess.PIPE, text=True)
+        line = cls.webapp.stdout.readline().strip()
+        assert line.startswith("listening on "), line
+        cls.base = line.removeprefix("listening on ")
+        # The shell opens the meeting-notes page at once: it is its app URL.
+        cls.bundle = tempfile.mkdtemp(prefix="orvan-bundle-")
+        shutil.copy2(os.path.join(BUNDLE, "orvanoffice"), cls.bundle)
+        os.mkdir(os.path.join(cls.bundle, "PlugIns"))
+        with open(os.path.join(cls.bundle, "Info.plist"), "w") as plist:
+            plist.write('<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>'
+                        f"<key>OrvanAppURL</key><string>{cls.base}{RECORD_PATH.replace('&', '&amp;')}</string>"
+                        "</dict></plist>\n")
+        cls.recordings = os.path.join(os.environ["XDG_DATA_HOME"], "OrvanOffice", "recordings")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.webapp.terminate()
+        cls.webapp.wait(10)
+        shutil.rmtree(cls.bundle, ignore_errors=True)
+
+    def setUp(self):
+        self.tone = pactl("load-module", "module-sine", "sink=micsink", "frequency=440")
+        self.shell = None
+
+    def tearDown(self):
+        if self.shell:
+            self.shell.terminate()
+            try:
+                self.shell.wait(10)
+            except subprocess.TimeoutExpired:
+                self.shell.kill()
+                self.shell.wait()
+        pactl("unload-module", self.tone)
+
+    def start_shell(self):
+        self.shell = subprocess.Popen([os.path.join(self.bundle, "orvanoffice")])
+        wait_for(lambda: self.requests("/meeting-notes/record"), what="the meeting-notes page")
+
+    def requests(self, path, method="GET"):
+        with urllib.request.urlopen(self.base + "/__control/requests") as answer:
+            return [r for r in json.load(answer) if r["method"] == method and r["path"] == path]
+
+    def uploads(self):
+        with urllib.request.urlopen(self.base + "/api/recordings") as answer:
+            return json.load(answer)
+
+    def upload(self, index):
+        with urllib.request.urlopen(f"{self.base}/api/recordings/{index}") as answer:
+            return answer.read()
+
+    def sessions(self):
+        return sorted(os.listdir(self.recordings)) if os.path.isdir(self.recordings) else []
+
+    def press(self, key, done, what):
+        """Presses `key` in the shell's window until `done` holds (the window needs a moment before it hears keys)."""
+        def attempt():
+            if done():
+                return True
+            subprocess.run(["xdotool", "key", "--clearmodifiers", key], check=True)
+            time.sleep(0.4)
+            return done()
+        wait_for(attempt, what=what)
+
+    def assert_tone(self, data, frequency, other):
+        samples = decode(data)
+        self.assertGreater(len(samples), RATE, "at least a second of audio")
+        # Windows of 0.1 s across the file, past the encoder's first frames.
+        for start in range(RATE // 10, len(samples) - RATE // 10, RATE // 2):
+            self.assertGreater(tone_share(samples, start, RATE // 10, frequency), 0.9, f"{frequency} Hz at {start / RATE:.2f} s")
+            self.assertLess(tone_share(samples, start, RATE // 10, other), 0.05, f"no {other} Hz at {start / RATE:.2f} s")
+        return len(samples) / RATE
+
+    def test_record_stop_collect_upload_discard(self):
+        before = len(self.uploads())
+        self.start_shell()
+        # On load the page asks for anything left over; there is nothing.
+        wait_for(lambda: self.requests("/api/recordings"), what="the page's list of uploads")
+        self.assertEqual(self.sessions(), [])
+
+        self.press("r", lambda: len(self.sessions()) == 1, "a recording to start")
+        session = self.sessions()[0]
+        # The test microphone delivers its first sound up to two seconds after the capture starts.
+        time.sleep(5.0)
+        self.press("s", lambda: len(self.uploads()) > before, "the recording to be uploaded")
+
+        # Uploaded, then discarded: the session directory is gone.
+        wait_for(lambda: self.sessions() == [], what="the session directory to be discarded")
+        uploaded = self.uploads()[before]
+        self.assertTrue(uploaded["name"].endswith(".m4a"), uploaded)
+        data = self.upload(before)
+        self.assertEqual(len(data), uploaded["size"])
+        seconds = self.assert_tone(data, 440, 880)
+        self.assertGreater(seconds, 2.0)
+        self.assertLess(seconds, 8.0)
+        self.assertNotIn(session, self.sessions())
+
+    def test_a_left_over_recording_is_collected_when_the_page_opens(self):
+        before = len(self.uploads())
+        # A session the shell never finished (it was killed): segments only, one of them unusable.
+        session = os.path.join(self.recordings, "0b0e7a4c-5c1d-4b7e-9a51-3f2d4c6b8a90")
+        os.makedirs(session)
+        subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=frequency=660:sample_rate=16000:duration=3",
+                        "-c:a", "aac", "-b:a", "32k", os.path.join(session, "segment-001.m4a")], check=True)
+        with open(os.path.join(session, "segment-002.m4a"), "wb"):
+            pass
+        self.start_shell()
+        wait_for(lambda: len(self.uploads()) > before, what="the left-over recording to be uploaded")
+        wait_for(lambda: self.sessions() == [], what="the left-over session to be discarded")
+        seconds = self.assert_tone(self.upload(before), 660, 440)
+        self.assertAlmostEqual(seconds, 3.0, delta=0.1)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]], verbosity=2)
