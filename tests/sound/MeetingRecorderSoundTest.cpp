@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/FfmpegSegmentWriter.h"
 #include "recording/MeetingRecorder.h"
 #include "tests/sound/RealRecorder.h"
 #include "tests/sound/SoundServer.h"
@@ -155,6 +156,58 @@ TEST_F(MeetingRecorderSoundTest, AKilledRecordingComesBackThroughPendingLosingAb
     EXPECT_GE(lost, -0.05);
     EXPECT_LE(lost, 1.2);
     expectUnbrokenTone(audio->samples);
+}
+
+TEST_F(MeetingRecorderSoundTest, PendingAnswersFinishedRecordingsInOrderAndDiscardFollowsLinksAndDotDot) {
+    RealRecorder real(recordings());
+    auto& loop = *real.mainLoop;
+    using Pending = std::variant<std::optional<std::string>, RecordingFailure>;
+    using Done = std::optional<RecordingFailure>;
+    auto pending = [&] { return await<Pending>(loop, [&](auto done) { real.recorder->pending(done); }); };
+    auto discard = [&](const std::string& path) {
+        return await<Done>(loop, [&](auto done) { real.recorder->discard(path, done); });
+    };
+
+    // Two finished recordings, and a third session left with segments only.
+    const fs::path first = recordings() / "2f1e0d4c-0000-4000-8000-000000000000";
+    const fs::path second = recordings() / "9a8b7c6d-0000-4000-8000-000000000000";
+    const fs::path third = recordings() / "e0e0e0e0-0000-4000-8000-000000000000";
+    for (const auto& [dir, seconds] : {std::pair{second, 2}, std::pair{first, 1}}) {
+        fs::create_directories(dir);
+        FfmpegAudioJoiner joiner;
+        auto created = FfmpegSegmentWriter::create(dir / "segment-001.m4a", {});
+        auto& writer = *std::get<std::unique_ptr<FfmpegSegmentWriter>>(created);
+        const std::vector<float> steady(static_cast<std::size_t>(seconds * kRate), 0.25f);
+        writer.append(steady.data(), steady.size());
+        ASSERT_EQ(writer.finish(), std::nullopt);
+        ASSERT_FALSE(joiner.join({{dir / "segment-001.m4a", MediaTime{seconds * kRate, kRate}}}, dir / "meeting.m4a"));
+        fs::remove(dir / "segment-001.m4a");
+    }
+    fs::create_directories(third);
+    fs::copy_file(second / "meeting.m4a", third / "segment-001.m4a");
+
+    EXPECT_EQ(std::get<std::optional<std::string>>(pending()), (first / "meeting.m4a").string());
+    fs::create_directory_symlink(first, home.path() / "link");
+    EXPECT_EQ(discard((home.path() / "link" / "meeting.m4a").string()), std::nullopt);
+    EXPECT_FALSE(fs::exists(first));
+
+    EXPECT_EQ(std::get<std::optional<std::string>>(pending()), (second / "meeting.m4a").string());
+    EXPECT_EQ(discard((first / ".." / second.filename() / "meeting.m4a").string()), std::nullopt);
+    EXPECT_FALSE(fs::exists(second));
+    const auto again = discard((second / "meeting.m4a").string());
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(again->description(), "No such file or directory");
+
+    // The left-over session is joined now, from its segment.
+    const auto joined = std::get<std::optional<std::string>>(pending());
+    EXPECT_EQ(joined, (third / "meeting.m4a").string());
+    EXPECT_TRUE(MeetingRecorder::listSegments(third).empty());
+    const auto audio = decodeAudio(third / "meeting.m4a");
+    ASSERT_TRUE(audio);
+    EXPECT_EQ(audio->samples.size(), static_cast<std::size_t>(2 * kRate));
+    EXPECT_EQ(discard(*joined), std::nullopt);
+    EXPECT_EQ(std::get<std::optional<std::string>>(pending()), std::nullopt);
+    EXPECT_TRUE(fs::is_empty(recordings()));
 }
 
 }  // namespace
