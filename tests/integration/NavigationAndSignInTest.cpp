@@ -38,10 +38,10 @@ protected:
         });
         window = openOfficeWindow(nullptr, services);
         view = dynamic_cast<WebKitWebViewAdapter&>(*coordinatorOfWindow(window)->webView()).view();
-        g_signal_connect(view, "load-changed", G_CALLBACK(+[](WebKitWebView* v, WebKitLoadEvent event, gpointer self) {
-                             if (event == WEBKIT_LOAD_STARTED) {
-                                 static_cast<NavigationAndSignInTest*>(self)->started.push_back(uriOf(v));
-                             }
+        // Every address the view takes, however briefly: a failing load may move on within one
+        // main-loop turn.
+        g_signal_connect(view, "notify::uri", G_CALLBACK(+[](WebKitWebView* v, GParamSpec*, gpointer self) {
+                             static_cast<NavigationAndSignInTest*>(self)->started.push_back(uriOf(v));
                          }),
                          this);
         ASSERT_TRUE(waitForLoaded(view, app.baseURL() + "/"));
@@ -90,7 +90,7 @@ protected:
     ShellServices services;
     GtkWindow* window = nullptr;
     WebKitWebView* view = nullptr;
-    std::vector<std::string> started;
+    std::vector<std::string> started;  // every URI the app view showed, in order
 };
 
 TEST_F(NavigationAndSignInTest, AnOutsideIframeIsCancelledAndHandedToTheDesktop) {
@@ -121,7 +121,7 @@ TEST_F(NavigationAndSignInTest, ASignInEndsOnTheCallbackWhichTheAppViewLoads) {
     ASSERT_TRUE(runUntil([&] { return !results().empty(); }));
     EXPECT_EQ(results(), std::vector<std::string>{"r=ok"});
     // The callback host does not resolve here: seeing the app view go there is enough.
-    EXPECT_TRUE(runUntil([&] { return uriOf(view) == "https://app.tomoriva.jp/auth/callback?code=stand-in-code&state=first"; }))
+    EXPECT_TRUE(runUntil([&] { return startedLoading("https://app.tomoriva.jp/auth/callback?code=stand-in-code&state=first"); }))
         << uriOf(view);
     EXPECT_EQ(SignInWindowSessions::currentWindow(), nullptr) << "the sign-in window is closed";
     const auto visits = identityProvider.requests();
@@ -132,14 +132,19 @@ TEST_F(NavigationAndSignInTest, ASignInEndsOnTheCallbackWhichTheAppViewLoads) {
 TEST_F(NavigationAndSignInTest, ASecondSignInRemembersTheAccount) {
     startOAuth(idpAuthorize("one"));
     ASSERT_TRUE(runUntil([&] { return results().size() == 1; }));
-    ASSERT_TRUE(runUntil([&] { return uriOf(view).find("state=one") != std::string::npos; }));
+    // (An earlier test in this run may already have introduced the account.)
+    ASSERT_TRUE(runUntil([&] {
+        return std::any_of(started.begin(), started.end(), [](const std::string& uri) {
+            return uri.starts_with("https://app.tomoriva.jp/auth/callback?code=stand-in-code&state=one");
+        });
+    }));
     webkit_web_view_load_uri(view, (app.baseURL() + "/").c_str());
     ASSERT_TRUE(waitForLoaded(view, app.baseURL() + "/"));
     // The account is remembered, so this time the sign-in ends at once; the page that asked may be
     // gone before it hears the answer, and the app view going to the callback is what counts.
     startOAuth(idpAuthorize("two"));
     EXPECT_TRUE(runUntil([&] {
-        return uriOf(view) == "https://app.tomoriva.jp/auth/callback?code=stand-in-code&state=two&remembered=1";
+        return startedLoading("https://app.tomoriva.jp/auth/callback?code=stand-in-code&state=two&remembered=1");
     })) << uriOf(view);
 }
 
