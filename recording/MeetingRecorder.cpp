@@ -488,9 +488,8 @@ std::variant<std::optional<std::string>, RecordingFailure> MeetingRecorder::find
         } release{this, entry};
 
         if (itemExists(entry / kSystemTrackName) || itemExists(entry / kMicTrackName)) {
-            // Without system-audio support here the raw tracks cannot be mixed; they are kept for a
-            // version that can.
-            if (!ports_.systemAudio->supported()) continue;
+            // Where they cannot be mixed here the raw tracks are kept for a version that can.
+            if (!ports_.systemAudio->canFinalize()) continue;
             auto finalized = ports_.systemAudio->finalize(entry);
             if (const auto* file = std::get_if<fs::path>(&finalized)) return std::optional<std::string>(file->string());
             if (std::holds_alternative<SystemAudio::NoSound>(finalized)) {

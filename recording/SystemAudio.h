@@ -33,6 +33,8 @@ public:
     virtual ~SystemAudio() = default;
     // Whether this system can capture its audio output at all.
     virtual bool supported() const = 0;
+    // Whether left-over raw tracks can be mixed here; mixing needs only the encoder, not the capture.
+    virtual bool canFinalize() const { return supported(); }
     // Starts capturing into an existing session directory; answers once, on any thread.
     virtual void start(const std::filesystem::path& dir, std::function<void(Started)> done) = 0;
     // Mixes a left-over session directory's raw tracks into "meeting.m4a"; blocks for the whole encode.

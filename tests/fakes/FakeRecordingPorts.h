@@ -267,6 +267,7 @@ public:
     };
 
     bool supported() const override { return isSupported; }
+    bool canFinalize() const override { return isSupported || isMixable; }
 
     void start(const std::filesystem::path& dir, std::function<void(Started)> done) override {
         {
@@ -294,6 +295,7 @@ public:
 
     std::mutex mutex;
     bool isSupported = true;
+    bool isMixable = false;  // left-over raw tracks can be mixed without capture support
     std::optional<RecordingFailure> startFailure;
     std::shared_ptr<Capture> capture = std::make_shared<Capture>();
     std::vector<std::filesystem::path> startedDirs;

@@ -210,6 +210,14 @@ TEST_F(RecordingFinishTest, RawTracksAreMixedWhereSupportedAndSilentOnesRemoved)
               std::vector<std::string>{"MeetingRecorder: 録音をまとめ直せません（raw は残す）: ディスクがいっぱいです"});
 }
 
+TEST_F(RecordingFinishTest, RawTracksAreMixedWithoutCaptureSupportWhereTheMixDownIsAvailable) {
+    systemAudio->isMixable = true;
+    writeFile(session(kFirst) / "mic.f32", "sound");
+    systemAudio->finalizeResults[kFirst] = session(kFirst) / "meeting.m4a";
+    EXPECT_EQ(text(pending()), finishedPath(kFirst));
+    EXPECT_EQ(systemAudio->finalized, std::vector<std::string>{kFirst});
+}
+
 // ---- Discard ---------------------------------------------------------------------------------------
 
 TEST_F(RecordingFinishTest, DiscardIgnoresEveryPathButAFinishedFileInASessionDirectory) {

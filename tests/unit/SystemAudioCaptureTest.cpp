@@ -1,0 +1,332 @@
+// The capture's timeline: buffers of both streams placed on one time line in two raw tracks, with
+// synthetic buffers and a converter that only counts.
+#include <gtest/gtest.h>
+
+#include <any>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "recording/SystemAudioCapture.h"
+#include "tests/fakes/CapturingLogSink.h"
+#include "tests/fakes/FakeMainLoop.h"
+#include "tests/fakes/ManualClock.h"
+#include "tests/support/TempDirectory.h"
+
+namespace orvan {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace orvan::testing;
+
+constexpr CaptureFormat kMono16k{.sampleRate = 16000, .channels = 1, .kind = SampleKind::float32};
+constexpr CaptureFormat kStereo48k{.sampleRate = 48000, .channels = 2, .kind = SampleKind::float32};
+
+// Keeps every `channels`·`rate / 16000`-th sample: enough of a conversion to see which samples
+// arrive where, and it notes which converter ran with which headroom.
+class CountingConverters final : public AudioConverters {
+public:
+    struct Call {
+        int converter;
+        std::size_t capacity;
+    };
+    class Converter final : public AudioConverting {
+    public:
+        Converter(CountingConverters& owner, int id, CaptureFormat input) : owner_(owner), id_(id), input_(input) {}
+        std::optional<std::vector<float>> convert(const void* samples, std::size_t frames, std::size_t capacity) override {
+            owner_.calls.push_back({id_, capacity});
+            if (owner_.failing) return std::nullopt;
+            const auto* in = static_cast<const float*>(samples);
+            const auto step = static_cast<std::size_t>(input_.sampleRate / 16000 * input_.channels);
+            std::vector<float> out;
+            for (std::size_t i = 0; i * step < frames * static_cast<std::size_t>(input_.channels); ++i) {
+                out.push_back(in[i * step]);
+            }
+            return out;
+        }
+
+    private:
+        CountingConverters& owner_;
+        int id_;
+        CaptureFormat input_;
+    };
+
+    std::unique_ptr<AudioConverting> make(const CaptureFormat& input) override {
+        made.push_back(input);
+        return std::make_unique<Converter>(*this, static_cast<int>(made.size()), input);
+    }
+
+    std::vector<CaptureFormat> made;
+    std::vector<Call> calls;
+    bool failing = false;
+};
+
+// Writers that only record that a mix-down took place.
+class NoteWriters final : public AudioFileWriters {
+public:
+    class Writer final : public AudioFileWriting {
+    public:
+        std::optional<std::string> write(const float* const*, std::size_t) override { return std::nullopt; }
+        std::optional<std::string> close() override { return std::nullopt; }
+    };
+    std::variant<std::unique_ptr<AudioFileWriting>, std::string> create(const fs::path& file,
+                                                                        const AudioFileSettings&) override {
+        std::ofstream(file) << "encoded";
+        ++created;
+        return std::unique_ptr<AudioFileWriting>(std::make_unique<Writer>());
+    }
+    int created = 0;
+};
+
+class FakeStream final : public CaptureStream {
+public:
+    void stop(std::function<void()> done) override {
+        ++stops;
+        done();
+    }
+    int stops = 0;
+};
+
+std::vector<float> readTrack(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
+}
+
+class SystemAudioCaptureTest : public ::testing::Test {
+protected:
+    SystemAudioCaptureTest() {
+        log = CapturingLogSink::install();
+        fs::create_directories(dir());
+        auto created = SystemAudioCapture::create(dir(), ports());
+        if (auto* error = std::get_if<SystemError>(&created)) throw std::runtime_error(error->description);
+        capture = std::get<std::shared_ptr<SystemAudioCapture>>(created);
+    }
+
+    SystemAudioCapturePorts ports() {
+        return SystemAudioCapturePorts{.applicationIdentifier = "jp.tomoriva.OrvanOffice",
+                                       .clock = clock,
+                                       .converters = converters,
+                                       .writers = writers,
+                                       .notifications = notifications};
+    }
+    fs::path dir() const { return temp.path() / "session"; }
+    std::vector<float> system() const { return readTrack(dir() / "system.f32"); }
+    std::vector<float> mic() const { return readTrack(dir() / "mic.f32"); }
+
+    // `frames` samples of `value` at time `t`, through the capture's queue as the stream delivers them.
+    void deliver(CaptureOutputType type, std::optional<double> t, float value, std::size_t frames = 160,
+                 std::optional<CaptureFormat> format = kMono16k, bool valid = true) {
+        const std::size_t channels = format ? static_cast<std::size_t>(format->channels) : 1;
+        std::vector<float> samples(frames * channels, value);
+        CapturedBuffer buffer{.type = type,
+                              .valid = valid,
+                              .presentationTime = t,
+                              .format = format,
+                              .samples = samples.data(),
+                              .frames = frames};
+        capture->queue().sync([&] { capture->handle(buffer); });
+    }
+    void pause() {
+        capture->queue().sync([&] { capture->pause(); });
+    }
+    void resume() {
+        capture->queue().sync([&] { capture->resume(); });
+    }
+    // Where in a track the value first appears, in frames; -1 when nowhere.
+    static long firstAt(const std::vector<float>& track, float value) {
+        for (std::size_t i = 0; i < track.size(); ++i) {
+            if (track[i] == value) return static_cast<long>(i);
+        }
+        return -1;
+    }
+
+    TempDirectory temp{"orvan-capture"};
+    std::shared_ptr<CapturingLogSink> log;
+    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    std::shared_ptr<CountingConverters> converters = std::make_shared<CountingConverters>();
+    std::shared_ptr<NoteWriters> writers = std::make_shared<NoteWriters>();
+    std::shared_ptr<FakeMainLoop> mainLoop = std::make_shared<FakeMainLoop>();
+    std::shared_ptr<NotificationCenter> notifications = NotificationCenter::create(*mainLoop);
+    std::shared_ptr<SystemAudioCapture> capture;
+};
+
+// ---- Positions on the timeline ---------------------------------------------------------------------
+
+TEST_F(SystemAudioCaptureTest, TheFirstConvertedBufferOfEitherStreamIsTimeZeroForBoth) {
+    // Nothing of these gives samples, so none of them fixes the origin.
+    deliver(CaptureOutputType::screen, 50.0, 0.9f);
+    deliver(CaptureOutputType::systemAudio, 60.0, 0.9f, 160, kMono16k, /*valid=*/false);
+    deliver(CaptureOutputType::systemAudio, std::nullopt, 0.9f);
+    deliver(CaptureOutputType::microphone, 70.0, 0.9f, 160, std::nullopt);
+    deliver(CaptureOutputType::microphone, 80.0, 0.9f, 0);
+    converters->failing = true;
+    deliver(CaptureOutputType::microphone, 90.0, 0.9f);
+    converters->failing = false;
+    EXPECT_TRUE(system().empty());
+    EXPECT_TRUE(mic().empty());
+
+    deliver(CaptureOutputType::systemAudio, 100.0, 0.25f, 160);
+    deliver(CaptureOutputType::microphone, 100.5, 0.5f, 160);
+    const auto systemTrack = system();
+    const auto micTrack = mic();
+    ASSERT_EQ(systemTrack.size(), 160u);
+    EXPECT_EQ(firstAt(systemTrack, 0.25f), 0);
+    // 100.5 s is 0.5 s after the origin: frame 8 000, byte 32 000; the gap before it reads as silence.
+    ASSERT_EQ(micTrack.size(), 8000u + 160u);
+    EXPECT_EQ(firstAt(micTrack, 0.5f), 8000);
+    EXPECT_EQ(std::count(micTrack.begin(), micTrack.begin() + 8000, 0.0f), 8000);
+}
+
+TEST_F(SystemAudioCaptureTest, EarlierThanTheOriginIsWrittenAtZeroAndLaterDataReplacesEarlier) {
+    deliver(CaptureOutputType::microphone, 10.0, 0.25f, 320);
+    deliver(CaptureOutputType::systemAudio, 9.99, 0.5f, 160);  // before the origin
+    EXPECT_EQ(firstAt(system(), 0.5f), 0);
+    // A later buffer at the same place replaces what was there, and only that.
+    deliver(CaptureOutputType::microphone, 10.0, 0.75f, 160);
+    const auto track = mic();
+    ASSERT_EQ(track.size(), 320u);
+    EXPECT_EQ(std::count(track.begin(), track.end(), 0.75f), 160);
+    EXPECT_EQ(std::count(track.begin(), track.end(), 0.25f), 160);
+}
+
+TEST_F(SystemAudioCaptureTest, NothingIsWrittenFromFiveHoursOn) {
+    deliver(CaptureOutputType::systemAudio, 0.0, 0.25f, 16);
+    deliver(CaptureOutputType::systemAudio, 17999.999, 0.5f, 16);
+    const auto lastFrame = static_cast<std::uintmax_t>(17999.999 * 16000);
+    EXPECT_EQ(fs::file_size(dir() / "system.f32"), (lastFrame + 16) * sizeof(float));
+    deliver(CaptureOutputType::systemAudio, 18000.0, 0.75f, 16);
+    deliver(CaptureOutputType::microphone, 18001.0, 0.75f, 16);
+    EXPECT_EQ(fs::file_size(dir() / "system.f32"), (lastFrame + 16) * sizeof(float));
+    EXPECT_EQ(fs::file_size(dir() / "mic.f32"), 0u);
+}
+
+// ---- Pause and resume ------------------------------------------------------------------------------
+
+TEST_F(SystemAudioCaptureTest, APauseIsCutOutOfTheTimelineMeasuredOnTheStreamsClock) {
+    deliver(CaptureOutputType::systemAudio, 100.0, 0.25f);
+    deliver(CaptureOutputType::systemAudio, 110.0, 0.25f);
+    pause();
+    pause();  // a second pause changes nothing
+    for (double t = 120; t <= 140; t += 10) deliver(CaptureOutputType::microphone, t, 0.5f);
+    EXPECT_EQ(firstAt(mic(), 0.5f), -1);
+    resume();
+    resume();  // nor does a second resume
+    deliver(CaptureOutputType::microphone, 141.0, 0.75f);
+    // 141 − 100 − 30 = 11 s.
+    EXPECT_EQ(firstAt(mic(), 0.75f), 11 * 16000);
+
+    // A second pause adds to the first.
+    pause();
+    deliver(CaptureOutputType::systemAudio, 145.0, 0.5f);
+    resume();
+    deliver(CaptureOutputType::systemAudio, 146.0, 0.875f);
+    EXPECT_EQ(firstAt(system(), 0.875f), 12 * 16000);  // 146 − 100 − 34
+}
+
+TEST_F(SystemAudioCaptureTest, APauseBeforeAnyBufferCutsNothing) {
+    pause();
+    resume();
+    deliver(CaptureOutputType::systemAudio, 5.0, 0.25f);
+    deliver(CaptureOutputType::systemAudio, 6.0, 0.5f);
+    EXPECT_EQ(firstAt(system(), 0.5f), 16000);
+}
+
+// ---- Converters ------------------------------------------------------------------------------------
+
+TEST_F(SystemAudioCaptureTest, EachStreamKeepsItsConverterUntilItsInputFormatChanges) {
+    deliver(CaptureOutputType::systemAudio, 1.0, 0.25f, 480, kStereo48k);
+    deliver(CaptureOutputType::microphone, 1.0, 0.5f, 160, kMono16k);
+    deliver(CaptureOutputType::systemAudio, 1.01, 0.25f, 480, kStereo48k);
+    deliver(CaptureOutputType::microphone, 1.01, 0.5f, 160, kMono16k);
+    ASSERT_EQ(converters->made, (std::vector<CaptureFormat>{kStereo48k, kMono16k}));
+
+    // The sound server moved the system audio to a device of another format: only its converter is replaced.
+    deliver(CaptureOutputType::systemAudio, 1.02, 0.25f, 160, kMono16k);
+    deliver(CaptureOutputType::microphone, 1.02, 0.5f, 160, kMono16k);
+    ASSERT_EQ(converters->made, (std::vector<CaptureFormat>{kStereo48k, kMono16k, kMono16k}));
+    std::vector<int> used;
+    std::vector<std::size_t> capacities;
+    for (const auto& call : converters->calls) {
+        used.push_back(call.converter);
+        capacities.push_back(call.capacity);
+    }
+    EXPECT_EQ(used, (std::vector<int>{1, 2, 1, 2, 3, 2}));
+    // The exact resampled length plus 64 frames of headroom.
+    EXPECT_EQ(capacities, (std::vector<std::size_t>{224, 224, 224, 224, 224, 224}));
+    // 480 stereo frames at 48 kHz became 160 samples at 16 kHz, one after the other.
+    EXPECT_EQ(system().size(), 160u * 2 + 160u);
+}
+
+// ---- The end -----------------------------------------------------------------------------------------
+
+TEST_F(SystemAudioCaptureTest, AStreamStoppedByTheServerIsLoggedAndPosted) {
+    std::vector<std::string> posted;
+    auto token = notifications->addObserver("officeCaptureFailed", [&](const Notification& notification) {
+        posted.push_back(std::any_cast<std::string>(notification.object));
+    });
+    capture->streamStopped("接続が切れました");
+    mainLoop->runUntilIdle();
+    EXPECT_EQ(posted, std::vector<std::string>{"接続が切れました"});
+    EXPECT_EQ(log->lines(), std::vector<std::string>{"SystemAudioCapture stopped: 接続が切れました"});
+    // The capture goes on.
+    deliver(CaptureOutputType::systemAudio, 1.0, 0.25f);
+    EXPECT_EQ(system().size(), 160u);
+}
+
+TEST_F(SystemAudioCaptureTest, StopEndsTheStreamClosesTheTracksAndMixesThemDown) {
+    auto stream = std::make_shared<FakeStream>();
+    capture->attach(stream);
+    deliver(CaptureOutputType::systemAudio, 1.0, 0.25f);
+    std::promise<std::variant<fs::path, RecordingFailure>> result;
+    capture->stop([&](std::variant<fs::path, RecordingFailure> answer) { result.set_value(answer); });
+    auto answer = result.get_future().get();
+    EXPECT_EQ(stream->stops, 1);
+    ASSERT_TRUE(std::holds_alternative<fs::path>(answer)) << std::get<RecordingFailure>(answer).description();
+    EXPECT_EQ(std::get<fs::path>(answer), dir() / "meeting.m4a");
+    EXPECT_EQ(writers->created, 1);
+    EXPECT_FALSE(fs::exists(dir() / "system.f32"));
+    // Buffers after the stop have no track to go to.
+    deliver(CaptureOutputType::systemAudio, 2.0, 0.25f);
+    EXPECT_FALSE(fs::exists(dir() / "system.f32"));
+}
+
+TEST_F(SystemAudioCaptureTest, ASilentCaptureStopsWithEmptyAndKeepsItsTracks) {
+    deliver(CaptureOutputType::microphone, 1.0, 0.0f);
+    std::promise<std::variant<fs::path, RecordingFailure>> result;
+    capture->stop([&](std::variant<fs::path, RecordingFailure> answer) { result.set_value(answer); });
+    auto answer = result.get_future().get();
+    ASSERT_TRUE(std::holds_alternative<RecordingFailure>(answer));
+    EXPECT_EQ(std::get<RecordingFailure>(answer).description(), "音が1つも録れていません");
+    EXPECT_TRUE(fs::exists(dir() / "mic.f32"));
+}
+
+SystemAudioCapturePorts bare() {
+    return SystemAudioCapturePorts{.applicationIdentifier = "x",
+                                   .clock = std::make_shared<ManualClock>(),
+                                   .converters = nullptr,
+                                   .writers = nullptr,
+                                   .notifications = nullptr};
+}
+
+TEST(SystemAudioCaptureTracks, TracksReplaceOldFilesAndAMissingDirectoryFailsTheStart) {
+    TempDirectory temp{"orvan-capture"};
+    orvan::testing::writeFile(temp.path() / "system.f32", "old samples");
+    auto created = SystemAudioCapture::create(temp.path(), bare());
+    ASSERT_TRUE(std::holds_alternative<std::shared_ptr<SystemAudioCapture>>(created));
+    EXPECT_EQ(fs::file_size(temp.path() / "system.f32"), 0u);
+    EXPECT_EQ(fs::file_size(temp.path() / "mic.f32"), 0u);
+    EXPECT_EQ(std::get<std::shared_ptr<SystemAudioCapture>>(created)->queue().label(), "x.capture");
+
+    auto missing = SystemAudioCapture::create(temp.path() / "gone", bare());
+    ASSERT_TRUE(std::holds_alternative<SystemError>(missing));
+    EXPECT_EQ(std::get<SystemError>(missing).description, "No such file or directory");
+}
+
+}  // namespace
+}  // namespace orvan
