@@ -1,9 +1,11 @@
 #include "platform/linux/SharedMeetingRecorder.h"
 
 #include "app/Uuid.h"
+#include "platform/linux/FfmpegAudioFileWriter.h"
 #include "platform/linux/FfmpegAudioJoiner.h"
 #include "platform/linux/PulseRecordPermission.h"
 #include "platform/linux/PulseSegmentRecorder.h"
+#include "recording/SystemAudioCapture.h"
 
 namespace orvan {
 
@@ -20,7 +22,7 @@ std::shared_ptr<MeetingRecorder> sharedMeetingRecorder(const std::string& applic
         .interruptions = microphone,
         .segments = microphone,
         .joiner = std::make_shared<FfmpegAudioJoiner>(),
-        .systemAudio = std::make_shared<NoSystemAudio>(),
+        .systemAudio = std::make_shared<MixdownOnlySystemAudio>(std::make_shared<FfmpegAudioFileWriters>()),
         // Only a failed system-audio start shows an alert, and there is none without that capture.
         .alerts = nullptr,
         .recordingsDirectory = recordingsDirectory,

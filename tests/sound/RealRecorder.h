@@ -5,9 +5,11 @@
 #include <memory>
 
 #include "app/Uuid.h"
+#include "platform/linux/FfmpegAudioFileWriter.h"
 #include "platform/linux/FfmpegAudioJoiner.h"
 #include "platform/linux/PulseRecordPermission.h"
 #include "platform/linux/PulseSegmentRecorder.h"
+#include "recording/SystemAudioCapture.h"
 #include "recording/MeetingRecorder.h"
 #include "tests/fakes/FakeMainLoop.h"
 
@@ -27,7 +29,7 @@ struct RealRecorder {
             .interruptions = microphone,
             .segments = microphone,
             .joiner = std::make_shared<FfmpegAudioJoiner>(),
-            .systemAudio = std::make_shared<NoSystemAudio>(),
+            .systemAudio = std::make_shared<MixdownOnlySystemAudio>(std::make_shared<FfmpegAudioFileWriters>()),
             .alerts = nullptr,
             .recordingsDirectory = recordings,
             .newUUID = randomUUID,

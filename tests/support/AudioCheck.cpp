@@ -22,7 +22,7 @@ std::string text(int code) {
 
 }  // namespace
 
-std::optional<DecodedAudio> decodeAudio(const std::filesystem::path& file, std::string* error) {
+std::optional<DecodedAudio> decodeAudio(const std::filesystem::path& file, std::string* error, int channel) {
     av_log_set_level(AV_LOG_ERROR);
     AVFormatContext* input = nullptr;
     int status = avformat_open_input(&input, file.c_str(), nullptr, nullptr);
@@ -62,6 +62,11 @@ std::optional<DecodedAudio> decodeAudio(const std::filesystem::path& file, std::
     }
     DecodedAudio audio;
     audio.sampleRate = closer.decoder->sample_rate;
+    audio.channels = closer.decoder->ch_layout.nb_channels;
+    if (channel < 0 || channel >= audio.channels) {
+        if (error) *error = "no channel " + std::to_string(channel);
+        return std::nullopt;
+    }
     const AVRational samplesBase{1, audio.sampleRate};
     const std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
     const std::int64_t end = av_rescale_q(start + stream->duration, stream->time_base, samplesBase);
@@ -73,9 +78,9 @@ std::optional<DecodedAudio> decodeAudio(const std::filesystem::path& file, std::
             for (int i = 0; i < closer.frame->nb_samples; ++i) {
                 const std::int64_t at = first + i;
                 if (at < 0 || at >= end) continue;
-                // Mono: the first channel (float planar, as the AAC decoder gives it).
-                const float value = reinterpret_cast<const float*>(closer.frame->extended_data[0])[i];
-                (void)channels;
+                // One channel of float planar, as the AAC decoder gives it.
+                const float value =
+                    reinterpret_cast<const float*>(closer.frame->extended_data[channel < channels ? channel : 0])[i];
                 if (static_cast<std::int64_t>(audio.samples.size()) < at) audio.samples.resize(static_cast<std::size_t>(at), 0.0f);
                 if (static_cast<std::int64_t>(audio.samples.size()) == at) audio.samples.push_back(value);
             }

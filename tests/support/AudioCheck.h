@@ -13,12 +13,14 @@ namespace orvan::testing {
 // zero to the end of its duration (encoder priming and padding left out).
 struct DecodedAudio {
     int sampleRate = 0;
+    int channels = 0;  // of the file; `samples` holds one of them
     std::vector<float> samples;
     double seconds() const { return sampleRate > 0 ? static_cast<double>(samples.size()) / sampleRate : 0.0; }
 };
 
-// nullopt when the file cannot be opened or decoded at all.
-std::optional<DecodedAudio> decodeAudio(const std::filesystem::path& file, std::string* error = nullptr);
+// nullopt when the file cannot be opened or decoded at all. `channel` picks which channel is kept.
+std::optional<DecodedAudio> decodeAudio(const std::filesystem::path& file, std::string* error = nullptr,
+                                        int channel = 0);
 
 // The complex amplitude at `frequency` over samples [from, from + count): a single-bin DFT, the
 // Goertzel filter's result. A full-scale sine of amplitude A at that frequency gives |x| = A / 2 when
