@@ -19,19 +19,11 @@ import time
 import unittest
 import urllib.request
 
+from e2e_support import make_bundle, start_webapp, stop, wait_for
+
 BUNDLE, WEBAPP = sys.argv[1], sys.argv[2]
 RECORD_PATH = "/meeting-notes/record?mode=desktop-app"
 RATE = 16000
-
-
-def wait_for(predicate, timeout=30.0, what="condition", every=0.1):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(every)
-    raise AssertionError(f"timed out waiting for {what}")
 
 
 def pactl(*arguments):
@@ -64,24 +56,14 @@ def tone_share(samples, start, count, frequency):
 class RecordingEndToEnd(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.webapp = subprocess.Popen([WEBAPP, "--port", "0"], stdout=subprocess.PIPE, text=True)
-        line = cls.webapp.stdout.readline().strip()
-        assert line.startswith("listening on "), line
-        cls.base = line.removeprefix("listening on ")
+        cls.webapp, cls.base = start_webapp(WEBAPP)
         # The shell opens the meeting-notes page at once: it is its app URL.
-        cls.bundle = tempfile.mkdtemp(prefix="orvan-bundle-")
-        shutil.copy2(os.path.join(BUNDLE, "orvanoffice"), cls.bundle)
-        os.mkdir(os.path.join(cls.bundle, "PlugIns"))
-        with open(os.path.join(cls.bundle, "Info.plist"), "w") as plist:
-            plist.write('<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>'
-                        f"<key>OrvanAppURL</key><string>{cls.base}{RECORD_PATH.replace('&', '&amp;')}</string>"
-                        "</dict></plist>\n")
+        cls.bundle = make_bundle(BUNDLE, cls.base + RECORD_PATH)
         cls.recordings = os.path.join(os.environ["XDG_DATA_HOME"], "OrvanOffice", "recordings")
 
     @classmethod
     def tearDownClass(cls):
-        cls.webapp.terminate()
-        cls.webapp.wait(10)
+        stop(cls.webapp)
         shutil.rmtree(cls.bundle, ignore_errors=True)
 
     def setUp(self):
@@ -90,12 +72,7 @@ class RecordingEndToEnd(unittest.TestCase):
 
     def tearDown(self):
         if self.shell:
-            self.shell.terminate()
-            try:
-                self.shell.wait(10)
-            except subprocess.TimeoutExpired:
-                self.shell.kill()
-                self.shell.wait()
+            stop(self.shell)
         pactl("unload-module", self.tone)
 
     def start_shell(self):

@@ -14,40 +14,22 @@ import time
 import unittest
 import urllib.request
 
+from e2e_support import make_bundle, start_webapp, stop, wait_for
+
 BUNDLE, WEBAPP = sys.argv[1], sys.argv[2]
 USER_AGENT_SUFFIX = "Version/18.0 Safari/605.1.15 OrvanOfficeMac"
-
-
-def wait_for(predicate, timeout=30.0, what="condition"):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.1)
-    raise AssertionError(f"timed out waiting for {what}")
 
 
 class ShellEndToEnd(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.webapp = subprocess.Popen([WEBAPP, "--port", "0"], stdout=subprocess.PIPE, text=True)
-        line = cls.webapp.stdout.readline().strip()
-        assert line.startswith("listening on "), line
-        cls.base = line.removeprefix("listening on ")
-        # A bundle of our own whose Info.plist points the shell at this stand-in.
-        cls.bundle = tempfile.mkdtemp(prefix="orvan-bundle-")
-        shutil.copy2(os.path.join(BUNDLE, "orvanoffice"), cls.bundle)
-        os.mkdir(os.path.join(cls.bundle, "PlugIns"))
-        with open(os.path.join(cls.bundle, "Info.plist"), "w") as plist:
-            plist.write('<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>'
-                        f"<key>OrvanAppURL</key><string>{cls.base}/</string></dict></plist>\n")
+        cls.webapp, cls.base = start_webapp(WEBAPP)
+        cls.bundle = make_bundle(BUNDLE, cls.base + "/")
         cls.executable = os.path.join(cls.bundle, "orvanoffice")
 
     @classmethod
     def tearDownClass(cls):
-        cls.webapp.terminate()
-        cls.webapp.wait(10)
+        stop(cls.webapp)
         shutil.rmtree(cls.bundle, ignore_errors=True)
 
     def setUp(self):
@@ -57,12 +39,7 @@ class ShellEndToEnd(unittest.TestCase):
                                       env=dict(os.environ, ORVAN_LOG_STDERR="1"))
 
     def tearDown(self):
-        self.shell.terminate()
-        try:
-            self.shell.wait(10)
-        except subprocess.TimeoutExpired:
-            self.shell.kill()
-            self.shell.wait()
+        stop(self.shell)
         self.log.close()
 
     def log_lines(self):
