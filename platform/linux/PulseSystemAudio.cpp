@@ -1,0 +1,360 @@
+#include "platform/linux/PulseSystemAudio.h"
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/SystemLog.h"
+#include "platform/linux/FfmpegObjects.h"
+#include "platform/linux/PulseConnection.h"
+
+namespace orvan {
+
+namespace {
+
+constexpr std::chrono::milliseconds kTimeout{3000};
+constexpr int kRate = SystemAudioCapture::kSampleRate;
+constexpr pa_usec_t kFragmentMicroseconds = 50000;
+// The server's latency readings settle only after the first seconds; samples wait until then.
+constexpr double kAnchorFrom = 2.0;
+constexpr double kAnchorUntil = 3.0;
+
+double monotonicSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// ---- Converters ------------------------------------------------------------------------------------
+
+class SwrConverter final : public AudioConverting {
+public:
+    SwrConverter(ffmpeg::ResamplerPtr resampler, const CaptureFormat& input)
+        : resampler_(std::move(resampler)), input_(input) {}
+    std::optional<std::vector<float>> convert(const void* samples, std::size_t frames, std::size_t capacity) override {
+        std::vector<float> out(capacity);
+        auto* outPlane = reinterpret_cast<std::uint8_t*>(out.data());
+        const auto* inPlane = static_cast<const std::uint8_t*>(samples);
+        const int converted = swr_convert(resampler_.get(), &outPlane, static_cast<int>(capacity), &inPlane,
+                                          static_cast<int>(frames));
+        if (converted < 0) return std::nullopt;
+        out.resize(static_cast<std::size_t>(converted));
+        return out;
+    }
+
+private:
+    ffmpeg::ResamplerPtr resampler_;
+    CaptureFormat input_;
+};
+
+}  // namespace
+
+std::unique_ptr<AudioConverting> SwrAudioConverters::make(const CaptureFormat& input) {
+    if (input.channels < 1 || input.sampleRate <= 0 || !input.interleaved) return nullptr;
+    AVChannelLayout inLayout{};
+    AVChannelLayout outLayout{};
+    av_channel_layout_default(&inLayout, input.channels);
+    av_channel_layout_default(&outLayout, 1);
+    SwrContext* raw = nullptr;
+    const AVSampleFormat inFormat = input.kind == SampleKind::float32 ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16;
+    const int status = swr_alloc_set_opts2(&raw, &outLayout, AV_SAMPLE_FMT_FLT, kRate, &inLayout, inFormat,
+                                           input.sampleRate, 0, nullptr);
+    ffmpeg::ResamplerPtr resampler(raw);
+    av_channel_layout_uninit(&inLayout);
+    av_channel_layout_uninit(&outLayout);
+    if (status < 0 || !resampler || swr_init(resampler.get()) < 0) return nullptr;
+    return std::make_unique<SwrConverter>(std::move(resampler), input);
+}
+
+namespace {
+
+// ---- The two streams -------------------------------------------------------------------------------
+
+class PulseCaptureStreams;
+
+// One record stream: counts its samples and stamps them on the monotonic clock through the latency.
+struct RecordStream {
+    PulseCaptureStreams* owner = nullptr;
+    CaptureOutputType type = CaptureOutputType::systemAudio;
+    PulseStreamPtr stream;
+    std::uint64_t framesRead = 0;
+    // Readings of "when was sample 0 captured": the settled ones, and the newest early one for a
+    // recording too short to settle.
+    std::vector<double> readings;
+    std::optional<double> early;
+    std::optional<double> firstData;
+    std::optional<double> anchor;
+    // Samples read before the anchor was fixed, with the frame index they start at.
+    std::vector<std::pair<std::uint64_t, std::vector<float>>> held;
+};
+
+class PulseCaptureStreams final : public CaptureStream {
+public:
+    PulseCaptureStreams(std::unique_ptr<PulseConnection> connection, std::weak_ptr<SystemAudioCapture> capture)
+        : connection_(std::move(connection)), capture_(std::move(capture)) {}
+    ~PulseCaptureStreams() override { close(); }
+
+    // With the lock held: opens one stream on `source`; the server's text when it cannot.
+    std::optional<std::string> open(CaptureOutputType type, const std::string& source) {
+        auto record = std::make_unique<RecordStream>();
+        record->owner = this;
+        record->type = type;
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 1};
+        record->stream.reset(pa_stream_new(connection_->context(),
+                                           type == CaptureOutputType::systemAudio ? "会議の相手" : "会議のマイク",
+                                           &spec, nullptr));
+        if (!record->stream) return connection_->lastError();
+        pa_stream* stream = record->stream.get();
+        pa_stream_set_read_callback(stream, &PulseCaptureStreams::onRead, record.get());
+        pa_stream_set_state_callback(stream, &PulseCaptureStreams::onState, record.get());
+        pa_buffer_attr attributes{};
+        attributes.maxlength = static_cast<std::uint32_t>(-1);
+        attributes.tlength = static_cast<std::uint32_t>(-1);
+        attributes.prebuf = static_cast<std::uint32_t>(-1);
+        attributes.minreq = static_cast<std::uint32_t>(-1);
+        // The server's default fragment is two seconds.
+        attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentMicroseconds, &spec));
+        // Not moved by the server when its device goes: a lost device is reported, not silently
+        // replaced by whatever the server picks.
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                                          PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
+        if (pa_stream_connect_record(stream, source.c_str(), &attributes, flags) < 0) return connection_->lastError();
+        const bool settled = connection_->waitFor(
+            [stream] {
+                const pa_stream_state_t state = pa_stream_get_state(stream);
+                return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+            },
+            kTimeout);
+        if (!settled) return std::string(pa_strerror(PA_ERR_TIMEOUT));
+        if (pa_stream_get_state(stream) != PA_STREAM_READY) return connection_->lastError();
+        streams_.push_back(std::move(record));
+        return std::nullopt;
+    }
+
+    void watchConnection() {
+        pa_context_set_state_callback(connection_->context(), &PulseCaptureStreams::onContextState, this);
+    }
+
+    PulseConnection& connection() { return *connection_; }
+
+    void stop(std::function<void()> done) override {
+        close();
+        auto capture = capture_.lock();
+        if (!capture) {
+            done();
+            return;
+        }
+        // After every buffer handed over before it.
+        capture->queue().async([done = std::move(done)] { done(); });
+    }
+
+private:
+    void close() {
+        if (!connection_) return;
+        {
+            PulseConnection::Lock lock(*connection_);
+            stopping_ = true;
+            pa_context_set_state_callback(connection_->context(), nullptr, nullptr);
+            // A short recording never reached the settled readings: the ones there are do.
+            for (auto& record : streams_) {
+                if (!record->anchor) fixAnchor(*record);
+            }
+            streams_.clear();
+        }
+        connection_.reset();
+    }
+
+    void hand(RecordStream& record, std::uint64_t firstFrame, std::vector<float> samples) {
+        auto capture = capture_.lock();
+        if (!capture || samples.empty()) return;
+        const double time = *record.anchor + static_cast<double>(firstFrame) / kRate;
+        capture->queue().async([weak = capture_, type = record.type, time, samples = std::move(samples)] {
+            auto owner = weak.lock();
+            if (!owner) return;
+            CapturedBuffer buffer{.type = type,
+                                  .valid = true,
+                                  .presentationTime = time,
+                                  .format = CaptureFormat{.sampleRate = kRate, .channels = 1},
+                                  .samples = samples.data(),
+                                  .frames = samples.size()};
+            owner->handle(buffer);
+        });
+    }
+
+    void fixAnchor(RecordStream& record) {
+        if (record.readings.empty()) {
+            if (!record.early) return;
+            record.anchor = record.early;
+        } else {
+            double sum = 0;
+            for (double reading : record.readings) sum += reading;
+            record.anchor = sum / static_cast<double>(record.readings.size());
+        }
+        for (auto& [frame, samples] : record.held) hand(record, frame, std::move(samples));
+        record.held.clear();
+    }
+
+    void read(RecordStream& record) {
+        pa_stream* stream = record.stream.get();
+        for (;;) {
+            const void* data = nullptr;
+            std::size_t bytes = 0;
+            if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
+            const double now = monotonicSeconds();
+            pa_usec_t latency = 0;
+            int negative = 0;
+            if (!record.anchor && pa_stream_get_latency(stream, &latency, &negative) == 0) {
+                const double age = negative ? -static_cast<double>(latency) / 1e6 : static_cast<double>(latency) / 1e6;
+                // When sample 0 was captured: the next unread sample is `age` old.
+                const double reading = now - age - static_cast<double>(record.framesRead) / kRate;
+                if (!record.firstData) record.firstData = now;
+                if (now - *record.firstData < kAnchorFrom) {
+                    record.early = reading;
+                } else {
+                    record.readings.push_back(reading);
+                }
+            }
+            const std::size_t frames = bytes / sizeof(float);
+            std::vector<float> samples(frames, 0.0f);
+            // No data: a hole in the stream, which is silence.
+            if (data != nullptr) std::memcpy(samples.data(), data, frames * sizeof(float));
+            pa_stream_drop(stream);
+            const std::uint64_t first = record.framesRead;
+            record.framesRead += frames;
+            if (record.anchor) {
+                hand(record, first, std::move(samples));
+            } else {
+                record.held.emplace_back(first, std::move(samples));
+                if (record.firstData && now - *record.firstData >= kAnchorUntil) fixAnchor(record);
+            }
+        }
+    }
+
+    void lost(const std::string& description) {
+        if (stopping_ || reported_) return;
+        reported_ = true;
+        if (auto capture = capture_.lock()) capture->streamStopped(description);
+    }
+
+    static void onRead(pa_stream*, std::size_t, void* userdata) {
+        auto* record = static_cast<RecordStream*>(userdata);
+        record->owner->read(*record);
+    }
+    static void onState(pa_stream* stream, void* userdata) {
+        auto* record = static_cast<RecordStream*>(userdata);
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+            record->owner->lost(pa_strerror(pa_context_errno(pa_stream_get_context(stream))));
+        }
+        // The start waits for the stream to settle.
+        PulseConnection::wake(record->owner->connection().loop());
+    }
+    static void onContextState(pa_context* context, void* userdata) {
+        const pa_context_state_t state = pa_context_get_state(context);
+        if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
+            static_cast<PulseCaptureStreams*>(userdata)->lost(pa_strerror(pa_context_errno(context)));
+        }
+    }
+
+    std::unique_ptr<PulseConnection> connection_;
+    std::weak_ptr<SystemAudioCapture> capture_;
+    std::vector<std::unique_ptr<RecordStream>> streams_;
+    bool stopping_ = false;
+    bool reported_ = false;
+};
+
+// With the lock held: the monitor source of the server's default sink; none when there is no sink.
+std::variant<std::string, CaptureError> monitorOfDefaultSink(PulseConnection& connection) {
+    struct Query {
+        pa_threaded_mainloop* loop = nullptr;
+        bool done = false;
+        std::string sink;
+        std::string monitor;
+    } query;
+    query.loop = connection.loop();
+    PulseOperationPtr serverInfo(pa_context_get_server_info(
+        connection.context(),
+        [](pa_context*, const pa_server_info* info, void* userdata) {
+            auto* q = static_cast<Query*>(userdata);
+            if (info != nullptr && info->default_sink_name != nullptr) q->sink = info->default_sink_name;
+            q->done = true;
+            PulseConnection::wake(q->loop);
+        },
+        &query));
+    if (!serverInfo || !connection.waitFor([&] { return query.done; }, kTimeout)) return CaptureError::noDisplay();
+    if (query.sink.empty()) return CaptureError::noDisplay();
+    query.done = false;
+    PulseOperationPtr sinkInfo(pa_context_get_sink_info_by_name(
+        connection.context(), query.sink.c_str(),
+        [](pa_context*, const pa_sink_info* info, int end, void* userdata) {
+            auto* q = static_cast<Query*>(userdata);
+            if (end == 0 && info != nullptr) {
+                if (info->monitor_source_name != nullptr) q->monitor = info->monitor_source_name;
+            } else {
+                q->done = true;
+                PulseConnection::wake(q->loop);
+            }
+        },
+        &query));
+    if (!sinkInfo || !connection.waitFor([&] { return query.done; }, kTimeout)) return CaptureError::noDisplay();
+    if (query.monitor.empty()) return CaptureError::noDisplay();
+    return query.monitor;
+}
+
+}  // namespace
+
+void PulseSystemAudio::start(const std::filesystem::path& dir, std::function<void(Started)> done) {
+    // Connecting waits for the server: never on the recorder's queue.
+    std::thread([ports = ports_, dir, done = std::move(done)]() mutable {
+        auto opened = PulseConnection::open(kTimeout);
+        if (const auto* error = std::get_if<std::string>(&opened)) {
+            done(RecordingFailure(CaptureError::permissionDenied(*error).asSystemError()));
+            return;
+        }
+        auto connection = std::move(std::get<std::unique_ptr<PulseConnection>>(opened));
+        std::string monitor;
+        PulseConnection::Source microphone;
+        {
+            PulseConnection::Lock lock(*connection);
+            auto found = monitorOfDefaultSink(*connection);
+            if (const auto* error = std::get_if<CaptureError>(&found)) {
+                done(RecordingFailure(error->asSystemError()));
+                return;
+            }
+            monitor = std::get<std::string>(found);
+            auto source = connection->defaultSource(kTimeout);
+            if (const auto* error = std::get_if<std::string>(&source)) {
+                done(RecordingFailure(SystemError{*error}));
+                return;
+            }
+            microphone = std::get<PulseConnection::Source>(source);
+        }
+        auto created = SystemAudioCapture::create(dir, ports);
+        if (const auto* error = std::get_if<SystemError>(&created)) {
+            done(RecordingFailure(*error));
+            return;
+        }
+        auto capture = std::get<std::shared_ptr<SystemAudioCapture>>(created);
+        auto streams = std::make_shared<PulseCaptureStreams>(std::move(connection), capture);
+        {
+            PulseConnection::Lock lock(streams->connection());
+            if (auto error = streams->open(CaptureOutputType::systemAudio, monitor)) {
+                done(RecordingFailure(CaptureError::permissionDenied(*error).asSystemError()));
+                return;
+            }
+            // Without a microphone the default source falls back to the output's monitor: that
+            // would only record the system audio twice.
+            if (microphone.name != monitor) {
+                if (auto error = streams->open(CaptureOutputType::microphone, microphone.name)) {
+                    done(RecordingFailure(CaptureError::permissionDenied(*error).asSystemError()));
+                    return;
+                }
+            }
+            streams->watchConnection();
+        }
+        capture->attach(streams);
+        done(std::shared_ptr<SystemAudioCapturing>(capture));
+    }).detach();
+}
+
+}  // namespace orvan

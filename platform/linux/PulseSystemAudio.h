@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/AudioCapture.h"
+#include "recording/SystemAudioCapture.h"
+
+namespace orvan {
+
+// Converts with libswresample to 32-bit float, 16 000 Hz, mono.
+class SwrAudioConverters final : public AudioConverters {
+public:
+    std::unique_ptr<AudioConverting> make(const CaptureFormat& input) override;
+};
+
+// System audio and microphone on the sound server: the default sink's monitor and the default source,
+// two record streams on one connection, each buffer stamped on the monotonic clock.
+class PulseSystemAudio final : public SystemAudio {
+public:
+    // `ports.clock` runs the capture's queue; the other ports are handed to every capture.
+    explicit PulseSystemAudio(SystemAudioCapturePorts ports) : ports_(std::move(ports)) {}
+
+    // Whether capture works is only known by trying; a failed start falls back to the microphone.
+    bool supported() const override { return true; }
+    void start(const std::filesystem::path& dir, std::function<void(Started)> done) override;
+    Finalized finalize(const std::filesystem::path& dir) override {
+        return SystemAudioCapture::forRecorder(SystemAudioCapture::finalize(dir, *ports_.writers));
+    }
+
+private:
+    SystemAudioCapturePorts ports_;
+};
+
+}  // namespace orvan

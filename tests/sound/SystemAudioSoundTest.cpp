@@ -1,0 +1,194 @@
+// System audio and microphone captured from the private sound server into one two-channel file:
+// what the default sink plays on the first channel, what the microphone hears on the second.
+#include <gtest/gtest.h>
+
+#include <any>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "platform/linux/FfmpegAudioFileWriter.h"
+#include "platform/linux/PulseSystemAudio.h"
+#include "tests/fakes/CapturingLogSink.h"
+#include "tests/fakes/FakeMainLoop.h"
+#include "tests/sound/SoundServer.h"
+#include "tests/sound/ToneSource.h"
+#include "tests/support/AudioCheck.h"
+#include "tests/support/TempDirectory.h"
+
+namespace orvan {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace orvan::testing;
+
+constexpr int kRate = 16000;
+constexpr std::size_t kWindow = 400;  // whole periods of 440 Hz and 880 Hz
+
+class SystemAudioSoundTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SoundServer::available()) << "no sound server: run the tests through tools/test-env.sh";
+        fs::create_directories(dir());
+    }
+
+    fs::path dir() const { return temp.path() / "session"; }
+
+    std::shared_ptr<SystemAudioCapturing> start() {
+        std::promise<SystemAudio::Started> started;
+        systemAudio.start(dir(), [&](SystemAudio::Started answer) { started.set_value(std::move(answer)); });
+        auto answer = started.get_future().get();
+        if (const auto* failure = std::get_if<RecordingFailure>(&answer)) {
+            ADD_FAILURE() << "capture did not start: " << failure->description();
+            return nullptr;
+        }
+        return std::get<std::shared_ptr<SystemAudioCapturing>>(answer);
+    }
+
+    static std::variant<fs::path, RecordingFailure> stop(SystemAudioCapturing& capture) {
+        std::promise<std::variant<fs::path, RecordingFailure>> stopped;
+        capture.stop([&](std::variant<fs::path, RecordingFailure> answer) { stopped.set_value(std::move(answer)); });
+        return stopped.get_future().get();
+    }
+
+    TempDirectory temp{"orvan-system-audio"};
+    std::shared_ptr<FakeMainLoop> mainLoop = std::make_shared<FakeMainLoop>();
+    std::shared_ptr<NotificationCenter> notifications = NotificationCenter::create(*mainLoop);
+    PulseSystemAudio systemAudio{SystemAudioCapturePorts{.applicationIdentifier = "jp.tomoriva.OrvanOffice",
+                                                         .clock = std::make_shared<SteadyClock>(),
+                                                         .converters = std::make_shared<SwrAudioConverters>(),
+                                                         .writers = std::make_shared<FfmpegAudioFileWriters>(),
+                                                         .notifications = notifications}};
+};
+
+TEST_F(SystemAudioSoundTest, WhatTheSinkPlaysAndWhatTheMicrophoneHearsEndOnTheirOwnChannels) {
+    SoundServer::Module played("module-sine sink=spk frequency=880");
+    SoundServer::Tone heard(440);
+    auto capture = start();
+    ASSERT_TRUE(capture);
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    const auto stopped = stop(*capture);
+    ASSERT_TRUE(std::holds_alternative<fs::path>(stopped)) << std::get<RecordingFailure>(stopped).description();
+    const fs::path file = std::get<fs::path>(stopped);
+    EXPECT_EQ(file, dir() / "meeting.m4a");
+    EXPECT_FALSE(fs::exists(dir() / "system.f32"));
+
+    std::string error;
+    const auto system = decodeAudio(file, &error, 0);
+    const auto mic = decodeAudio(file, &error, 1);
+    ASSERT_TRUE(system && mic) << error;
+    // A null sink's monitor may deliver its first data a second or two after the stream is ready.
+    EXPECT_GT(system->seconds(), 2.5);
+    // The last two seconds: both streams have long delivered by then.
+    const std::size_t from = system->samples.size() - 2 * kRate;
+    const auto systemLevels = toneLevels(std::vector<float>(system->samples.begin() + static_cast<long>(from),
+                                                            system->samples.end() - 800),
+                                         880, kRate, kWindow);
+    const auto micLevels = toneLevels(std::vector<float>(mic->samples.begin() + static_cast<long>(from),
+                                                         mic->samples.end() - 800),
+                                      440, kRate, kWindow);
+    EXPECT_GT(systemLevels.smallestShare, 0.9);
+    EXPECT_GT(micLevels.smallestShare, 0.9);
+    EXPECT_LT(toneShare(system->samples, from, kRate, 440, kRate), 0.05);
+    EXPECT_LT(toneShare(mic->samples, from, kRate, 880, kRate), 0.05);
+}
+
+// Where a click first rises above `threshold`, in samples from `from`; -1 when it never does.
+long onset(const std::vector<float>& samples, std::size_t from, float threshold) {
+    for (std::size_t i = from; i < samples.size(); ++i) {
+        if (std::abs(samples[i]) > threshold) return static_cast<long>(i);
+    }
+    return -1;
+}
+
+TEST_F(SystemAudioSoundTest, AClickHeardByBothStreamsLinesUpBetweenTheTracks) {
+    // One sink that plays into the speakers and the microphone's sink at the same moment. The
+    // microphone is that sink's monitor itself: the remapped "mic" adds a delay of its own (about
+    // 45 ms here) that belongs to the test rig, not to the capture.
+    SoundServer::Module both("module-combine-sink sink_name=both slaves=spk,micsink");
+    struct DefaultSource {
+        DefaultSource() { SoundServer::run("pactl set-default-source micsink.monitor"); }
+        ~DefaultSource() { SoundServer::run("pactl set-default-source mic"); }
+    } directMicrophone;
+    const fs::path click = temp.path() / "click.f32";
+    {
+        std::vector<float> samples(kRate / 2, 0.0f);
+        const auto burst = tone(1000, 0, kRate / 50, kRate, 0.8f);
+        samples.insert(samples.end(), burst.begin(), burst.end());
+        samples.resize(samples.size() + kRate / 2, 0.0f);
+        std::string bytes(samples.size() * sizeof(float), '\0');
+        std::memcpy(bytes.data(), samples.data(), bytes.size());
+        writeFile(click, bytes);
+    }
+    auto capture = start();
+    ASSERT_TRUE(capture);
+    // Past the first seconds, where the streams' timing settles.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    ASSERT_EQ(std::system(("pacat --playback --raw --format=float32le --rate=16000 --channels=1 -d both " +
+                           click.string()).c_str()),
+              0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto stopped = stop(*capture);
+    ASSERT_TRUE(std::holds_alternative<fs::path>(stopped)) << std::get<RecordingFailure>(stopped).description();
+
+    std::string error;
+    const auto system = decodeAudio(std::get<fs::path>(stopped), &error, 0);
+    const auto mic = decodeAudio(std::get<fs::path>(stopped), &error, 1);
+    ASSERT_TRUE(system && mic) << error;
+    const long heardBySystem = onset(system->samples, 2 * kRate, 0.2f);
+    const long heardByMic = onset(mic->samples, 2 * kRate, 0.2f);
+    ASSERT_GE(heardBySystem, 0);
+    ASSERT_GE(heardByMic, 0);
+    const double offsetMs = 1000.0 * static_cast<double>(heardByMic - heardBySystem) / kRate;
+    std::printf("click at %.3f s (system) and %.3f s (microphone): %.1f ms apart\n",
+                static_cast<double>(heardBySystem) / kRate, static_cast<double>(heardByMic) / kRate, offsetMs);
+    EXPECT_LT(std::abs(offsetMs), 10.0);
+}
+
+TEST_F(SystemAudioSoundTest, AMicrophoneRemovedMidCaptureIsLoggedAndPostedAndTheCaptureStillFinishes) {
+    auto log = CapturingLogSink::install();
+    std::vector<std::string> posted;
+    auto token = notifications->addObserver("officeCaptureFailed", [&](const Notification& notification) {
+        posted.push_back(std::any_cast<std::string>(notification.object));
+    });
+    SoundServer::Module played("module-sine sink=spk frequency=880");
+    auto capture = start();
+    ASSERT_TRUE(capture);
+
+    const std::string remap = SoundServer::run("pactl list short modules | awk '/source_name=mic /{print $1}'");
+    ASSERT_FALSE(remap.empty());
+    struct Restore {
+        ~Restore() {
+            SoundServer::run("pactl load-module module-remap-source source_name=mic master=micsink.monitor");
+            SoundServer::run("pactl set-default-source mic");
+        }
+    } restore;
+    SoundServer::run("pactl unload-module " + remap);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (posted.empty() && std::chrono::steady_clock::now() < deadline) {
+        mainLoop->runUntilIdle();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_FALSE(posted[0].empty());
+    EXPECT_EQ(log->lines(), std::vector<std::string>{"SystemAudioCapture stopped: " + posted[0]});
+
+    // The system audio goes on and is finished as usual.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const auto stopped = stop(*capture);
+    ASSERT_TRUE(std::holds_alternative<fs::path>(stopped)) << std::get<RecordingFailure>(stopped).description();
+    std::string error;
+    const auto system = decodeAudio(std::get<fs::path>(stopped), &error, 0);
+    ASSERT_TRUE(system) << error;
+    const std::size_t last = system->samples.size() - kRate;
+    EXPECT_GT(toneShare(system->samples, last - 800, kRate / 2, 880, kRate), 0.9);
+}
+
+}  // namespace
+}  // namespace orvan
