@@ -1,0 +1,112 @@
+// CPU used by capturing the system audio and the microphone for a while, against `parec` recording
+// the same two sources in the same run. Needs a sound server with a default sink and source.
+//
+//   tools/test-env.sh build/bench/capture_cpu [--seconds 60]
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "platform/linux/FfmpegAudioFileWriter.h"
+#include "platform/linux/PulseSystemAudio.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+double cpuSeconds(const rusage& usage) {
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+std::string output(const char* command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command, "r"), pclose);
+    std::string text;
+    std::array<char, 256> buffer{};
+    while (pipe && fgets(buffer.data(), static_cast<int>(buffer.size()), pipe.get()) != nullptr) text += buffer.data();
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+pid_t parec(const std::string& device, const fs::path& file) {
+    const pid_t child = fork();
+    if (child == 0) {
+        execlp("parec", "parec", "-d", device.c_str(), "--format=float32le", "--rate=16000", "--channels=1",
+               "--latency-msec=50", file.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return child;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    long seconds = 60;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::atol(argv[i + 1]);
+    }
+    char pattern[] = "/tmp/orvan-capture-bench.XXXXXX";
+    if (mkdtemp(pattern) == nullptr) return 1;
+    const fs::path root = pattern;
+
+    // Ours: the capture in this process, stopped before the mix-down so only capturing counts.
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    orvan::PulseSystemAudio systemAudio(orvan::SystemAudioCapturePorts{
+        .applicationIdentifier = "jp.tomoriva.OrvanOffice.bench",
+        .clock = std::make_shared<orvan::SteadyClock>(),
+        .converters = std::make_shared<orvan::SwrAudioConverters>(),
+        .writers = std::make_shared<orvan::FfmpegAudioFileWriters>(),
+        .notifications = nullptr,
+    });
+    std::promise<orvan::SystemAudio::Started> started;
+    systemAudio.start(root, [&](orvan::SystemAudio::Started answer) { started.set_value(std::move(answer)); });
+    auto answer = started.get_future().get();
+    if (!std::holds_alternative<std::shared_ptr<orvan::SystemAudioCapturing>>(answer)) {
+        std::printf("capture did not start: %s\n", std::get<orvan::RecordingFailure>(answer).description().c_str());
+        return 1;
+    }
+    auto capture = std::get<std::shared_ptr<orvan::SystemAudioCapturing>>(answer);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    rusage during{};
+    getrusage(RUSAGE_SELF, &during);
+    const double ours = cpuSeconds(during) - cpuSeconds(before);
+    std::promise<void> stopped;
+    capture->stop([&](std::variant<fs::path, orvan::RecordingFailure>) { stopped.set_value(); });
+    stopped.get_future().wait();
+
+    // parec: two processes, the same two sources, the same format and fragment.
+    const std::string sink = output("pactl get-default-sink");
+    const std::string monitor = output(("pactl list short sinks >/dev/null; pactl list sinks | awk '/Name: " + sink +
+                                        "$/{f=1} f&&/Monitor Source:/{print $3; exit}'").c_str());
+    const std::string source = output("pactl get-default-source");
+    const pid_t system = parec(monitor, root / "parec-system.f32");
+    const pid_t mic = parec(source, root / "parec-mic.f32");
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    double theirs = 0;
+    for (pid_t child : {system, mic}) {
+        kill(child, SIGINT);
+        int status = 0;
+        rusage usage{};
+        wait4(child, &status, 0, &usage);
+        theirs += cpuSeconds(usage);
+    }
+    std::printf("capture of %s and %s for %ld s\n", monitor.c_str(), source.c_str(), seconds);
+    std::printf("ours (both streams, one process): %6.3f s CPU\n", ours);
+    std::printf("parec (two processes):            %6.3f s CPU\n", theirs);
+    if (theirs > 0) std::printf("ratio (ours / parec):             %6.2f\n", ours / theirs);
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+    return 0;
+}
