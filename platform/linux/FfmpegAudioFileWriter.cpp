@@ -20,33 +20,13 @@ FfmpegAudioFileWriter::FfmpegAudioFileWriter(std::filesystem::path file, const A
     : file_(std::move(file)), settings_(settings) {}
 
 std::optional<std::string> FfmpegAudioFileWriter::open() {
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    if (codec == nullptr) return std::string("AAC encoder not available");
-
-    AVFormatContext* raw = nullptr;
-    int status = avformat_alloc_output_context2(&raw, nullptr, "ipod", file_.c_str());
-    if (status < 0 || raw == nullptr) return errorText(status);
-    output_.reset(raw);
-
-    encoder_.reset(avcodec_alloc_context3(codec));
-    if (!encoder_) return errorText(AVERROR(ENOMEM));
-    encoder_->sample_rate = settings_.sampleRate;
-    encoder_->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    av_channel_layout_default(&encoder_->ch_layout, settings_.channels);
-    encoder_->bit_rate = settings_.bitRate;
-    encoder_->time_base = AVRational{1, settings_.sampleRate};
-    if (output_->oformat->flags & AVFMT_GLOBALHEADER) encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    status = avcodec_open2(encoder_.get(), codec, nullptr);
-    if (status < 0) return errorText(status);
-
-    stream_ = avformat_new_stream(output_.get(), nullptr);
-    if (stream_ == nullptr) return errorText(AVERROR(ENOMEM));
-    status = avcodec_parameters_from_context(stream_->codecpar, encoder_.get());
-    if (status < 0) return errorText(status);
-    stream_->time_base = encoder_->time_base;
-
-    status = avio_open(&output_->pb, file_.c_str(), AVIO_FLAG_WRITE);
-    if (status < 0) return errorText(status);
+    ffmpeg::AacOutput aac;
+    const auto error = ffmpeg::openAacOutput(file_.string(), settings_.sampleRate, settings_.channels, settings_.bitRate, aac);
+    output_ = std::move(aac.output);
+    encoder_ = std::move(aac.encoder);
+    stream_ = aac.stream;
+    if (error) return error;
+    int status = 0;
 
     frame_.reset(av_frame_alloc());
     packet_.reset(av_packet_alloc());

@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace orvan::ffmpeg {
@@ -66,6 +67,17 @@ inline std::string errorText(int code) {
 
 // FFmpeg's own diagnostics would go to standard error; its errors reach us as return values instead.
 void quietLogging();
+
+// An AAC encoder and an "ipod" (m4a) output file with one audio stream, the file opened for
+// writing; the header is the caller's to write, with its own muxer options.
+struct AacOutput {
+    OutputPtr output;
+    CodecContextPtr encoder;
+    AVStream* stream = nullptr;  // owned by output
+};
+// Fills `out`; the error's text when any step fails (what was made so far is freed with `out`).
+std::optional<std::string> openAacOutput(const std::string& path, int sampleRate, int channels, int bitRate,
+                                         AacOutput& out);
 
 // Opens `path` for reading and finds its streams; nullptr and the error's text when it cannot.
 InputPtr openInput(const std::string& path, std::string* error = nullptr);
