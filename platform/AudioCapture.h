@@ -52,6 +52,9 @@ public:
 class CaptureStream {
 public:
     virtual ~CaptureStream() = default;
+    // Hands over at once every buffer read so far, before anything queued after this call; a stream
+    // that still waits to place its first buffers on the timeline places them with what it knows.
+    virtual void settle() {}
     // Ends both streams; `done` runs once, on any thread, after the last buffer was handed over.
     virtual void stop(std::function<void()> done) = 0;
 };

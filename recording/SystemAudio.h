@@ -13,7 +13,7 @@ namespace orvan {
 class SystemAudioCapturing {
 public:
     virtual ~SystemAudioCapturing() = default;
-    // Both run synchronously on the capture's own queue.
+    // From any thread but the capture's queue: both run synchronously on that queue.
     virtual void pause() = 0;
     virtual void resume() = 0;
     // Ends capturing and mixes the raw tracks into the finished file; answers once, on any thread.

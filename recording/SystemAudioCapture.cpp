@@ -226,13 +226,32 @@ std::optional<std::vector<float>> SystemAudioCapture::convert(const CapturedBuff
     return found->second.converter->convert(buffer.samples, buffer.frames, capacity);
 }
 
+void SystemAudioCapture::settleStream() {
+    std::shared_ptr<CaptureStream> stream;
+    {
+        std::lock_guard guard(streamMutex_);
+        stream = stream_;
+    }
+    if (stream) stream->settle();
+}
+
 void SystemAudioCapture::pause() {
+    settleStream();
+    queue_->sync([this] { pauseTimeline(); });
+}
+
+void SystemAudioCapture::resume() {
+    settleStream();
+    queue_->sync([this] { resumeTimeline(); });
+}
+
+void SystemAudioCapture::pauseTimeline() {
     if (paused_) return;
     paused_ = true;
     pausedFrom_ = lastPTS_;
 }
 
-void SystemAudioCapture::resume() {
+void SystemAudioCapture::resumeTimeline() {
     if (!paused_) return;
     paused_ = false;
     if (pausedFrom_ && lastPTS_) pausedTotal_ += std::max(0.0, *lastPTS_ - *pausedFrom_);

@@ -90,9 +90,13 @@ public:
 
     // On the queue: one buffer of either stream.
     void handle(const CapturedBuffer& buffer);
-    // On the queue.
+    // From any thread but the queue: what the stream has read so far is placed first, so a pause
+    // cuts the timeline where the user asked for it.
     void pause() override;
     void resume() override;
+    // On the queue: the timeline's own pause arithmetic.
+    void pauseTimeline();
+    void resumeTimeline();
     // From any thread: the sound server ended a stream or went away.
     void streamStopped(const std::string& description);
     // Stops the stream, closes the tracks and mixes them down.
@@ -102,6 +106,7 @@ private:
     SystemAudioCapture(std::filesystem::path dir, SystemAudioCapturePorts ports, std::unique_ptr<RawTrack> system,
                        std::unique_ptr<RawTrack> mic);
     std::optional<std::vector<float>> convert(const CapturedBuffer& buffer);
+    void settleStream();
     void closeTracks();
 
     std::filesystem::path dir_;

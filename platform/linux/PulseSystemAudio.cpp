@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -72,11 +73,18 @@ namespace {
 
 class PulseCaptureStreams;
 
+const char* describe(CaptureOutputType type) {
+    return type == CaptureOutputType::systemAudio ? "system audio" : "microphone";
+}
+
 // One record stream: counts its samples and stamps them on the monotonic clock through the latency.
 struct RecordStream {
     PulseCaptureStreams* owner = nullptr;
     CaptureOutputType type = CaptureOutputType::systemAudio;
+    std::string source;
     PulseStreamPtr stream;
+    bool failed = false;
+    std::string failure;
     std::uint64_t framesRead = 0;
     // Readings of "when was sample 0 captured": the settled ones, and the newest early one for a
     // recording too short to settle.
@@ -88,37 +96,21 @@ struct RecordStream {
     std::vector<std::pair<std::uint64_t, std::vector<float>>> held;
 };
 
+// Both record streams on one connection. They follow the server's default output and microphone:
+// a new default gets a new stream whose samples are placed by their own time stamps, so the
+// timeline runs on across the switch and the moment between is silence.
 class PulseCaptureStreams final : public CaptureStream {
 public:
     PulseCaptureStreams(std::unique_ptr<PulseConnection> connection, std::weak_ptr<SystemAudioCapture> capture)
         : connection_(std::move(connection)), capture_(std::move(capture)) {}
     ~PulseCaptureStreams() override { close(); }
 
-    // With the lock held: opens one stream on `source`; the server's text when it cannot.
+    // With the lock held, not on the loop's thread: opens the stream of `type` on `source` and waits
+    // until it records; the server's text when it cannot.
     std::optional<std::string> open(CaptureOutputType type, const std::string& source) {
-        auto record = std::make_unique<RecordStream>();
-        record->owner = this;
-        record->type = type;
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 1};
-        record->stream.reset(pa_stream_new(connection_->context(),
-                                           type == CaptureOutputType::systemAudio ? "会議の相手" : "会議のマイク",
-                                           &spec, nullptr));
-        if (!record->stream) return connection_->lastError();
+        auto record = connect(type, source);
+        if (!record) return connection_->lastError();
         pa_stream* stream = record->stream.get();
-        pa_stream_set_read_callback(stream, &PulseCaptureStreams::onRead, record.get());
-        pa_stream_set_state_callback(stream, &PulseCaptureStreams::onState, record.get());
-        pa_buffer_attr attributes{};
-        attributes.maxlength = static_cast<std::uint32_t>(-1);
-        attributes.tlength = static_cast<std::uint32_t>(-1);
-        attributes.prebuf = static_cast<std::uint32_t>(-1);
-        attributes.minreq = static_cast<std::uint32_t>(-1);
-        // The server's default fragment is two seconds.
-        attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentMicroseconds, &spec));
-        // Not moved by the server when its device goes: a lost device is reported, not silently
-        // replaced by whatever the server picks.
-        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                                                          PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
-        if (pa_stream_connect_record(stream, source.c_str(), &attributes, flags) < 0) return connection_->lastError();
         const bool settled = connection_->waitFor(
             [stream] {
                 const pa_stream_state_t state = pa_stream_get_state(stream);
@@ -127,15 +119,28 @@ public:
             kTimeout);
         if (!settled) return std::string(pa_strerror(PA_ERR_TIMEOUT));
         if (pa_stream_get_state(stream) != PA_STREAM_READY) return connection_->lastError();
-        streams_.push_back(std::move(record));
+        active_[type] = std::move(record);
         return std::nullopt;
     }
 
-    void watchConnection() {
-        pa_context_set_state_callback(connection_->context(), &PulseCaptureStreams::onContextState, this);
+    // With the lock held: from now on a lost connection is reported and changes of the server's
+    // defaults are followed.
+    void watch() {
+        pa_context* context = connection_->context();
+        pa_context_set_state_callback(context, &PulseCaptureStreams::onContextState, this);
+        pa_context_set_subscribe_callback(context, &PulseCaptureStreams::onServerEvent, this);
+        subscription_.reset(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
     }
 
     PulseConnection& connection() { return *connection_; }
+
+    void settle() override {
+        if (!connection_) return;
+        PulseConnection::Lock lock(*connection_);
+        for (auto& [type, record] : active_) {
+            if (record && !record->anchor) fixAnchor(*record);
+        }
+    }
 
     void stop(std::function<void()> done) override {
         close();
@@ -155,13 +160,131 @@ private:
             PulseConnection::Lock lock(*connection_);
             stopping_ = true;
             pa_context_set_state_callback(connection_->context(), nullptr, nullptr);
+            pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
+            subscription_.reset();
+            serverQuery_.reset();
+            sinkQuery_.reset();
             // A short recording never reached the settled readings: the ones there are do.
-            for (auto& record : streams_) {
-                if (!record->anchor) fixAnchor(*record);
+            for (auto& [type, record] : active_) {
+                if (record && !record->anchor) fixAnchor(*record);
             }
-            streams_.clear();
+            active_.clear();
+            retired_.clear();
         }
         connection_.reset();
+    }
+
+    // With the lock held: a new stream of `type` connecting to `source`; none when the server
+    // refuses at once.
+    std::unique_ptr<RecordStream> connect(CaptureOutputType type, const std::string& source) {
+        auto record = std::make_unique<RecordStream>();
+        record->owner = this;
+        record->type = type;
+        record->source = source;
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 1};
+        record->stream.reset(pa_stream_new(connection_->context(),
+                                           type == CaptureOutputType::systemAudio ? "会議の相手" : "会議のマイク",
+                                           &spec, nullptr));
+        if (!record->stream) return nullptr;
+        pa_stream* stream = record->stream.get();
+        pa_stream_set_read_callback(stream, &PulseCaptureStreams::onRead, record.get());
+        pa_stream_set_state_callback(stream, &PulseCaptureStreams::onState, record.get());
+        pa_buffer_attr attributes{};
+        attributes.maxlength = static_cast<std::uint32_t>(-1);
+        attributes.tlength = static_cast<std::uint32_t>(-1);
+        attributes.prebuf = static_cast<std::uint32_t>(-1);
+        attributes.minreq = static_cast<std::uint32_t>(-1);
+        // The server's default fragment is two seconds.
+        attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentMicroseconds, &spec));
+        // Not moved by the server when its device goes: the server would pick any source, even the
+        // microphone for the system audio. A lost device is followed here instead.
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                                          PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
+        if (pa_stream_connect_record(stream, source.c_str(), &attributes, flags) < 0) return nullptr;
+        return record;
+    }
+
+    // With the lock held: ends the stream of `type`, handing over what it still holds.
+    void retire(CaptureOutputType type) {
+        auto found = active_.find(type);
+        if (found == active_.end() || !found->second) return;
+        auto record = std::move(found->second);
+        active_.erase(found);
+        if (!record->anchor) fixAnchor(*record);
+        // Freed with the others at the end: this may run inside the stream's own callback.
+        pa_stream_set_read_callback(record->stream.get(), nullptr, nullptr);
+        pa_stream_set_state_callback(record->stream.get(), nullptr, nullptr);
+        if (pa_stream_get_state(record->stream.get()) == PA_STREAM_READY) pa_stream_disconnect(record->stream.get());
+        retired_.push_back(std::move(record));
+    }
+
+    // With the lock held: the stream of `type` records from `source` from now on.
+    void follow(CaptureOutputType type, const std::string& source) {
+        auto found = active_.find(type);
+        if (found != active_.end() && found->second && found->second->source == source) {
+            if (!found->second->failed) return;
+            // The default itself failed: no other device to go to.
+            if (type == CaptureOutputType::systemAudio) {
+                lost(found->second->failure);
+            } else {
+                systemLog("SystemAudioCapture has no microphone; the system audio goes on alone");
+                retire(type);
+            }
+            return;
+        }
+        retire(type);
+        auto record = connect(type, source);
+        if (!record) {
+            systemLog(std::string("SystemAudioCapture cannot follow the ") + describe(type) + " to " + source + ": " +
+                      connection_->lastError());
+            if (type == CaptureOutputType::systemAudio) lost(connection_->lastError());
+            return;
+        }
+        systemLog(std::string("SystemAudioCapture follows the ") + describe(type) + " to " + source);
+        active_[type] = std::move(record);
+    }
+
+    // With the lock held, on any thread: asks the server for its defaults and follows them.
+    void refresh() {
+        if (stopping_) return;
+        if (refreshing_) {
+            refreshAgain_ = true;
+            return;
+        }
+        refreshing_ = true;
+        serverQuery_.reset(pa_context_get_server_info(connection_->context(), &PulseCaptureStreams::onServerInfo, this));
+        if (!serverQuery_) {
+            refreshing_ = false;
+            lost(connection_->lastError());
+        }
+    }
+
+    void defaultsFound(const std::string& monitor) {
+        refreshing_ = false;
+        if (monitor.empty()) {
+            // No output at all: the system audio goes on from its stream while that lives.
+            auto system = active_.find(CaptureOutputType::systemAudio);
+            if (system == active_.end() || !system->second || system->second->failed) {
+                lost(system != active_.end() && system->second ? system->second->failure
+                                                               : std::string(pa_strerror(PA_ERR_NOENTITY)));
+            }
+        } else {
+            follow(CaptureOutputType::systemAudio, monitor);
+        }
+        // Without a microphone the default source falls back to the output's monitor: that would
+        // only record the system audio twice.
+        if (defaultSource_.empty() || defaultSource_ == monitor) {
+            if (active_.count(CaptureOutputType::microphone) != 0) {
+                systemLog("SystemAudioCapture has no microphone; the system audio goes on alone");
+                retire(CaptureOutputType::microphone);
+            }
+        } else {
+            follow(CaptureOutputType::microphone, defaultSource_);
+        }
+        if (refreshAgain_) {
+            refreshAgain_ = false;
+            refresh();
+        }
     }
 
     void hand(RecordStream& record, std::uint64_t firstFrame, std::vector<float> samples) {
@@ -242,12 +365,18 @@ private:
     }
     static void onState(pa_stream* stream, void* userdata) {
         auto* record = static_cast<RecordStream*>(userdata);
+        auto* owner = record->owner;
         const pa_stream_state_t state = pa_stream_get_state(stream);
-        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
-            record->owner->lost(pa_strerror(pa_context_errno(pa_stream_get_context(stream))));
+        if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && !record->failed) {
+            record->failed = true;
+            record->failure = pa_strerror(pa_context_errno(pa_stream_get_context(stream)));
+            systemLog(std::string("SystemAudioCapture lost the ") + describe(record->type) + " " + record->source +
+                      ": " + record->failure);
+            // Its device went: the server's new default takes over, if there is one.
+            owner->refresh();
         }
         // The start waits for the stream to settle.
-        PulseConnection::wake(record->owner->connection().loop());
+        PulseConnection::wake(owner->connection().loop());
     }
     static void onContextState(pa_context* context, void* userdata) {
         const pa_context_state_t state = pa_context_get_state(context);
@@ -255,10 +384,44 @@ private:
             static_cast<PulseCaptureStreams*>(userdata)->lost(pa_strerror(pa_context_errno(context)));
         }
     }
+    static void onServerEvent(pa_context*, pa_subscription_event_type_t event, std::uint32_t, void* userdata) {
+        if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER) {
+            static_cast<PulseCaptureStreams*>(userdata)->refresh();
+        }
+    }
+    static void onServerInfo(pa_context* context, const pa_server_info* info, void* userdata) {
+        auto* self = static_cast<PulseCaptureStreams*>(userdata);
+        self->defaultSource_ = info != nullptr && info->default_source_name != nullptr ? info->default_source_name : "";
+        const std::string sink = info != nullptr && info->default_sink_name != nullptr ? info->default_sink_name : "";
+        if (sink.empty()) {
+            self->defaultsFound({});
+            return;
+        }
+        self->monitor_.clear();
+        self->sinkQuery_.reset(pa_context_get_sink_info_by_name(context, sink.c_str(), &PulseCaptureStreams::onSinkInfo, self));
+        if (!self->sinkQuery_) self->defaultsFound({});
+    }
+    static void onSinkInfo(pa_context*, const pa_sink_info* info, int end, void* userdata) {
+        auto* self = static_cast<PulseCaptureStreams*>(userdata);
+        if (end == 0 && info != nullptr) {
+            if (info->monitor_source_name != nullptr) self->monitor_ = info->monitor_source_name;
+            return;
+        }
+        self->defaultsFound(self->monitor_);
+    }
 
     std::unique_ptr<PulseConnection> connection_;
     std::weak_ptr<SystemAudioCapture> capture_;
-    std::vector<std::unique_ptr<RecordStream>> streams_;
+    // With the connection's lock held.
+    std::map<CaptureOutputType, std::unique_ptr<RecordStream>> active_;
+    std::vector<std::unique_ptr<RecordStream>> retired_;
+    PulseOperationPtr subscription_;
+    PulseOperationPtr serverQuery_;
+    PulseOperationPtr sinkQuery_;
+    std::string defaultSource_;
+    std::string monitor_;
+    bool refreshing_ = false;
+    bool refreshAgain_ = false;
     bool stopping_ = false;
     bool reported_ = false;
 };
@@ -350,7 +513,7 @@ void PulseSystemAudio::start(const std::filesystem::path& dir, std::function<voi
                     return;
                 }
             }
-            streams->watchConnection();
+            streams->watch();
         }
         capture->attach(streams);
         done(std::shared_ptr<SystemAudioCapturing>(capture));

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <future>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "recording/SystemAudioCapture.h"
@@ -83,11 +84,17 @@ public:
 
 class FakeStream final : public CaptureStream {
 public:
+    void settle() override {
+        ++settles;
+        if (onSettle) onSettle();
+    }
     void stop(std::function<void()> done) override {
         ++stops;
         done();
     }
     int stops = 0;
+    int settles = 0;
+    std::function<void()> onSettle;
 };
 
 std::vector<float> readTrack(const fs::path& file) {
@@ -133,10 +140,10 @@ protected:
         capture->queue().sync([&] { capture->handle(buffer); });
     }
     void pause() {
-        capture->queue().sync([&] { capture->pause(); });
+        capture->pause();
     }
     void resume() {
-        capture->queue().sync([&] { capture->resume(); });
+        capture->resume();
     }
     // Where in a track the value first appears, in frames; -1 when nowhere.
     static long firstAt(const std::vector<float>& track, float value) {
@@ -235,6 +242,34 @@ TEST_F(SystemAudioCaptureTest, APauseBeforeAnyBufferCutsNothing) {
     deliver(CaptureOutputType::systemAudio, 5.0, 0.25f);
     deliver(CaptureOutputType::systemAudio, 6.0, 0.5f);
     EXPECT_EQ(firstAt(system(), 0.5f), 16000);
+}
+
+TEST_F(SystemAudioCaptureTest, WhatTheStreamHasReadBeforeAPauseIsKeptAndWhatItReadsDuringThePauseIsNot) {
+    // The stream still holds a buffer read before the pause; it only hands it over when asked.
+    auto stream = std::make_shared<FakeStream>();
+    std::vector<float> held(160, 0.5f);
+    stream->onSettle = [&] {
+        if (held.empty()) return;
+        capture->queue().async([this, samples = std::exchange(held, {})] {
+            CapturedBuffer buffer{.type = CaptureOutputType::microphone,
+                                  .presentationTime = 101.0,
+                                  .format = kMono16k,
+                                  .samples = samples.data(),
+                                  .frames = samples.size()};
+            capture->handle(buffer);
+        });
+    };
+    capture->attach(stream);
+    deliver(CaptureOutputType::systemAudio, 100.0, 0.25f);
+    pause();
+    EXPECT_EQ(stream->settles, 1);
+    EXPECT_EQ(firstAt(mic(), 0.5f), 16000);
+    deliver(CaptureOutputType::microphone, 105.0, 0.75f);
+    resume();
+    deliver(CaptureOutputType::microphone, 106.0, 0.875f);
+    EXPECT_EQ(firstAt(mic(), 0.75f), -1);
+    // Paused from 101 to 105 on the stream's clock: 106 − 100 − 4.
+    EXPECT_EQ(firstAt(mic(), 0.875f), 2 * 16000);
 }
 
 // ---- Converters ------------------------------------------------------------------------------------
