@@ -10,6 +10,7 @@
 #include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/LinuxRemoteNotifications.h"
 #include "platform/linux/GLibMainLoop.h"
+#include "platform/linux/GtkAlertPresenter.h"
 #include "platform/linux/GioUrlOpener.h"
 #include "platform/linux/OfficeApplication.h"
 #include "platform/linux/PlistInfoDictionary.h"
@@ -52,7 +53,11 @@ int main(int argc, char** argv) {
     auto opener = std::make_shared<GioUrlOpener>();
     services.navigationPolicy = std::make_shared<NavigationPolicy>(services.config, opener);
     services.dispatcher = std::make_shared<CommandDispatcher>(CommandPorts{
-        .recorder = sharedMeetingRecorder(OfficeApplication::kApplicationId, services.mainLoop,
+        .recorder = sharedMeetingRecorder(OfficeApplication::kApplicationId, services.mainLoop, services.center,
+                                          std::make_shared<GtkAlertPresenter>([] {
+                                              GApplication* running = g_application_get_default();
+                                              return running != nullptr ? GTK_APPLICATION(running) : nullptr;
+                                          }),
                                           applicationDataDirectory() / "recordings"),
         .macShell = macShell,
         .notifications = notifications,

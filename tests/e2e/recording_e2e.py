@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """A meeting recording through the real shell and the stand-in's meeting-notes page.
 
-The page records from the microphone (the private sound server's "mic", fed a tone), stops, and
-collects the file the way the web application does: "pending", readRecording, upload, "discard".
+The page records what the computer plays (the private sound server's default sink "spk", fed one
+tone) and the microphone ("mic", fed another), stops, and collects the file the way the web
+application does: "pending", readRecording, upload, "discard". The two end on their own channels.
 Run inside tools/test-env.sh. Arguments: the bundle directory of the build and the stand-in's
 executable.
 """
@@ -30,16 +31,31 @@ def pactl(*arguments):
     return subprocess.run(["pactl", *arguments], check=True, capture_output=True, text=True).stdout.strip()
 
 
-def decode(data):
-    """Mono float samples at 16 kHz, decoded by the ffmpeg command line (not by our own code)."""
+def probe(data, entry):
     with tempfile.NamedTemporaryFile(suffix=".m4a") as file:
         file.write(data)
         file.flush()
-        raw = subprocess.run(["ffmpeg", "-v", "error", "-i", file.name, "-f", "f32le", "-ac", "1", "-ar", str(RATE), "-"],
+        return subprocess.run(["ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries", f"stream={entry}",
+                               "-of", "csv=p=0", file.name], check=True, capture_output=True, text=True).stdout.strip()
+
+
+def channels(data):
+    return int(probe(data, "channels"))
+
+
+def decode(data, channel=None):
+    """Float samples at 16 kHz of one channel (or of a mono file), decoded by the ffmpeg command line
+    (not by our own code)."""
+    pick = ["-ac", "1"] if channel is None else ["-af", f"pan=mono|c0=c{channel}"]
+    with tempfile.NamedTemporaryFile(suffix=".m4a") as file:
+        file.write(data)
+        file.flush()
+        raw = subprocess.run(["ffmpeg", "-v", "error", "-i", file.name, *pick, "-f", "f32le", "-ar", str(RATE), "-"],
                              check=True, capture_output=True).stdout
     samples = array.array("f")
     samples.frombytes(raw)
-    return samples
+    # The command line keeps the encoder's padding after the end that the file itself declares.
+    return samples[:round(float(probe(data, "duration")) * RATE)]
 
 
 def tone_share(samples, start, count, frequency):
@@ -67,13 +83,15 @@ class RecordingEndToEnd(unittest.TestCase):
         shutil.rmtree(cls.bundle, ignore_errors=True)
 
     def setUp(self):
-        self.tone = pactl("load-module", "module-sine", "sink=micsink", "frequency=440")
+        self.heard = pactl("load-module", "module-sine", "sink=micsink", "frequency=440")
+        self.played = pactl("load-module", "module-sine", "sink=spk", "frequency=880")
         self.shell = None
 
     def tearDown(self):
         if self.shell:
             stop(self.shell)
-        pactl("unload-module", self.tone)
+        pactl("unload-module", self.heard)
+        pactl("unload-module", self.played)
 
     def start_shell(self):
         self.shell = subprocess.Popen([os.path.join(self.bundle, "orvanoffice")])
@@ -104,11 +122,11 @@ class RecordingEndToEnd(unittest.TestCase):
             return done()
         wait_for(attempt, what=what)
 
-    def assert_tone(self, data, frequency, other):
-        samples = decode(data)
+    def assert_tone(self, data, frequency, other, channel=None, since=0.1):
+        samples = decode(data, channel)
         self.assertGreater(len(samples), RATE, "at least a second of audio")
         # Windows of 0.1 s across the file, past the encoder's first frames.
-        for start in range(RATE // 10, len(samples) - RATE // 10, RATE // 2):
+        for start in range(int(since * RATE), len(samples) - RATE // 10, RATE // 2):
             self.assertGreater(tone_share(samples, start, RATE // 10, frequency), 0.9, f"{frequency} Hz at {start / RATE:.2f} s")
             self.assertLess(tone_share(samples, start, RATE // 10, other), 0.05, f"no {other} Hz at {start / RATE:.2f} s")
         return len(samples) / RATE
@@ -132,10 +150,40 @@ class RecordingEndToEnd(unittest.TestCase):
         self.assertTrue(uploaded["name"].endswith(".m4a"), uploaded)
         data = self.upload(before)
         self.assertEqual(len(data), uploaded["size"])
-        seconds = self.assert_tone(data, 440, 880)
-        self.assertGreater(seconds, 2.0)
+        self.assertEqual(channels(data), 2)
+        # The output's monitor delivers its first sound up to two seconds after the capture starts.
+        seconds = self.assert_tone(data, 880, 440, channel=0, since=2.5)
+        self.assertEqual(self.assert_tone(data, 440, 880, channel=1), seconds)
+        self.assertGreater(seconds, 4.0)
         self.assertLess(seconds, 8.0)
         self.assertNotIn(session, self.sessions())
+
+    def test_a_killed_recording_comes_back_when_the_shell_starts_again(self):
+        before = len(self.uploads())
+        self.start_shell()
+        wait_for(lambda: self.requests("/api/recordings"), what="the page's list of uploads")
+        self.press("r", lambda: len(self.sessions()) == 1, "a recording to start")
+        started = time.monotonic()
+        session = os.path.join(self.recordings, self.sessions()[0])
+        time.sleep(6.0)
+        self.shell.kill()
+        killed = time.monotonic() - started
+        self.shell.wait()
+        self.shell = None
+        self.assertTrue(os.path.exists(os.path.join(session, "system.f32")))
+        self.assertFalse(os.path.exists(os.path.join(session, "meeting.m4a")))
+
+        # The page of the next start asks for what was left over; the raw tracks are mixed and sent.
+        self.start_shell()
+        wait_for(lambda: len(self.uploads()) > before, what="the killed recording to be uploaded")
+        wait_for(lambda: self.sessions() == [], what="the killed session to be discarded")
+        data = self.upload(before)
+        self.assertEqual(channels(data), 2)
+        seconds = self.assert_tone(data, 880, 440, channel=0, since=2.5)
+        self.assert_tone(data, 440, 880, channel=1)
+        # Written as it was captured: at most about a second is lost to the kill.
+        self.assertGreater(seconds, killed - 1.5)
+        self.assertLess(seconds, killed + 0.5)
 
     def test_a_left_over_recording_is_collected_when_the_page_opens(self):
         before = len(self.uploads())
