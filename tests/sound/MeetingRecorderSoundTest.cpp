@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +16,9 @@
 
 #include "platform/linux/FfmpegSegmentWriter.h"
 #include "recording/MeetingRecorder.h"
+#include "tests/fakes/CapturingLogSink.h"
+#include "tests/fakes/FakeRecordingPorts.h"
+#include "tests/sound/PrivateSoundServer.h"
 #include "tests/sound/RealRecorder.h"
 #include "tests/sound/SoundServer.h"
 #include "tests/support/AudioCheck.h"
@@ -156,6 +160,35 @@ TEST_F(MeetingRecorderSoundTest, AKilledRecordingComesBackThroughPendingLosingAb
     EXPECT_GE(lost, -0.05);
     EXPECT_LE(lost, 1.2);
     expectUnbrokenTone(audio->samples);
+}
+
+TEST_F(MeetingRecorderSoundTest, WithoutAnyOutputTheRecorderFallsBackToTheMicrophoneAfterTheAlert) {
+    // A computer with a microphone and nothing to play through.
+    PrivateSoundServer server(home.path() / "server", {"module-null-source source_name=only"});
+    server.use();
+    auto log = CapturingLogSink::install();
+    auto alerts = std::make_shared<FakeAlertPresenter>();
+    RealRecorder real(recordings(), 300s, /*systemAudio=*/true, alerts);
+    auto& loop = *real.mainLoop;
+    const auto started = await<std::optional<RecordingFailure>>(loop, [&](auto done) { real.recorder->start(done); });
+    ASSERT_FALSE(started) << started->description();
+    loop.runUntilIdle();
+    EXPECT_EQ(alerts->shown, std::vector<std::string>{std::string(MeetingRecorder::kFallbackAlertTitle) + "|" +
+                                                      MeetingRecorder::kFallbackAlertMessage});
+    const auto lines = log->lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "SystemAudioCapture unavailable, falling back to mic: 画面が見つかりません"),
+              lines.end());
+    ASSERT_TRUE(waitForRecorded(*real.microphone, kRate / 2));
+    // Only the microphone session is left: the capture's directory went with its failure.
+    const auto dirs = std::vector<fs::directory_entry>(fs::directory_iterator(recordings()), {});
+    ASSERT_EQ(dirs.size(), 1u);
+    EXPECT_EQ(MeetingRecorder::listSegments(dirs[0].path()).size(), 1u);
+    EXPECT_FALSE(fs::exists(dirs[0].path() / "system.f32"));
+
+    const auto stopped = await<std::variant<std::string, RecordingFailure>>(loop, [&](auto done) { real.recorder->stop(done); });
+    ASSERT_TRUE(std::holds_alternative<std::string>(stopped)) << std::get<RecordingFailure>(stopped).description();
+    EXPECT_EQ(fs::path(std::get<std::string>(stopped)), dirs[0].path() / "meeting.m4a");
 }
 
 TEST_F(MeetingRecorderSoundTest, PendingAnswersFinishedRecordingsInOrderAndDiscardFollowsLinksAndDotDot) {

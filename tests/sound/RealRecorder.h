@@ -9,6 +9,7 @@
 #include "platform/linux/FfmpegAudioJoiner.h"
 #include "platform/linux/PulseRecordPermission.h"
 #include "platform/linux/PulseSegmentRecorder.h"
+#include "platform/linux/PulseSystemAudio.h"
 #include "recording/SystemAudioCapture.h"
 #include "recording/MeetingRecorder.h"
 #include "tests/fakes/FakeMainLoop.h"
@@ -16,10 +17,23 @@
 namespace orvan::testing {
 
 // A meeting recorder on the real sound server and FFmpeg, as the shell builds it, with a shorter
-// rotation. Completions go to a fake main loop that the caller runs.
+// rotation; by default from the microphone only, or, with `systemAudio`, capturing the output too.
+// Completions go to a fake main loop that the caller runs.
 struct RealRecorder {
     explicit RealRecorder(const std::filesystem::path& recordings,
-                          std::chrono::milliseconds rotation = std::chrono::seconds(300)) {
+                          std::chrono::milliseconds rotation = std::chrono::seconds(300), bool systemAudio = false,
+                          std::shared_ptr<AlertPresenter> alerts = nullptr) {
+        auto writers = std::make_shared<FfmpegAudioFileWriters>();
+        std::shared_ptr<SystemAudio> system = std::make_shared<MixdownOnlySystemAudio>(writers);
+        if (systemAudio) {
+            system = std::make_shared<PulseSystemAudio>(SystemAudioCapturePorts{
+                .applicationIdentifier = "jp.tomoriva.OrvanOffice",
+                .clock = std::make_shared<SteadyClock>(),
+                .converters = std::make_shared<SwrAudioConverters>(),
+                .writers = writers,
+                .notifications = notifications,
+            });
+        }
         recorder = MeetingRecorder::create(MeetingRecorderPorts{
             .applicationIdentifier = "jp.tomoriva.OrvanOffice",
             .mainLoop = mainLoop,
@@ -29,8 +43,8 @@ struct RealRecorder {
             .interruptions = microphone,
             .segments = microphone,
             .joiner = std::make_shared<FfmpegAudioJoiner>(),
-            .systemAudio = std::make_shared<MixdownOnlySystemAudio>(std::make_shared<FfmpegAudioFileWriters>()),
-            .alerts = nullptr,
+            .systemAudio = system,
+            .alerts = std::move(alerts),
             .recordingsDirectory = recordings,
             .newUUID = randomUUID,
             .rotationInterval = rotation,
@@ -38,6 +52,7 @@ struct RealRecorder {
     }
 
     std::shared_ptr<FakeMainLoop> mainLoop = std::make_shared<FakeMainLoop>();
+    std::shared_ptr<NotificationCenter> notifications = NotificationCenter::create(*mainLoop);
     std::shared_ptr<PulseSegmentRecorder> microphone = std::make_shared<PulseSegmentRecorder>();
     std::shared_ptr<MeetingRecorder> recorder;
 };

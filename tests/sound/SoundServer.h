@@ -39,6 +39,7 @@ public:
         ~Module() { unload(); }
         Module(const Module&) = delete;
         Module& operator=(const Module&) = delete;
+        const std::string& index() const { return index_; }
         void unload() {
             if (!index_.empty()) run("pactl unload-module " + index_);
             index_.clear();

@@ -2,6 +2,7 @@
 // what the default sink plays on the first channel, what the microphone hears on the second.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <any>
 #include <chrono>
 #include <cmath>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -17,6 +19,7 @@
 #include "platform/linux/PulseSystemAudio.h"
 #include "tests/fakes/CapturingLogSink.h"
 #include "tests/fakes/FakeMainLoop.h"
+#include "tests/sound/PrivateSoundServer.h"
 #include "tests/sound/SoundServer.h"
 #include "tests/sound/ToneSource.h"
 #include "tests/support/AudioCheck.h"
@@ -151,43 +154,184 @@ TEST_F(SystemAudioSoundTest, AClickHeardByBothStreamsLinesUpBetweenTheTracks) {
     EXPECT_LT(std::abs(offsetMs), 10.0);
 }
 
-TEST_F(SystemAudioSoundTest, AMicrophoneRemovedMidCaptureIsLoggedAndPostedAndTheCaptureStillFinishes) {
+// Keeps the main loop's notifications flowing while time passes.
+void waitWhileRunning(FakeMainLoop& loop, std::chrono::milliseconds duration) {
+    const auto until = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < until) {
+        loop.runUntilIdle();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    loop.runUntilIdle();
+}
+
+double secondsSince(std::chrono::steady_clock::time_point from) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+}
+
+bool logged(const CapturingLogSink& log, const std::string& line) {
+    const auto lines = log.lines();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+TEST_F(SystemAudioSoundTest, AMicrophoneRemovedMidCaptureIsFollowedToTheNewDefaultMicrophone) {
     auto log = CapturingLogSink::install();
     std::vector<std::string> posted;
     auto token = notifications->addObserver("officeCaptureFailed", [&](const Notification& notification) {
         posted.push_back(std::any_cast<std::string>(notification.object));
     });
     SoundServer::Module played("module-sine sink=spk frequency=880");
+    SoundServer::Tone heard(440);
     auto capture = start();
     ASSERT_TRUE(capture);
+    waitWhileRunning(*mainLoop, std::chrono::milliseconds(3500));
 
     const std::string remap = SoundServer::run("pactl list short modules | awk '/source_name=mic /{print $1}'");
     ASSERT_FALSE(remap.empty());
     struct Restore {
         ~Restore() {
-            SoundServer::run("pactl load-module module-remap-source source_name=mic master=micsink.monitor");
+            SoundServer::run("pactl load-module module-remap-source source_name=mic master=micsink.monitor "
+                             "master_channel_map=mono channel_map=mono");
             SoundServer::run("pactl set-default-source mic");
         }
     } restore;
+    // The headset with the microphone is unplugged; the user picks another microphone.
     SoundServer::run("pactl unload-module " + remap);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (posted.empty() && std::chrono::steady_clock::now() < deadline) {
-        mainLoop->runUntilIdle();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    SoundServer::run("pactl set-default-source micsink.monitor");
+    waitWhileRunning(*mainLoop, std::chrono::milliseconds(3500));
+    EXPECT_TRUE(logged(*log, "SystemAudioCapture follows the microphone to micsink.monitor"));
+    EXPECT_TRUE(posted.empty()) << posted.front();
+
+    const auto stopped = stop(*capture);
+    ASSERT_TRUE(std::holds_alternative<fs::path>(stopped)) << std::get<RecordingFailure>(stopped).description();
+    std::string error;
+    const auto system = decodeAudio(std::get<fs::path>(stopped), &error, 0);
+    const auto mic = decodeAudio(std::get<fs::path>(stopped), &error, 1);
+    ASSERT_TRUE(system && mic) << error;
+    const std::size_t last = mic->samples.size() - kRate;
+    EXPECT_GT(toneShare(mic->samples, last - 800, kRate / 2, 440, kRate), 0.9);
+    EXPECT_GT(toneShare(system->samples, last - 800, kRate / 2, 880, kRate), 0.9);
+}
+
+TEST_F(SystemAudioSoundTest, SwitchingTheDefaultOutputMovesTheCaptureAndTheTimelineRunsOn) {
+    auto log = CapturingLogSink::install();
+    std::vector<std::string> posted;
+    auto token = notifications->addObserver("officeCaptureFailed", [&](const Notification& notification) {
+        posted.push_back(std::any_cast<std::string>(notification.object));
+    });
+    SoundServer::Module headset("module-null-sink sink_name=headset rate=48000 channels=2");
+    SoundServer::Module meeting("module-sine sink=spk frequency=880");
+    SoundServer::Tone heard(440);
+    struct Restore {
+        ~Restore() { SoundServer::run("pactl set-default-sink spk"); }
+    } restore;
+    auto capture = start();
+    ASSERT_TRUE(capture);
+    waitWhileRunning(*mainLoop, std::chrono::milliseconds(5000));
+    // The user plugs in a headset: the desktop makes it the default and moves the meeting's sound there.
+    const auto switched = std::chrono::steady_clock::now();
+    SoundServer::run("pactl set-default-sink headset");
+    SoundServer::run("pactl list short sink-inputs | awk '$2 == " + meeting.index() +
+                     " {print $1}' | xargs -r -I{} pactl move-sink-input {} headset");
+    waitWhileRunning(*mainLoop, std::chrono::milliseconds(4500));
+    const double afterSwitch = secondsSince(switched);
+    EXPECT_TRUE(logged(*log, "SystemAudioCapture follows the system audio to headset.monitor"));
+    EXPECT_TRUE(posted.empty()) << posted.front();
+
+    const auto stopped = stop(*capture);
+    ASSERT_TRUE(std::holds_alternative<fs::path>(stopped)) << std::get<RecordingFailure>(stopped).description();
+    std::string error;
+    const auto system = decodeAudio(std::get<fs::path>(stopped), &error, 0);
+    const auto mic = decodeAudio(std::get<fs::path>(stopped), &error, 1);
+    ASSERT_TRUE(system && mic) << error;
+    const auto at = [](double seconds) { return static_cast<std::size_t>(seconds * kRate); };
+    // Where the switch lies in the recording, counted back from its end.
+    const double switchedIn = system->seconds() - afterSwitch;
+    std::printf("switched %.3f s into %.3f s of recording\n", switchedIn, system->seconds());
+    // The speakers until the switch.
+    EXPECT_GT(toneShare(system->samples, at(switchedIn - 1.3), at(1.0), 880, kRate), 0.9);
+    // The headset's monitor from when its stream delivers (a test sink's monitor takes up to two
+    // seconds) to the very end, together with the microphone: the timeline ran on through the switch.
+    const std::size_t lastHalf = system->samples.size() - at(0.5) - 800;
+    EXPECT_GT(toneShare(system->samples, at(switchedIn + 2.5), lastHalf - at(switchedIn + 2.5), 880, kRate), 0.9);
+    EXPECT_GT(toneShare(system->samples, lastHalf, at(0.5), 880, kRate), 0.9);
+    EXPECT_GT(toneShare(mic->samples, lastHalf, at(0.5), 440, kRate), 0.9);
+}
+
+TEST_F(SystemAudioSoundTest, APauseInTheFirstSecondsKeepsWhatCameBeforeAndDropsWhatWasHeardDuringIt) {
+    std::optional<SoundServer::Tone> heard(440);
+    auto capture = start();
+    ASSERT_TRUE(capture);
+    // Early: the streams deliver, but still wait for their time stamps to settle.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    capture->pause();
+    heard.reset();
+    std::optional<SoundServer::Tone> duringThePause(660);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    duringThePause.reset();
+    heard.emplace(440);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto resumed = std::chrono::steady_clock::now();
+    capture->resume();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    const double afterResume = secondsSince(resumed);
+    const auto stopped = stop(*capture);
+    ASSERT_TRUE(std::holds_alternative<fs::path>(stopped)) << std::get<RecordingFailure>(stopped).description();
+
+    std::string error;
+    const auto mic = decodeAudio(std::get<fs::path>(stopped), &error, 1);
+    ASSERT_TRUE(mic) << error;
+    // What came before the pause is kept in front of what came after it.
+    const double beforePause = mic->seconds() - afterResume;
+    std::printf("%.3f s recorded: %.3f s before the pause\n", mic->seconds(), beforePause);
+    ASSERT_GT(beforePause, 0.6);
+    ASSERT_LT(beforePause, 3.1);
+    EXPECT_GT(toneShare(mic->samples, static_cast<std::size_t>((beforePause - 0.6) * kRate), kRate / 2, 440, kRate), 0.9);
+    EXPECT_GT(toneShare(mic->samples, mic->samples.size() - kRate, kRate / 2, 440, kRate), 0.9);
+    // Nothing of the pause: the tone played only then never appears.
+    for (std::size_t from = 0; from + 1600 <= mic->samples.size(); from += 800) {
+        ASSERT_LT(toneShare(mic->samples, from, 1600, 660, kRate), 0.05) << "at " << static_cast<double>(from) / kRate;
     }
+}
+
+TEST_F(SystemAudioSoundTest, TheSoundServerGoingAwayIsLoggedAndPostedAndWhatCameBeforeIsKept) {
+    PrivateSoundServer server(temp.path() / "server",
+                              {"module-null-sink sink_name=out rate=48000 channels=2", "module-sine sink=out frequency=880"});
+    auto log = CapturingLogSink::install();
+    std::vector<std::string> posted;
+    auto token = notifications->addObserver("officeCaptureFailed", [&](const Notification& notification) {
+        posted.push_back(std::any_cast<std::string>(notification.object));
+    });
+    server.use();
+    auto capture = start();
+    server.unuse();
+    ASSERT_TRUE(capture);
+    waitWhileRunning(*mainLoop, std::chrono::milliseconds(3500));
+    server.kill();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (posted.empty() && std::chrono::steady_clock::now() < deadline) waitWhileRunning(*mainLoop, std::chrono::milliseconds(20));
+    waitWhileRunning(*mainLoop, std::chrono::milliseconds(300));
     ASSERT_EQ(posted.size(), 1u);
     EXPECT_FALSE(posted[0].empty());
-    EXPECT_EQ(log->lines(), std::vector<std::string>{"SystemAudioCapture stopped: " + posted[0]});
+    EXPECT_TRUE(logged(*log, "SystemAudioCapture stopped: " + posted[0]));
 
-    // The system audio goes on and is finished as usual.
-    std::this_thread::sleep_for(std::chrono::seconds(3));
     const auto stopped = stop(*capture);
     ASSERT_TRUE(std::holds_alternative<fs::path>(stopped)) << std::get<RecordingFailure>(stopped).description();
     std::string error;
     const auto system = decodeAudio(std::get<fs::path>(stopped), &error, 0);
     ASSERT_TRUE(system) << error;
-    const std::size_t last = system->samples.size() - kRate;
-    EXPECT_GT(toneShare(system->samples, last - 800, kRate / 2, 880, kRate), 0.9);
+    EXPECT_GT(system->seconds(), 1.0);
+    const std::size_t last = system->samples.size() - kRate / 2;
+    EXPECT_GT(toneShare(system->samples, last - 800, kRate / 4, 880, kRate), 0.9);
+}
+
+TEST_F(SystemAudioSoundTest, AServerWithoutAnyOutputCannotStartTheCapture) {
+    PrivateSoundServer server(temp.path() / "server", {"module-null-source source_name=only"});
+    server.use();
+    std::promise<SystemAudio::Started> started;
+    systemAudio.start(dir(), [&](SystemAudio::Started answer) { started.set_value(std::move(answer)); });
+    const auto answer = started.get_future().get();
+    ASSERT_TRUE(std::holds_alternative<RecordingFailure>(answer));
+    EXPECT_EQ(std::get<RecordingFailure>(answer).description(), "画面が見つかりません");
 }
 
 }  // namespace
