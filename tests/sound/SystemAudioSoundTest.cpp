@@ -285,7 +285,9 @@ TEST_F(SystemAudioSoundTest, APauseInTheFirstSecondsKeepsWhatCameBeforeAndDropsW
     std::printf("%.3f s recorded: %.3f s before the pause\n", mic->seconds(), beforePause);
     ASSERT_GT(beforePause, 0.6);
     ASSERT_LT(beforePause, 3.1);
-    EXPECT_GT(toneShare(mic->samples, static_cast<std::size_t>((beforePause - 0.6) * kRate), kRate / 2, 440, kRate), 0.9);
+    // Clear of the join, which the streams' latency moves by a little.
+    const double beforeJoin = std::max(0.1, beforePause - 0.9);
+    EXPECT_GT(toneShare(mic->samples, static_cast<std::size_t>(beforeJoin * kRate), kRate * 2 / 5, 440, kRate), 0.9);
     EXPECT_GT(toneShare(mic->samples, mic->samples.size() - kRate, kRate / 2, 440, kRate), 0.9);
     // Nothing of the pause: the tone played only then never appears.
     for (std::size_t from = 0; from + 1600 <= mic->samples.size(); from += 800) {
