@@ -3,6 +3,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -43,6 +44,18 @@ struct PulsePropertiesDeleter {
 };
 using PulseStreamPtr = std::unique_ptr<pa_stream, PulseStreamDeleter>;
 using PulseOperationPtr = std::unique_ptr<pa_operation, PulseOperationDeleter>;
+
+// Buffering of a record stream: the server's defaults except the fragment, which would otherwise be
+// two seconds.
+inline pa_buffer_attr recordBuffering(std::chrono::microseconds fragment, const pa_sample_spec& spec) {
+    pa_buffer_attr attributes{};
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
+    attributes.tlength = static_cast<std::uint32_t>(-1);
+    attributes.prebuf = static_cast<std::uint32_t>(-1);
+    attributes.minreq = static_cast<std::uint32_t>(-1);
+    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(fragment.count()), &spec));
+    return attributes;
+}
 
 // A timer on a connection's loop; freed with the lock held.
 class PulseTimer {

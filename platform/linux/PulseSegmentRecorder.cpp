@@ -204,14 +204,8 @@ std::unique_ptr<PulseSegmentRecorder::Capture> PulseSegmentRecorder::openCapture
     pa_stream_set_read_callback(stream, &PulseSegmentRecorder::onStreamRead, capture.get());
     pa_stream_set_suspended_callback(stream, &PulseSegmentRecorder::onStreamSuspended, capture.get());
 
-    pa_buffer_attr attributes{};
-    attributes.maxlength = static_cast<std::uint32_t>(-1);
-    attributes.tlength = static_cast<std::uint32_t>(-1);
-    attributes.prebuf = static_cast<std::uint32_t>(-1);
-    attributes.minreq = static_cast<std::uint32_t>(-1);
-    // Small fragments: the server's default is two seconds.
-    attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(
-        static_cast<pa_usec_t>(std::chrono::duration_cast<std::chrono::microseconds>(options_.fragment).count()), &spec));
+    const pa_buffer_attr attributes =
+        recordBuffering(std::chrono::duration_cast<std::chrono::microseconds>(options_.fragment), spec);
     // Not moved elsewhere when the microphone goes: that is an interruption.
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
                                                       PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);

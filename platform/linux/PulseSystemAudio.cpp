@@ -17,7 +17,7 @@ namespace {
 
 constexpr std::chrono::milliseconds kTimeout{3000};
 constexpr int kRate = SystemAudioCapture::kSampleRate;
-constexpr pa_usec_t kFragmentMicroseconds = 50000;
+constexpr std::chrono::microseconds kFragment{50000};
 // The server's latency readings settle only after the first seconds; samples wait until then.
 constexpr double kAnchorFrom = 2.0;
 constexpr double kAnchorUntil = 3.0;
@@ -189,13 +189,7 @@ private:
         pa_stream* stream = record->stream.get();
         pa_stream_set_read_callback(stream, &PulseCaptureStreams::onRead, record.get());
         pa_stream_set_state_callback(stream, &PulseCaptureStreams::onState, record.get());
-        pa_buffer_attr attributes{};
-        attributes.maxlength = static_cast<std::uint32_t>(-1);
-        attributes.tlength = static_cast<std::uint32_t>(-1);
-        attributes.prebuf = static_cast<std::uint32_t>(-1);
-        attributes.minreq = static_cast<std::uint32_t>(-1);
-        // The server's default fragment is two seconds.
-        attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentMicroseconds, &spec));
+        const pa_buffer_attr attributes = recordBuffering(kFragment, spec);
         // Not moved by the server when its device goes: the server would pick any source, even the
         // microphone for the system audio. A lost device is followed here instead.
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |

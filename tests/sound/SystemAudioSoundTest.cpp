@@ -60,9 +60,31 @@ protected:
         return stopped.get_future().get();
     }
 
+    // Stops the capture and decodes both channels of the finished file: system audio, microphone.
+    static std::optional<std::pair<DecodedAudio, DecodedAudio>> finish(SystemAudioCapturing& capture) {
+        const auto stopped = stop(capture);
+        if (const auto* failure = std::get_if<RecordingFailure>(&stopped)) {
+            ADD_FAILURE() << "not finished: " << failure->description();
+            return std::nullopt;
+        }
+        std::string error;
+        auto system = decodeAudio(std::get<fs::path>(stopped), &error, 0);
+        auto mic = decodeAudio(std::get<fs::path>(stopped), &error, 1);
+        if (!system || !mic) {
+            ADD_FAILURE() << error;
+            return std::nullopt;
+        }
+        return std::pair{std::move(*system), std::move(*mic)};
+    }
+
     TempDirectory temp{"orvan-system-audio"};
     std::shared_ptr<FakeMainLoop> mainLoop = std::make_shared<FakeMainLoop>();
     std::shared_ptr<NotificationCenter> notifications = NotificationCenter::create(*mainLoop);
+    // The descriptions of every officeCaptureFailed posted.
+    std::vector<std::string> posted;
+    ObserverToken failures = notifications->addObserver("officeCaptureFailed", [this](const Notification& notification) {
+        posted.push_back(std::any_cast<std::string>(notification.object));
+    });
     PulseSystemAudio systemAudio{SystemAudioCapturePorts{.applicationIdentifier = "jp.tomoriva.OrvanOffice",
                                                          .clock = std::make_shared<SteadyClock>(),
                                                          .converters = std::make_shared<SwrAudioConverters>(),
@@ -137,15 +159,11 @@ TEST_F(SystemAudioSoundTest, AClickHeardByBothStreamsLinesUpBetweenTheTracks) {
                            click.string()).c_str()),
               0);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const auto stopped = stop(*capture);
-    ASSERT_TRUE(std::holds_alternative<fs::path>(stopped)) << std::get<RecordingFailure>(stopped).description();
-
-    std::string error;
-    const auto system = decodeAudio(std::get<fs::path>(stopped), &error, 0);
-    const auto mic = decodeAudio(std::get<fs::path>(stopped), &error, 1);
-    ASSERT_TRUE(system && mic) << error;
-    const long heardBySystem = onset(system->samples, 2 * kRate, 0.2f);
-    const long heardByMic = onset(mic->samples, 2 * kRate, 0.2f);
+    const auto channels = finish(*capture);
+    ASSERT_TRUE(channels);
+    const auto& [system, mic] = *channels;
+    const long heardBySystem = onset(system.samples, 2 * kRate, 0.2f);
+    const long heardByMic = onset(mic.samples, 2 * kRate, 0.2f);
     ASSERT_GE(heardBySystem, 0);
     ASSERT_GE(heardByMic, 0);
     const double offsetMs = 1000.0 * static_cast<double>(heardByMic - heardBySystem) / kRate;
@@ -175,10 +193,6 @@ bool logged(const CapturingLogSink& log, const std::string& line) {
 
 TEST_F(SystemAudioSoundTest, AMicrophoneRemovedMidCaptureIsFollowedToTheNewDefaultMicrophone) {
     auto log = CapturingLogSink::install();
-    std::vector<std::string> posted;
-    auto token = notifications->addObserver("officeCaptureFailed", [&](const Notification& notification) {
-        posted.push_back(std::any_cast<std::string>(notification.object));
-    });
     SoundServer::Module played("module-sine sink=spk frequency=880");
     SoundServer::Tone heard(440);
     auto capture = start();
@@ -201,23 +215,16 @@ TEST_F(SystemAudioSoundTest, AMicrophoneRemovedMidCaptureIsFollowedToTheNewDefau
     EXPECT_TRUE(logged(*log, "SystemAudioCapture follows the microphone to micsink.monitor"));
     EXPECT_TRUE(posted.empty()) << posted.front();
 
-    const auto stopped = stop(*capture);
-    ASSERT_TRUE(std::holds_alternative<fs::path>(stopped)) << std::get<RecordingFailure>(stopped).description();
-    std::string error;
-    const auto system = decodeAudio(std::get<fs::path>(stopped), &error, 0);
-    const auto mic = decodeAudio(std::get<fs::path>(stopped), &error, 1);
-    ASSERT_TRUE(system && mic) << error;
-    const std::size_t last = mic->samples.size() - kRate;
-    EXPECT_GT(toneShare(mic->samples, last - 800, kRate / 2, 440, kRate), 0.9);
-    EXPECT_GT(toneShare(system->samples, last - 800, kRate / 2, 880, kRate), 0.9);
+    const auto channels = finish(*capture);
+    ASSERT_TRUE(channels);
+    const auto& [system, mic] = *channels;
+    const std::size_t last = mic.samples.size() - kRate;
+    EXPECT_GT(toneShare(mic.samples, last - 800, kRate / 2, 440, kRate), 0.9);
+    EXPECT_GT(toneShare(system.samples, last - 800, kRate / 2, 880, kRate), 0.9);
 }
 
 TEST_F(SystemAudioSoundTest, SwitchingTheDefaultOutputMovesTheCaptureAndTheTimelineRunsOn) {
     auto log = CapturingLogSink::install();
-    std::vector<std::string> posted;
-    auto token = notifications->addObserver("officeCaptureFailed", [&](const Notification& notification) {
-        posted.push_back(std::any_cast<std::string>(notification.object));
-    });
     SoundServer::Module headset("module-null-sink sink_name=headset rate=48000 channels=2");
     SoundServer::Module meeting("module-sine sink=spk frequency=880");
     SoundServer::Tone heard(440);
@@ -237,24 +244,21 @@ TEST_F(SystemAudioSoundTest, SwitchingTheDefaultOutputMovesTheCaptureAndTheTimel
     EXPECT_TRUE(logged(*log, "SystemAudioCapture follows the system audio to headset.monitor"));
     EXPECT_TRUE(posted.empty()) << posted.front();
 
-    const auto stopped = stop(*capture);
-    ASSERT_TRUE(std::holds_alternative<fs::path>(stopped)) << std::get<RecordingFailure>(stopped).description();
-    std::string error;
-    const auto system = decodeAudio(std::get<fs::path>(stopped), &error, 0);
-    const auto mic = decodeAudio(std::get<fs::path>(stopped), &error, 1);
-    ASSERT_TRUE(system && mic) << error;
+    const auto channels = finish(*capture);
+    ASSERT_TRUE(channels);
+    const auto& [system, mic] = *channels;
     const auto at = [](double seconds) { return static_cast<std::size_t>(seconds * kRate); };
     // Where the switch lies in the recording, counted back from its end.
-    const double switchedIn = system->seconds() - afterSwitch;
-    std::printf("switched %.3f s into %.3f s of recording\n", switchedIn, system->seconds());
+    const double switchedIn = system.seconds() - afterSwitch;
+    std::printf("switched %.3f s into %.3f s of recording\n", switchedIn, system.seconds());
     // The speakers until the switch.
-    EXPECT_GT(toneShare(system->samples, at(switchedIn - 1.3), at(1.0), 880, kRate), 0.9);
+    EXPECT_GT(toneShare(system.samples, at(switchedIn - 1.3), at(1.0), 880, kRate), 0.9);
     // The headset's monitor from when its stream delivers (a test sink's monitor takes up to two
     // seconds) to the very end, together with the microphone: the timeline ran on through the switch.
-    const std::size_t lastHalf = system->samples.size() - at(0.5) - 800;
-    EXPECT_GT(toneShare(system->samples, at(switchedIn + 2.5), lastHalf - at(switchedIn + 2.5), 880, kRate), 0.9);
-    EXPECT_GT(toneShare(system->samples, lastHalf, at(0.5), 880, kRate), 0.9);
-    EXPECT_GT(toneShare(mic->samples, lastHalf, at(0.5), 440, kRate), 0.9);
+    const std::size_t lastHalf = system.samples.size() - at(0.5) - 800;
+    EXPECT_GT(toneShare(system.samples, at(switchedIn + 2.5), lastHalf - at(switchedIn + 2.5), 880, kRate), 0.9);
+    EXPECT_GT(toneShare(system.samples, lastHalf, at(0.5), 880, kRate), 0.9);
+    EXPECT_GT(toneShare(mic.samples, lastHalf, at(0.5), 440, kRate), 0.9);
 }
 
 TEST_F(SystemAudioSoundTest, APauseInTheFirstSecondsKeepsWhatCameBeforeAndDropsWhatWasHeardDuringIt) {
@@ -274,24 +278,21 @@ TEST_F(SystemAudioSoundTest, APauseInTheFirstSecondsKeepsWhatCameBeforeAndDropsW
     capture->resume();
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     const double afterResume = secondsSince(resumed);
-    const auto stopped = stop(*capture);
-    ASSERT_TRUE(std::holds_alternative<fs::path>(stopped)) << std::get<RecordingFailure>(stopped).description();
-
-    std::string error;
-    const auto mic = decodeAudio(std::get<fs::path>(stopped), &error, 1);
-    ASSERT_TRUE(mic) << error;
+    const auto channels = finish(*capture);
+    ASSERT_TRUE(channels);
+    const auto& mic = channels->second;
     // What came before the pause is kept in front of what came after it.
-    const double beforePause = mic->seconds() - afterResume;
-    std::printf("%.3f s recorded: %.3f s before the pause\n", mic->seconds(), beforePause);
+    const double beforePause = mic.seconds() - afterResume;
+    std::printf("%.3f s recorded: %.3f s before the pause\n", mic.seconds(), beforePause);
     ASSERT_GT(beforePause, 0.6);
     ASSERT_LT(beforePause, 3.1);
     // Clear of the join, which the streams' latency moves by a little.
     const double beforeJoin = std::max(0.1, beforePause - 0.9);
-    EXPECT_GT(toneShare(mic->samples, static_cast<std::size_t>(beforeJoin * kRate), kRate * 2 / 5, 440, kRate), 0.9);
-    EXPECT_GT(toneShare(mic->samples, mic->samples.size() - kRate, kRate / 2, 440, kRate), 0.9);
+    EXPECT_GT(toneShare(mic.samples, static_cast<std::size_t>(beforeJoin * kRate), kRate * 2 / 5, 440, kRate), 0.9);
+    EXPECT_GT(toneShare(mic.samples, mic.samples.size() - kRate, kRate / 2, 440, kRate), 0.9);
     // Nothing of the pause: the tone played only then never appears.
-    for (std::size_t from = 0; from + 1600 <= mic->samples.size(); from += 800) {
-        ASSERT_LT(toneShare(mic->samples, from, 1600, 660, kRate), 0.05) << "at " << static_cast<double>(from) / kRate;
+    for (std::size_t from = 0; from + 1600 <= mic.samples.size(); from += 800) {
+        ASSERT_LT(toneShare(mic.samples, from, 1600, 660, kRate), 0.05) << "at " << static_cast<double>(from) / kRate;
     }
 }
 
@@ -299,10 +300,6 @@ TEST_F(SystemAudioSoundTest, TheSoundServerGoingAwayIsLoggedAndPostedAndWhatCame
     PrivateSoundServer server(temp.path() / "server",
                               {"module-null-sink sink_name=out rate=48000 channels=2", "module-sine sink=out frequency=880"});
     auto log = CapturingLogSink::install();
-    std::vector<std::string> posted;
-    auto token = notifications->addObserver("officeCaptureFailed", [&](const Notification& notification) {
-        posted.push_back(std::any_cast<std::string>(notification.object));
-    });
     server.use();
     auto capture = start();
     server.unuse();
@@ -316,14 +313,12 @@ TEST_F(SystemAudioSoundTest, TheSoundServerGoingAwayIsLoggedAndPostedAndWhatCame
     EXPECT_FALSE(posted[0].empty());
     EXPECT_TRUE(logged(*log, "SystemAudioCapture stopped: " + posted[0]));
 
-    const auto stopped = stop(*capture);
-    ASSERT_TRUE(std::holds_alternative<fs::path>(stopped)) << std::get<RecordingFailure>(stopped).description();
-    std::string error;
-    const auto system = decodeAudio(std::get<fs::path>(stopped), &error, 0);
-    ASSERT_TRUE(system) << error;
-    EXPECT_GT(system->seconds(), 1.0);
-    const std::size_t last = system->samples.size() - kRate / 2;
-    EXPECT_GT(toneShare(system->samples, last - 800, kRate / 4, 880, kRate), 0.9);
+    const auto channels = finish(*capture);
+    ASSERT_TRUE(channels);
+    const auto& system = channels->first;
+    EXPECT_GT(system.seconds(), 1.0);
+    const std::size_t last = system.samples.size() - kRate / 2;
+    EXPECT_GT(toneShare(system.samples, last - 800, kRate / 4, 880, kRate), 0.9);
 }
 
 TEST_F(SystemAudioSoundTest, AServerWithoutAnyOutputCannotStartTheCapture) {
