@@ -300,8 +300,9 @@ private:
 
     void fixAnchor(RecordStream& record) {
         if (record.readings.empty()) {
-            if (!record.early) return;
-            record.anchor = record.early;
+            // Without any latency reading, arrival is the best there is: a few tens of milliseconds late.
+            if (!record.early && !record.firstData) return;
+            record.anchor = record.early ? *record.early : *record.firstData;
         } else {
             double sum = 0;
             for (double reading : record.readings) sum += reading;
@@ -318,13 +319,13 @@ private:
             std::size_t bytes = 0;
             if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
             const double now = monotonicSeconds();
+            if (!record.firstData) record.firstData = now;
             pa_usec_t latency = 0;
             int negative = 0;
             if (!record.anchor && pa_stream_get_latency(stream, &latency, &negative) == 0) {
                 const double age = negative ? -static_cast<double>(latency) / 1e6 : static_cast<double>(latency) / 1e6;
                 // When sample 0 was captured: the next unread sample is `age` old.
                 const double reading = now - age - static_cast<double>(record.framesRead) / kRate;
-                if (!record.firstData) record.firstData = now;
                 if (now - *record.firstData < kAnchorFrom) {
                     record.early = reading;
                 } else {
@@ -342,7 +343,8 @@ private:
                 hand(record, first, std::move(samples));
             } else {
                 record.held.emplace_back(first, std::move(samples));
-                if (record.firstData && now - *record.firstData >= kAnchorUntil) fixAnchor(record);
+                // Held for a few seconds at most, whether or not the server gave its timing.
+                if (now - *record.firstData >= kAnchorUntil) fixAnchor(record);
             }
         }
     }
