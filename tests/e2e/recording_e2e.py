@@ -181,6 +181,7 @@ class RecordingEndToEnd(unittest.TestCase):
         self.assertEqual(channels(data), 2)
         seconds = self.assert_tone(data, 880, 440, channel=0, since=2.5)
         self.assert_tone(data, 440, 880, channel=1)
+        print(f"killed {killed:.2f} s after the start: {seconds:.2f} s came back", file=sys.stderr)
         # Written as it was captured: at most about a second is lost to the kill.
         self.assertGreater(seconds, killed - 1.5)
         self.assertLess(seconds, killed + 0.5)
