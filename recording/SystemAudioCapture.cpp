@@ -179,11 +179,21 @@ SystemAudioCapture::SystemAudioCapture(fs::path dir, SystemAudioCapturePorts por
                                        std::unique_ptr<RawTrack> mic)
     : dir_(std::move(dir)),
       ports_(std::move(ports)),
-      queue_(std::make_unique<SerialQueue>(ports_.applicationIdentifier + ".capture", ports_.clock)),
+      queue_(std::make_shared<SerialQueue>(ports_.applicationIdentifier + ".capture", ports_.clock)),
       system_(std::move(system)),
       mic_(std::move(mic)) {}
 
 SystemAudioCapture::~SystemAudioCapture() {
+    if (queue_->isCurrent()) {
+        // Let go by the last buffer's work on the queue: the queue cannot wait for itself, so it and
+        // the stream end on a thread of their own once that work is done. Nothing else is queued:
+        // the stream's buffers no longer reach a capture.
+        std::thread([queue = std::move(queue_), stream = std::move(stream_)]() mutable {
+            stream.reset();
+            queue.reset();
+        }).detach();
+        return;
+    }
     // The queue goes first: nothing may run on it once the tracks are gone.
     queue_.reset();
 }

@@ -86,6 +86,8 @@ public:
     // Keeps the running stream until `stop`.
     void attach(std::shared_ptr<CaptureStream> stream);
     SerialQueue& queue() { return *queue_; }
+    // For a stream that hands buffers over without keeping the capture alive from its own thread.
+    std::shared_ptr<SerialQueue> sharedQueue() const { return queue_; }
     const std::filesystem::path& dir() const { return dir_; }
 
     // On the queue: one buffer of either stream.
@@ -111,7 +113,7 @@ private:
 
     std::filesystem::path dir_;
     SystemAudioCapturePorts ports_;
-    std::unique_ptr<SerialQueue> queue_;
+    std::shared_ptr<SerialQueue> queue_;
     std::mutex streamMutex_;  // the stream is attached and taken outside the queue
     std::shared_ptr<CaptureStream> stream_;
 

@@ -4,7 +4,7 @@ namespace orvan {
 
 namespace {
 
-// A window shown over `window` (an earlier alert, say) is where the user is looking: the top-most of
+// A dialog shown over `window` (an earlier alert, say) is where the user is looking: the top-most of
 // that chain.
 GtkWindow* topmostOver(GtkWindow* window) {
     GList* toplevels = gtk_window_list_toplevels();
@@ -12,7 +12,9 @@ GtkWindow* topmostOver(GtkWindow* window) {
         found = false;
         for (GList* item = toplevels; item != nullptr; item = item->next) {
             auto* candidate = GTK_WINDOW(item->data);
+            // Dialogs only: menus and tooltips are transient for the window too, and go at any moment.
             if (candidate != window && gtk_window_get_transient_for(candidate) == window &&
+                gtk_window_get_window_type(candidate) == GTK_WINDOW_TOPLEVEL && gtk_window_get_modal(candidate) &&
                 gtk_widget_get_visible(GTK_WIDGET(candidate))) {
                 window = candidate;
                 found = true;

@@ -21,6 +21,9 @@ constexpr std::chrono::microseconds kFragment{50000};
 // The server's latency readings settle only after the first seconds; samples wait until then.
 constexpr double kAnchorFrom = 2.0;
 constexpr double kAnchorUntil = 3.0;
+// A device that fails again and again is given up after this many reconnections within the window.
+constexpr std::size_t kReconnects = 3;
+constexpr double kReconnectWindow = 10.0;
 
 double monotonicSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -101,8 +104,10 @@ struct RecordStream {
 // timeline runs on across the switch and the moment between is silence.
 class PulseCaptureStreams final : public CaptureStream {
 public:
-    PulseCaptureStreams(std::unique_ptr<PulseConnection> connection, std::weak_ptr<SystemAudioCapture> capture)
-        : connection_(std::move(connection)), capture_(std::move(capture)) {}
+    // Buffers go onto the capture's queue without the capture being held from the sound server's
+    // thread: the capture must never end there.
+    PulseCaptureStreams(std::unique_ptr<PulseConnection> connection, const std::shared_ptr<SystemAudioCapture>& capture)
+        : connection_(std::move(connection)), queue_(capture->sharedQueue()), capture_(capture) {}
     ~PulseCaptureStreams() override { close(); }
 
     // With the lock held, not on the loop's thread: opens the stream of `type` on `source` and waits
@@ -130,6 +135,9 @@ public:
         pa_context_set_state_callback(context, &PulseCaptureStreams::onContextState, this);
         pa_context_set_subscribe_callback(context, &PulseCaptureStreams::onServerEvent, this);
         subscription_.reset(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
+        watching_ = true;
+        // The defaults may have changed while the streams were opening.
+        refresh();
     }
 
     PulseConnection& connection() { return *connection_; }
@@ -144,13 +152,8 @@ public:
 
     void stop(std::function<void()> done) override {
         close();
-        auto capture = capture_.lock();
-        if (!capture) {
-            done();
-            return;
-        }
         // After every buffer handed over before it.
-        capture->queue().async([done = std::move(done)] { done(); });
+        queue_->async(std::move(done));
     }
 
 private:
@@ -208,7 +211,8 @@ private:
         // Freed with the others at the end: this may run inside the stream's own callback.
         pa_stream_set_read_callback(record->stream.get(), nullptr, nullptr);
         pa_stream_set_state_callback(record->stream.get(), nullptr, nullptr);
-        if (pa_stream_get_state(record->stream.get()) == PA_STREAM_READY) pa_stream_disconnect(record->stream.get());
+        // Still connecting counts too: it would otherwise go on recording into nowhere.
+        if (PA_STREAM_IS_GOOD(pa_stream_get_state(record->stream.get()))) pa_stream_disconnect(record->stream.get());
         retired_.push_back(std::move(record));
     }
 
@@ -217,9 +221,24 @@ private:
         auto found = active_.find(type);
         if (found != active_.end() && found->second && found->second->source == source) {
             if (!found->second->failed) return;
-            // The default itself failed: no other device to go to.
+            const std::string failure = found->second->failure;
+            // The same device again: it went and came back under its name (a headset changing its
+            // profile). A few times, not for ever: a device that fails at once would keep failing.
+            auto& attempts = reconnects_[type];
+            const double now = monotonicSeconds();
+            std::erase_if(attempts, [now](double at) { return now - at > kReconnectWindow; });
+            if (attempts.size() < kReconnects) {
+                attempts.push_back(now);
+                retire(type);
+                if (auto record = connect(type, source)) {
+                    systemLog(std::string("SystemAudioCapture reconnects the ") + describe(type) + " to " + source);
+                    active_[type] = std::move(record);
+                    return;
+                }
+            }
+            // The default itself keeps failing: no other device to go to.
             if (type == CaptureOutputType::systemAudio) {
-                lost(found->second->failure);
+                lost(failure);
             } else {
                 systemLog("SystemAudioCapture has no microphone; the system audio goes on alone");
                 retire(type);
@@ -240,12 +259,14 @@ private:
 
     // With the lock held, on any thread: asks the server for its defaults and follows them.
     void refresh() {
-        if (stopping_) return;
+        if (stopping_ || !watching_) return;
         if (refreshing_) {
             refreshAgain_ = true;
             return;
         }
         refreshing_ = true;
+        // Nothing runs inside a retired stream's callbacks any more: they were taken away.
+        retired_.clear();
         serverQuery_.reset(pa_context_get_server_info(connection_->context(), &PulseCaptureStreams::onServerInfo, this));
         if (!serverQuery_) {
             refreshing_ = false;
@@ -253,8 +274,25 @@ private:
         }
     }
 
+    // The server could not say what its defaults are (the sink went between the two questions, or
+    // the connection is going): the streams stay as they are, and a failed one is asked about again.
+    void defaultsUnknown() {
+        refreshing_ = false;
+        bool failed = false;
+        for (const auto& [type, record] : active_) failed = failed || (record && record->failed);
+        if ((failed || refreshAgain_) && unknownAnswers_++ < kReconnects) {
+            refreshAgain_ = false;
+            refresh();
+            return;
+        }
+        refreshAgain_ = false;
+        auto system = active_.find(CaptureOutputType::systemAudio);
+        if (system != active_.end() && system->second && system->second->failed) lost(system->second->failure);
+    }
+
     void defaultsFound(const std::string& monitor) {
         refreshing_ = false;
+        unknownAnswers_ = 0;
         if (monitor.empty()) {
             // No output at all: the system audio goes on from its stream while that lives.
             auto system = active_.find(CaptureOutputType::systemAudio);
@@ -282,10 +320,9 @@ private:
     }
 
     void hand(RecordStream& record, std::uint64_t firstFrame, std::vector<float> samples) {
-        auto capture = capture_.lock();
-        if (!capture || samples.empty()) return;
+        if (samples.empty()) return;
         const double time = *record.anchor + static_cast<double>(firstFrame) / kRate;
-        capture->queue().async([weak = capture_, type = record.type, time, samples = std::move(samples)] {
+        queue_->async([weak = capture_, type = record.type, time, samples = std::move(samples)] {
             auto owner = weak.lock();
             if (!owner) return;
             CapturedBuffer buffer{.type = type,
@@ -352,7 +389,9 @@ private:
     void lost(const std::string& description) {
         if (stopping_ || reported_) return;
         reported_ = true;
-        if (auto capture = capture_.lock()) capture->streamStopped(description);
+        queue_->async([weak = capture_, description] {
+            if (auto capture = weak.lock()) capture->streamStopped(description);
+        });
     }
 
     static void onRead(pa_stream*, std::size_t, void* userdata) {
@@ -387,26 +426,37 @@ private:
     }
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* userdata) {
         auto* self = static_cast<PulseCaptureStreams*>(userdata);
-        self->defaultSource_ = info != nullptr && info->default_source_name != nullptr ? info->default_source_name : "";
-        const std::string sink = info != nullptr && info->default_sink_name != nullptr ? info->default_sink_name : "";
+        if (info == nullptr) {
+            self->defaultsUnknown();
+            return;
+        }
+        self->defaultSource_ = info->default_source_name != nullptr ? info->default_source_name : "";
+        const std::string sink = info->default_sink_name != nullptr ? info->default_sink_name : "";
         if (sink.empty()) {
             self->defaultsFound({});
             return;
         }
+        self->sinkFound_ = false;
         self->monitor_.clear();
         self->sinkQuery_.reset(pa_context_get_sink_info_by_name(context, sink.c_str(), &PulseCaptureStreams::onSinkInfo, self));
-        if (!self->sinkQuery_) self->defaultsFound({});
+        if (!self->sinkQuery_) self->defaultsUnknown();
     }
     static void onSinkInfo(pa_context*, const pa_sink_info* info, int end, void* userdata) {
         auto* self = static_cast<PulseCaptureStreams*>(userdata);
         if (end == 0 && info != nullptr) {
+            self->sinkFound_ = true;
             if (info->monitor_source_name != nullptr) self->monitor_ = info->monitor_source_name;
             return;
         }
-        self->defaultsFound(self->monitor_);
+        if (self->sinkFound_) {
+            self->defaultsFound(self->monitor_);
+        } else {
+            self->defaultsUnknown();
+        }
     }
 
     std::unique_ptr<PulseConnection> connection_;
+    std::shared_ptr<SerialQueue> queue_;
     std::weak_ptr<SystemAudioCapture> capture_;
     // With the connection's lock held.
     std::map<CaptureOutputType, std::unique_ptr<RecordStream>> active_;
@@ -416,8 +466,12 @@ private:
     PulseOperationPtr sinkQuery_;
     std::string defaultSource_;
     std::string monitor_;
+    bool watching_ = false;
     bool refreshing_ = false;
     bool refreshAgain_ = false;
+    bool sinkFound_ = false;
+    std::size_t unknownAnswers_ = 0;
+    std::map<CaptureOutputType, std::vector<double>> reconnects_;
     bool stopping_ = false;
     bool reported_ = false;
 };

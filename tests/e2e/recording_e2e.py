@@ -153,7 +153,7 @@ class RecordingEndToEnd(unittest.TestCase):
         self.assertEqual(channels(data), 2)
         # The output's monitor delivers its first sound up to two seconds after the capture starts.
         seconds = self.assert_tone(data, 880, 440, channel=0, since=2.5)
-        self.assertEqual(self.assert_tone(data, 440, 880, channel=1), seconds)
+        self.assert_tone(data, 440, 880, channel=1)
         self.assertGreater(seconds, 4.0)
         self.assertLess(seconds, 8.0)
         self.assertNotIn(session, self.sessions())

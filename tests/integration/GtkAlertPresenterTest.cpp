@@ -112,6 +112,18 @@ TEST_F(GtkAlertPresenterTest, ASecondAlertGoesOverTheFirst) {
     }
 }
 
+TEST_F(GtkAlertPresenterTest, APopupOverTheWindowIsNotWhereTheAlertGoes) {
+    openWindow();
+    // A menu or tooltip: transient for the window, but not a dialog.
+    GtkWidget* popup = gtk_window_new(GTK_WINDOW_POPUP);
+    gtk_window_set_transient_for(GTK_WINDOW(popup), window);
+    gtk_widget_show(popup);
+    presenter.present("マイクだけで録音しています", "x");
+    ASSERT_TRUE(runUntil([] { return messageDialogs().size() == 1; }, std::chrono::milliseconds(5000)));
+    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(messageDialogs()[0])), window);
+    gtk_widget_destroy(popup);
+}
+
 TEST_F(GtkAlertPresenterTest, WithoutAWindowOrAnApplicationNothingIsShown) {
     presenter.present("マイクだけで録音しています", "x");
     GtkAlertPresenter noApplication([] { return static_cast<GtkApplication*>(nullptr); });

@@ -223,6 +223,31 @@ TEST_F(SystemAudioSoundTest, AMicrophoneRemovedMidCaptureIsFollowedToTheNewDefau
     EXPECT_GT(toneShare(system.samples, last - 800, kRate / 2, 880, kRate), 0.9);
 }
 
+TEST_F(SystemAudioSoundTest, StreamsEndedByTheServerWhileTheirDevicesStayAreReconnected) {
+    auto log = CapturingLogSink::install();
+    SoundServer::Module played("module-sine sink=spk frequency=880");
+    SoundServer::Tone heard(440);
+    auto capture = start();
+    ASSERT_TRUE(capture);
+    waitWhileRunning(*mainLoop, std::chrono::milliseconds(3500));
+    // What a device changing its profile under the same name looks like to the capture.
+    const std::string ours = "pactl list short source-outputs | awk '$4 == \"protocol-native.c\" {print $1}'";
+    const std::string indices = SoundServer::run(ours);
+    ASSERT_EQ(std::count(indices.begin(), indices.end(), '\n'), 1) << "not just our two streams: " << indices;
+    SoundServer::run(ours + " | xargs -r -n1 pacmd kill-source-output");
+    waitWhileRunning(*mainLoop, std::chrono::milliseconds(4000));
+    EXPECT_TRUE(logged(*log, "SystemAudioCapture reconnects the system audio to spk.monitor"));
+    EXPECT_TRUE(logged(*log, "SystemAudioCapture reconnects the microphone to mic"));
+    EXPECT_TRUE(posted.empty()) << posted.front();
+
+    const auto channels = finish(*capture);
+    ASSERT_TRUE(channels);
+    const auto& [system, mic] = *channels;
+    const std::size_t lastHalf = system.samples.size() - kRate / 2 - 800;
+    EXPECT_GT(toneShare(system.samples, lastHalf, kRate / 2, 880, kRate), 0.9);
+    EXPECT_GT(toneShare(mic.samples, lastHalf, kRate / 2, 440, kRate), 0.9);
+}
+
 TEST_F(SystemAudioSoundTest, SwitchingTheDefaultOutputMovesTheCaptureAndTheTimelineRunsOn) {
     auto log = CapturingLogSink::install();
     SoundServer::Module headset("module-null-sink sink_name=headset rate=48000 channels=2");
