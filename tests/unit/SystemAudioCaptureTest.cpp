@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <any>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -84,6 +85,9 @@ public:
 
 class FakeStream final : public CaptureStream {
 public:
+    ~FakeStream() override {
+        if (onDestroyed) onDestroyed();
+    }
     void settle() override {
         ++settles;
         if (onSettle) onSettle();
@@ -95,6 +99,7 @@ public:
     int stops = 0;
     int settles = 0;
     std::function<void()> onSettle;
+    std::function<void()> onDestroyed;
 };
 
 std::vector<float> readTrack(const fs::path& file) {
@@ -270,6 +275,24 @@ TEST_F(SystemAudioCaptureTest, WhatTheStreamHasReadBeforeAPauseIsKeptAndWhatItRe
     EXPECT_EQ(firstAt(mic(), 0.75f), -1);
     // Paused from 101 to 105 on the stream's clock: 106 − 100 − 4.
     EXPECT_EQ(firstAt(mic(), 0.875f), 2 * 16000);
+}
+
+TEST_F(SystemAudioCaptureTest, ACaptureLetGoByWorkOnItsOwnQueueEndsWithoutWaitingForItself) {
+    std::promise<void> streamEnded;
+    auto stream = std::make_shared<FakeStream>();
+    stream->onDestroyed = [&] { streamEnded.set_value(); };
+    capture->attach(std::exchange(stream, nullptr));
+    deliver(CaptureOutputType::systemAudio, 1.0, 0.25f);
+    std::promise<void> released;
+    SerialQueue& queue = capture->queue();
+    // The last reference goes on the queue, as when the stream's last buffer outlives the recording.
+    queue.async([held = std::exchange(capture, nullptr), &released]() mutable {
+        held.reset();
+        released.set_value();
+    });
+    EXPECT_EQ(released.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(streamEnded.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(system().size(), 160u);
 }
 
 // ---- Converters ------------------------------------------------------------------------------------
