@@ -186,6 +186,15 @@ double secondsSince(std::chrono::steady_clock::time_point from) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
+// The system's 880 Hz and the microphone's 440 Hz, each on its own channel, in the last half second.
+void expectBothTonesAtTheEnd(const std::optional<std::pair<DecodedAudio, DecodedAudio>>& channels) {
+    ASSERT_TRUE(channels);
+    const auto& [system, mic] = *channels;
+    const std::size_t lastHalf = system.samples.size() - kRate / 2 - 800;
+    EXPECT_GT(toneShare(system.samples, lastHalf, kRate / 2, 880, kRate), 0.9);
+    EXPECT_GT(toneShare(mic.samples, lastHalf, kRate / 2, 440, kRate), 0.9);
+}
+
 bool logged(const CapturingLogSink& log, const std::string& line) {
     const auto lines = log.lines();
     return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -215,12 +224,7 @@ TEST_F(SystemAudioSoundTest, AMicrophoneRemovedMidCaptureIsFollowedToTheNewDefau
     EXPECT_TRUE(logged(*log, "SystemAudioCapture follows the microphone to micsink.monitor"));
     EXPECT_TRUE(posted.empty()) << posted.front();
 
-    const auto channels = finish(*capture);
-    ASSERT_TRUE(channels);
-    const auto& [system, mic] = *channels;
-    const std::size_t last = mic.samples.size() - kRate;
-    EXPECT_GT(toneShare(mic.samples, last - 800, kRate / 2, 440, kRate), 0.9);
-    EXPECT_GT(toneShare(system.samples, last - 800, kRate / 2, 880, kRate), 0.9);
+    expectBothTonesAtTheEnd(finish(*capture));
 }
 
 TEST_F(SystemAudioSoundTest, StreamsEndedByTheServerWhileTheirDevicesStayAreReconnected) {
@@ -240,12 +244,7 @@ TEST_F(SystemAudioSoundTest, StreamsEndedByTheServerWhileTheirDevicesStayAreReco
     EXPECT_TRUE(logged(*log, "SystemAudioCapture reconnects the microphone to mic"));
     EXPECT_TRUE(posted.empty()) << posted.front();
 
-    const auto channels = finish(*capture);
-    ASSERT_TRUE(channels);
-    const auto& [system, mic] = *channels;
-    const std::size_t lastHalf = system.samples.size() - kRate / 2 - 800;
-    EXPECT_GT(toneShare(system.samples, lastHalf, kRate / 2, 880, kRate), 0.9);
-    EXPECT_GT(toneShare(mic.samples, lastHalf, kRate / 2, 440, kRate), 0.9);
+    expectBothTonesAtTheEnd(finish(*capture));
 }
 
 TEST_F(SystemAudioSoundTest, SwitchingTheDefaultOutputMovesTheCaptureAndTheTimelineRunsOn) {
