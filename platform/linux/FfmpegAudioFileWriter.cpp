@@ -20,23 +20,21 @@ FfmpegAudioFileWriter::FfmpegAudioFileWriter(std::filesystem::path file, const A
     : file_(std::move(file)), settings_(settings) {}
 
 std::optional<std::string> FfmpegAudioFileWriter::open() {
-    ffmpeg::AacOutput aac;
-    const auto error = ffmpeg::openAacOutput(file_.string(), settings_.sampleRate, settings_.channels, settings_.bitRate, aac);
-    output_ = std::move(aac.output);
-    encoder_ = std::move(aac.encoder);
-    stream_ = aac.stream;
-    if (error) return error;
+    if (auto error = ffmpeg::openAacOutput(file_.string(), settings_.sampleRate, settings_.channels, settings_.bitRate,
+                                           aac_)) {
+        return error;
+    }
     int status = 0;
 
     frame_.reset(av_frame_alloc());
     packet_.reset(av_packet_alloc());
-    fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, settings_.channels, encoder_->frame_size));
+    fifo_.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, settings_.channels, aac_.encoder->frame_size));
     if (!frame_ || !packet_ || !fifo_) return errorText(AVERROR(ENOMEM));
 
     Dictionary options;
     // Lengths in samples, not in the default milliseconds.
     options.set("movie_timescale", std::to_string(settings_.sampleRate).c_str());
-    status = avformat_write_header(output_.get(), &options.value);
+    status = avformat_write_header(aac_.output.get(), &options.value);
     if (status < 0) return errorText(status);
     return std::nullopt;
 }
@@ -51,15 +49,15 @@ std::optional<std::string> FfmpegAudioFileWriter::write(const float* const* chan
 }
 
 std::optional<std::string> FfmpegAudioFileWriter::encodeWaiting(bool all) {
-    const int frameSize = encoder_->frame_size;
+    const int frameSize = aac_.encoder->frame_size;
     for (;;) {
         const int available = av_audio_fifo_size(fifo_.get());
         const int count = available < frameSize ? available : frameSize;
         if (count == 0 || (count < frameSize && !all)) return std::nullopt;
         frame_->nb_samples = count;
-        frame_->format = encoder_->sample_fmt;
-        frame_->sample_rate = encoder_->sample_rate;
-        int status = av_channel_layout_copy(&frame_->ch_layout, &encoder_->ch_layout);
+        frame_->format = aac_.encoder->sample_fmt;
+        frame_->sample_rate = aac_.encoder->sample_rate;
+        int status = av_channel_layout_copy(&frame_->ch_layout, &aac_.encoder->ch_layout);
         if (status >= 0) status = av_frame_get_buffer(frame_.get(), 0);
         if (status < 0) return errorText(status);
         status = av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame_->data), count);
@@ -76,15 +74,15 @@ std::optional<std::string> FfmpegAudioFileWriter::encodeWaiting(bool all) {
 }
 
 std::optional<std::string> FfmpegAudioFileWriter::send(AVFrame* frame) {
-    int status = avcodec_send_frame(encoder_.get(), frame);
+    int status = avcodec_send_frame(aac_.encoder.get(), frame);
     if (status < 0) return errorText(status);
     for (;;) {
-        status = avcodec_receive_packet(encoder_.get(), packet_.get());
+        status = avcodec_receive_packet(aac_.encoder.get(), packet_.get());
         if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) return std::nullopt;
         if (status < 0) return errorText(status);
-        av_packet_rescale_ts(packet_.get(), encoder_->time_base, stream_->time_base);
-        packet_->stream_index = stream_->index;
-        status = av_interleaved_write_frame(output_.get(), packet_.get());
+        av_packet_rescale_ts(packet_.get(), aac_.encoder->time_base, aac_.stream->time_base);
+        packet_->stream_index = aac_.stream->index;
+        status = av_interleaved_write_frame(aac_.output.get(), packet_.get());
         if (status < 0) return errorText(status);
     }
 }
@@ -94,9 +92,9 @@ std::optional<std::string> FfmpegAudioFileWriter::close() {
     closed_ = true;
     if (auto error = encodeWaiting(true)) return error;
     if (auto error = send(nullptr)) return error;
-    int status = av_write_trailer(output_.get());
+    int status = av_write_trailer(aac_.output.get());
     if (status < 0) return errorText(status);
-    status = avio_closep(&output_->pb);
+    status = avio_closep(&aac_.output->pb);
     if (status < 0) return errorText(status);
     return std::nullopt;
 }

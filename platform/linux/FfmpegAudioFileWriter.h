@@ -32,12 +32,10 @@ private:
 
     std::filesystem::path file_;
     AudioFileSettings settings_;
-    ffmpeg::OutputPtr output_;
-    ffmpeg::CodecContextPtr encoder_;
+    ffmpeg::AacOutput aac_;  // the file, its encoder and its one stream
     ffmpeg::FramePtr frame_;
     ffmpeg::PacketPtr packet_;
     ffmpeg::FifoPtr fifo_;
-    AVStream* stream_ = nullptr;  // owned by output_
     std::int64_t encoded_ = 0;
     bool closed_ = false;
 };

@@ -37,12 +37,10 @@ FfmpegSegmentWriter::FfmpegSegmentWriter(std::filesystem::path file, const Forma
 FfmpegSegmentWriter::~FfmpegSegmentWriter() { (void)finish(); }
 
 std::optional<std::string> FfmpegSegmentWriter::open() {
-    ffmpeg::AacOutput aac;
-    const auto error = ffmpeg::openAacOutput(file_.string(), format_.sampleRate, format_.channels, format_.bitRate, aac);
-    output_ = std::move(aac.output);
-    encoder_ = std::move(aac.encoder);
-    stream_ = aac.stream;
-    if (error) return error;
+    if (auto error = ffmpeg::openAacOutput(file_.string(), format_.sampleRate, format_.channels, format_.bitRate,
+                                           aac_)) {
+        return error;
+    }
     int status = 0;
 
     frame_.reset(av_frame_alloc());
@@ -55,7 +53,7 @@ std::optional<std::string> FfmpegSegmentWriter::open() {
     options.set("flush_packets", "1");
     // Lengths in samples, not in the default milliseconds.
     options.set("movie_timescale", std::to_string(format_.sampleRate).c_str());
-    status = avformat_write_header(output_.get(), &options.value);
+    status = avformat_write_header(aac_.output.get(), &options.value);
     if (status < 0) return errorText(status);
     headerWritten_ = true;
     return std::nullopt;
@@ -85,16 +83,16 @@ void FfmpegSegmentWriter::append(const float* samples, std::size_t frames) {
 
 bool FfmpegSegmentWriter::encodeWaiting(bool all) {
     const auto channels = static_cast<std::size_t>(format_.channels);
-    const auto frameSize = static_cast<std::size_t>(encoder_->frame_size);
+    const auto frameSize = static_cast<std::size_t>(aac_.encoder->frame_size);
     std::size_t used = 0;
     while (!error_) {
         const std::size_t available = (waiting_.size() - used) / channels;
         const std::size_t count = std::min(available, frameSize);
         if (count == 0 || (count < frameSize && !all)) break;
         frame_->nb_samples = static_cast<int>(count);
-        frame_->format = encoder_->sample_fmt;
-        frame_->sample_rate = encoder_->sample_rate;
-        av_channel_layout_copy(&frame_->ch_layout, &encoder_->ch_layout);
+        frame_->format = aac_.encoder->sample_fmt;
+        frame_->sample_rate = aac_.encoder->sample_rate;
+        av_channel_layout_copy(&frame_->ch_layout, &aac_.encoder->ch_layout);
         int status = av_frame_get_buffer(frame_.get(), 0);
         if (status < 0) {
             fail("encoding failed for", status);
@@ -108,7 +106,7 @@ bool FfmpegSegmentWriter::encodeWaiting(bool all) {
         frame_->pts = encoded_;
         encoded_ += static_cast<std::int64_t>(count);
         used += count * channels;
-        status = avcodec_send_frame(encoder_.get(), frame_.get());
+        status = avcodec_send_frame(aac_.encoder.get(), frame_.get());
         av_frame_unref(frame_.get());
         if (status < 0) {
             fail("encoding failed for", status);
@@ -122,15 +120,15 @@ bool FfmpegSegmentWriter::encodeWaiting(bool all) {
 
 bool FfmpegSegmentWriter::drainPackets() {
     for (;;) {
-        const int status = avcodec_receive_packet(encoder_.get(), packet_.get());
+        const int status = avcodec_receive_packet(aac_.encoder.get(), packet_.get());
         if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) return true;
         if (status < 0) {
             fail("encoding failed for", status);
             return false;
         }
-        av_packet_rescale_ts(packet_.get(), encoder_->time_base, stream_->time_base);
-        packet_->stream_index = stream_->index;
-        const int written = av_interleaved_write_frame(output_.get(), packet_.get());
+        av_packet_rescale_ts(packet_.get(), aac_.encoder->time_base, aac_.stream->time_base);
+        packet_->stream_index = aac_.stream->index;
+        const int written = av_interleaved_write_frame(aac_.output.get(), packet_.get());
         if (written < 0) {
             fail("could not write", written);
             return false;
@@ -144,7 +142,7 @@ std::optional<std::string> FfmpegSegmentWriter::finish() {
     // A writer that never opened has nothing to end; its file is closed with it.
     if (!headerWritten_) return error_;
     if (!error_ && encodeWaiting(true)) {
-        const int status = avcodec_send_frame(encoder_.get(), nullptr);
+        const int status = avcodec_send_frame(aac_.encoder.get(), nullptr);
         if (status < 0) {
             fail("encoding failed for", status);
         } else {
@@ -152,10 +150,10 @@ std::optional<std::string> FfmpegSegmentWriter::finish() {
         }
     }
     // The trailer is written even after an error: the fragments before it stay readable.
-    const int status = av_write_trailer(output_.get());
+    const int status = av_write_trailer(aac_.output.get());
     if (status < 0) fail("could not finish", status);
-    if (output_->pb != nullptr) {
-        const int closed = avio_closep(&output_->pb);
+    if (aac_.output->pb != nullptr) {
+        const int closed = avio_closep(&aac_.output->pb);
         if (closed < 0) fail("could not close", closed);
     }
     return error_;

@@ -56,11 +56,9 @@ private:
 
     std::filesystem::path file_;
     Format format_;
-    ffmpeg::OutputPtr output_;
-    ffmpeg::CodecContextPtr encoder_;
+    ffmpeg::AacOutput aac_;  // the file, its encoder and its one stream
     ffmpeg::FramePtr frame_;
     ffmpeg::PacketPtr packet_;
-    AVStream* stream_ = nullptr;  // owned by output_
     std::vector<float> waiting_;  // interleaved, not yet encoded
     std::int64_t appended_ = 0;
     std::int64_t encoded_ = 0;
