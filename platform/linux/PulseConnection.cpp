@@ -86,31 +86,42 @@ PulseTimer PulseConnection::after(std::chrono::milliseconds delay, pa_time_event
     return PulseTimer(api(), pa_context_rttime_new(context_.get(), pa_rtclock_now() + microseconds(delay), fire, userdata));
 }
 
-std::variant<PulseConnection::Source, std::string> PulseConnection::defaultSource(std::chrono::milliseconds timeout) {
+std::variant<PulseConnection::Defaults, std::string> PulseConnection::defaults(std::chrono::milliseconds timeout) {
     struct Query {
         pa_threaded_mainloop* loop = nullptr;
         bool done = false;
-        std::string name;
-        std::optional<Source> source;
+        Defaults defaults;
     } query;
     query.loop = loop_.get();
-
     PulseOperationPtr serverInfo(pa_context_get_server_info(
         context_.get(),
         [](pa_context*, const pa_server_info* info, void* userdata) {
             auto* q = static_cast<Query*>(userdata);
-            if (info != nullptr && info->default_source_name != nullptr) q->name = info->default_source_name;
+            if (info != nullptr && info->default_sink_name != nullptr) q->defaults.sink = info->default_sink_name;
+            if (info != nullptr && info->default_source_name != nullptr) q->defaults.source = info->default_source_name;
             q->done = true;
             wake(q->loop);
         },
         &query));
     if (!serverInfo) return lastError();
     if (!waitFor([&] { return query.done; }, timeout)) return std::string(pa_strerror(PA_ERR_TIMEOUT));
-    if (query.name.empty()) return std::string(pa_strerror(PA_ERR_NOENTITY));
+    return query.defaults;
+}
 
-    query.done = false;
+std::variant<PulseConnection::Source, std::string> PulseConnection::defaultSource(std::chrono::milliseconds timeout) {
+    auto found = defaults(timeout);
+    if (const auto* error = std::get_if<std::string>(&found)) return *error;
+    const std::string name = std::get<Defaults>(found).source;
+    if (name.empty()) return std::string(pa_strerror(PA_ERR_NOENTITY));
+
+    struct Query {
+        pa_threaded_mainloop* loop = nullptr;
+        bool done = false;
+        std::optional<Source> source;
+    } query;
+    query.loop = loop_.get();
     PulseOperationPtr sourceInfo(pa_context_get_source_info_by_name(
-        context_.get(), query.name.c_str(),
+        context_.get(), name.c_str(),
         [](pa_context*, const pa_source_info* info, int end, void* userdata) {
             auto* q = static_cast<Query*>(userdata);
             if (end == 0 && info != nullptr) {
@@ -125,6 +136,29 @@ std::variant<PulseConnection::Source, std::string> PulseConnection::defaultSourc
     if (!waitFor([&] { return query.done; }, timeout)) return std::string(pa_strerror(PA_ERR_TIMEOUT));
     if (!query.source) return std::string(pa_strerror(PA_ERR_NOENTITY));
     return *query.source;
+}
+
+std::optional<std::string> PulseConnection::monitorOf(const std::string& sink, std::chrono::milliseconds timeout) {
+    struct Query {
+        pa_threaded_mainloop* loop = nullptr;
+        bool done = false;
+        std::string monitor;
+    } query;
+    query.loop = loop_.get();
+    PulseOperationPtr sinkInfo(pa_context_get_sink_info_by_name(
+        context_.get(), sink.c_str(),
+        [](pa_context*, const pa_sink_info* info, int end, void* userdata) {
+            auto* q = static_cast<Query*>(userdata);
+            if (end == 0 && info != nullptr) {
+                if (info->monitor_source_name != nullptr) q->monitor = info->monitor_source_name;
+            } else {
+                q->done = true;
+                wake(q->loop);
+            }
+        },
+        &query));
+    if (!sinkInfo || !waitFor([&] { return query.done; }, timeout) || query.monitor.empty()) return std::nullopt;
+    return query.monitor;
 }
 
 }  // namespace orvan

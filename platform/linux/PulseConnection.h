@@ -123,8 +123,18 @@ public:
     // With the lock held: a timer that runs `fire` once on the loop's thread after `delay`.
     PulseTimer after(std::chrono::milliseconds delay, pa_time_event_cb_t fire, void* userdata);
 
-    // With the lock held, not on the loop's thread: the server's default capture source.
+    // The names of the server's default output and capture source; empty where it has none.
+    struct Defaults {
+        std::string sink;
+        std::string source;
+    };
+
+    // With the lock held, not on the loop's thread (as every question below): the server's defaults.
+    std::variant<Defaults, std::string> defaults(std::chrono::milliseconds timeout);
+    // The server's default capture source.
     std::variant<Source, std::string> defaultSource(std::chrono::milliseconds timeout);
+    // The monitor source of the output `sink`; none when there is no such output or it has no monitor.
+    std::optional<std::string> monitorOf(const std::string& sink, std::chrono::milliseconds timeout);
 
     // The server's text for the connection's last error.
     std::string lastError() const { return pa_strerror(pa_context_errno(context_.get())); }

@@ -476,44 +476,6 @@ private:
     bool reported_ = false;
 };
 
-// With the lock held: the monitor source of the server's default sink; none when there is no sink.
-std::variant<std::string, CaptureError> monitorOfDefaultSink(PulseConnection& connection) {
-    struct Query {
-        pa_threaded_mainloop* loop = nullptr;
-        bool done = false;
-        std::string sink;
-        std::string monitor;
-    } query;
-    query.loop = connection.loop();
-    PulseOperationPtr serverInfo(pa_context_get_server_info(
-        connection.context(),
-        [](pa_context*, const pa_server_info* info, void* userdata) {
-            auto* q = static_cast<Query*>(userdata);
-            if (info != nullptr && info->default_sink_name != nullptr) q->sink = info->default_sink_name;
-            q->done = true;
-            PulseConnection::wake(q->loop);
-        },
-        &query));
-    if (!serverInfo || !connection.waitFor([&] { return query.done; }, kTimeout)) return CaptureError::noDisplay();
-    if (query.sink.empty()) return CaptureError::noDisplay();
-    query.done = false;
-    PulseOperationPtr sinkInfo(pa_context_get_sink_info_by_name(
-        connection.context(), query.sink.c_str(),
-        [](pa_context*, const pa_sink_info* info, int end, void* userdata) {
-            auto* q = static_cast<Query*>(userdata);
-            if (end == 0 && info != nullptr) {
-                if (info->monitor_source_name != nullptr) q->monitor = info->monitor_source_name;
-            } else {
-                q->done = true;
-                PulseConnection::wake(q->loop);
-            }
-        },
-        &query));
-    if (!sinkInfo || !connection.waitFor([&] { return query.done; }, kTimeout)) return CaptureError::noDisplay();
-    if (query.monitor.empty()) return CaptureError::noDisplay();
-    return query.monitor;
-}
-
 }  // namespace
 
 void PulseSystemAudio::start(const std::filesystem::path& dir, std::function<void(Started)> done) {
@@ -526,21 +488,27 @@ void PulseSystemAudio::start(const std::filesystem::path& dir, std::function<voi
         }
         auto connection = std::move(std::get<std::unique_ptr<PulseConnection>>(opened));
         std::string monitor;
-        PulseConnection::Source microphone;
+        std::string microphone;
         {
             PulseConnection::Lock lock(*connection);
-            auto found = monitorOfDefaultSink(*connection);
-            if (const auto* error = std::get_if<CaptureError>(&found)) {
-                done(RecordingFailure(error->asSystemError()));
+            auto found = connection->defaults(kTimeout);
+            // The server cannot name its output: there is none to capture.
+            if (std::holds_alternative<std::string>(found)) {
+                done(RecordingFailure(CaptureError::noDisplay().asSystemError()));
                 return;
             }
-            monitor = std::get<std::string>(found);
-            auto source = connection->defaultSource(kTimeout);
-            if (const auto* error = std::get_if<std::string>(&source)) {
-                done(RecordingFailure(SystemError{*error}));
+            const auto defaults = std::get<PulseConnection::Defaults>(found);
+            auto output = defaults.sink.empty() ? std::nullopt : connection->monitorOf(defaults.sink, kTimeout);
+            if (!output) {
+                done(RecordingFailure(CaptureError::noDisplay().asSystemError()));
                 return;
             }
-            microphone = std::get<PulseConnection::Source>(source);
+            if (defaults.source.empty()) {
+                done(RecordingFailure(SystemError{pa_strerror(PA_ERR_NOENTITY)}));
+                return;
+            }
+            monitor = *output;
+            microphone = defaults.source;
         }
         auto created = SystemAudioCapture::create(dir, ports);
         if (const auto* error = std::get_if<SystemError>(&created)) {
@@ -557,8 +525,8 @@ void PulseSystemAudio::start(const std::filesystem::path& dir, std::function<voi
             }
             // Without a microphone the default source falls back to the output's monitor: that
             // would only record the system audio twice.
-            if (microphone.name != monitor) {
-                if (auto error = streams->open(CaptureOutputType::microphone, microphone.name)) {
+            if (microphone != monitor) {
+                if (auto error = streams->open(CaptureOutputType::microphone, microphone)) {
                     done(RecordingFailure(CaptureError::permissionDenied(*error).asSystemError()));
                     return;
                 }
