@@ -34,6 +34,16 @@ using namespace orvan::testing;
 constexpr int kRate = 16000;
 constexpr std::size_t kWindow = 400;  // whole periods of 440 Hz and 880 Hz
 
+// Keeps the main loop's notifications flowing while time passes.
+void waitWhileRunning(FakeMainLoop& loop, std::chrono::milliseconds duration) {
+    const auto until = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < until) {
+        loop.runUntilIdle();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    loop.runUntilIdle();
+}
+
 class SystemAudioSoundTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -77,7 +87,19 @@ protected:
         return std::pair{std::move(*system), std::move(*mic)};
     }
 
+    // Starts capturing while the system plays 880 Hz and the microphone hears 440 Hz (both until the
+    // test ends) and lets it run past the streams' first seconds.
+    std::shared_ptr<SystemAudioCapturing> startWithBothTonesSettled() {
+        systemTone.emplace("module-sine sink=spk frequency=880");
+        micTone.emplace(440);
+        auto capture = start();
+        if (capture) waitWhileRunning(*mainLoop, std::chrono::milliseconds(3500));
+        return capture;
+    }
+
     TempDirectory temp{"orvan-system-audio"};
+    std::optional<SoundServer::Module> systemTone;
+    std::optional<SoundServer::Tone> micTone;
     std::shared_ptr<FakeMainLoop> mainLoop = std::make_shared<FakeMainLoop>();
     std::shared_ptr<NotificationCenter> notifications = NotificationCenter::create(*mainLoop);
     // The descriptions of every officeCaptureFailed posted.
@@ -172,16 +194,6 @@ TEST_F(SystemAudioSoundTest, AClickHeardByBothStreamsLinesUpBetweenTheTracks) {
     EXPECT_LT(std::abs(offsetMs), 10.0);
 }
 
-// Keeps the main loop's notifications flowing while time passes.
-void waitWhileRunning(FakeMainLoop& loop, std::chrono::milliseconds duration) {
-    const auto until = std::chrono::steady_clock::now() + duration;
-    while (std::chrono::steady_clock::now() < until) {
-        loop.runUntilIdle();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    loop.runUntilIdle();
-}
-
 double secondsSince(std::chrono::steady_clock::time_point from) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
@@ -202,11 +214,8 @@ bool logged(const CapturingLogSink& log, const std::string& line) {
 
 TEST_F(SystemAudioSoundTest, AMicrophoneRemovedMidCaptureIsFollowedToTheNewDefaultMicrophone) {
     auto log = CapturingLogSink::install();
-    SoundServer::Module played("module-sine sink=spk frequency=880");
-    SoundServer::Tone heard(440);
-    auto capture = start();
+    auto capture = startWithBothTonesSettled();
     ASSERT_TRUE(capture);
-    waitWhileRunning(*mainLoop, std::chrono::milliseconds(3500));
 
     const std::string remap = SoundServer::run("pactl list short modules | awk '/source_name=mic /{print $1}'");
     ASSERT_FALSE(remap.empty());
@@ -229,11 +238,8 @@ TEST_F(SystemAudioSoundTest, AMicrophoneRemovedMidCaptureIsFollowedToTheNewDefau
 
 TEST_F(SystemAudioSoundTest, StreamsEndedByTheServerWhileTheirDevicesStayAreReconnected) {
     auto log = CapturingLogSink::install();
-    SoundServer::Module played("module-sine sink=spk frequency=880");
-    SoundServer::Tone heard(440);
-    auto capture = start();
+    auto capture = startWithBothTonesSettled();
     ASSERT_TRUE(capture);
-    waitWhileRunning(*mainLoop, std::chrono::milliseconds(3500));
     // What a device changing its profile under the same name looks like to the capture.
     const std::string ours = "pactl list short source-outputs | awk '$4 == \"protocol-native.c\" {print $1}'";
     const std::string indices = SoundServer::run(ours);
