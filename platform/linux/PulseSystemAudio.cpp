@@ -4,7 +4,6 @@
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "platform/SystemLog.h"
@@ -480,7 +479,7 @@ private:
 
 void PulseSystemAudio::start(const std::filesystem::path& dir, std::function<void(Started)> done) {
     // Connecting waits for the server: never on the recorder's queue.
-    std::thread([ports = ports_, dir, done = std::move(done)]() mutable {
+    jobs_.run([ports = ports_, dir, done = std::move(done)]() mutable {
         auto opened = PulseConnection::open(kTimeout);
         if (const auto* error = std::get_if<std::string>(&opened)) {
             done(RecordingFailure(CaptureError::permissionDenied(*error).asSystemError()));
@@ -535,7 +534,7 @@ void PulseSystemAudio::start(const std::filesystem::path& dir, std::function<voi
         }
         capture->attach(streams);
         done(std::shared_ptr<SystemAudioCapturing>(capture));
-    }).detach();
+    });
 }
 
 }  // namespace orvan

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/AudioCapture.h"
+#include "platform/BackgroundJobs.h"
 #include "recording/SystemAudioCapture.h"
 
 namespace orvan {
@@ -29,6 +30,7 @@ public:
 
 private:
     SystemAudioCapturePorts ports_;
+    BackgroundJobs jobs_;  // starts: connecting waits for the server
 };
 
 }  // namespace orvan
