@@ -144,9 +144,7 @@ public:
     void settle() override {
         if (!connection_) return;
         PulseConnection::Lock lock(*connection_);
-        for (auto& [type, record] : active_) {
-            if (record && !record->anchor) fixAnchor(*record);
-        }
+        placeHeld();
     }
 
     void stop(std::function<void()> done) override {
@@ -156,6 +154,13 @@ public:
     }
 
 private:
+    // With the lock held: streams still waiting for settled readings place what they hold now.
+    void placeHeld() {
+        for (auto& [type, record] : active_) {
+            if (record && !record->anchor) fixAnchor(*record);
+        }
+    }
+
     void close() {
         if (!connection_) return;
         {
@@ -167,9 +172,7 @@ private:
             serverQuery_.reset();
             sinkQuery_.reset();
             // A short recording never reached the settled readings: the ones there are do.
-            for (auto& [type, record] : active_) {
-                if (record && !record->anchor) fixAnchor(*record);
-            }
+            placeHeld();
             active_.clear();
             retired_.clear();
         }
