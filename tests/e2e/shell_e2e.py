@@ -17,7 +17,6 @@ import urllib.request
 from e2e_support import make_bundle, start_webapp, stop, wait_for
 
 BUNDLE, WEBAPP = sys.argv[1], sys.argv[2]
-USER_AGENT_SUFFIX = "Version/18.0 Safari/605.1.15 OrvanOfficeMac"
 
 
 class ShellEndToEnd(unittest.TestCase):
@@ -54,8 +53,7 @@ class ShellEndToEnd(unittest.TestCase):
         subprocess.run(["xdotool", "key", "--clearmodifiers", keys], check=True)
 
     def test_start_shortcuts_and_second_launch(self):
-        first = wait_for(lambda: self.requests("/"), what="the start page")
-        self.assertTrue(first[0]["userAgent"].endswith(USER_AGENT_SUFFIX), first[0]["userAgent"])
+        wait_for(lambda: self.requests("/"), what="the start page")
         # The bundle has no tray plug-in: launch says so once and carries on.
         self.assertEqual(wait_for(self.log_lines, what="the plug-in log line"),
                          ["MacShell: Kestrin を読み込めません（メニューバーと ⌘⇧O は無しで続ける）"])

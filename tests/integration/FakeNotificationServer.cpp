@@ -111,20 +111,6 @@ bool FakeNotificationServer::release() {
     return result == kReleased;
 }
 
-bool FakeNotificationServer::nameIsActivatable() const {
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(
-        connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "ListActivatableNames", nullptr, G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
-    if (reply == nullptr) fail("ListActivatableNames failed", error);
-    const gchar** names = nullptr;
-    g_variant_get(reply, "(^a&s)", &names);
-    bool found = g_strv_contains(names, kName);
-    g_free(names);
-    g_variant_unref(reply);
-    return found;
-}
-
 void FakeNotificationServer::emitActivationToken(std::uint32_t id, const std::string& token) {
     emit("ActivationToken", g_variant_new("(us)", id, token.c_str()));
 }
@@ -151,18 +137,12 @@ void FakeNotificationServer::methodCall(GDBusConnection*, const gchar*, const gc
     const std::string name = method;
     if (name == "Notify") {
         Notification n;
-        const gchar *appName = nullptr, *appIcon = nullptr, *summary = nullptr, *body = nullptr;
-        GVariantIter* actions = nullptr;
+        const gchar *summary = nullptr, *body = nullptr;
         GVariantIter* hints = nullptr;
-        g_variant_get(parameters, "(&su&s&s&sasa{sv}i)", &appName, &n.replacesId, &appIcon, &summary, &body,
-                      &actions, &hints, &n.expireTimeout);
-        n.appName = appName;
-        n.appIcon = appIcon;
+        g_variant_get(parameters, "(&su&s&s&sasa{sv}i)", nullptr, &n.replacesId, nullptr, &summary, &body, nullptr,
+                      &hints, nullptr);
         n.summary = summary;
         n.body = body;
-        const gchar* action = nullptr;
-        while (g_variant_iter_next(actions, "&s", &action)) n.actions.emplace_back(action);
-        g_variant_iter_free(actions);
         const gchar* key = nullptr;
         GVariant* value = nullptr;
         while (g_variant_iter_next(hints, "{&sv}", &key, &value)) {
@@ -176,11 +156,9 @@ void FakeNotificationServer::methodCall(GDBusConnection*, const gchar*, const gc
     } else if (name == "CloseNotification") {
         std::uint32_t id = 0;
         g_variant_get(parameters, "(u)", &id);
-        self->closeRequests.push_back(id);
         g_dbus_method_invocation_return_value(invocation, nullptr);
         self->emitNotificationClosed(id, 3);
     } else if (name == "GetCapabilities") {
-        ++self->capabilitiesCalls;
         GVariantBuilder builder;
         g_variant_builder_init(&builder, G_VARIANT_TYPE("as"));
         for (const auto& capability : self->capabilities_) g_variant_builder_add(&builder, "s", capability.c_str());

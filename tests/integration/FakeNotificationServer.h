@@ -26,14 +26,10 @@ public:
 
     struct Notification {
         std::uint32_t id = 0;
-        std::string appName;
         std::uint32_t replacesId = 0;
-        std::string appIcon;
         std::string summary;
         std::string body;
-        std::vector<std::string> actions;
         std::map<std::string, Hint> hints;
-        std::int32_t expireTimeout = 0;
     };
 
     explicit FakeNotificationServer(std::vector<std::string> capabilities = {"actions", "body", "sound"});
@@ -46,16 +42,12 @@ public:
     // Gives the name up again (the object stays, but nobody reaches it by name); true when it was
     // ours and is released now.
     bool release();
-    // Whether the bus could start a notification server of its own for the name.
-    bool nameIsActivatable() const;
 
     void emitActivationToken(std::uint32_t id, const std::string& token);
     void emitActionInvoked(std::uint32_t id, const std::string& action);
     void emitNotificationClosed(std::uint32_t id, std::uint32_t reason);
 
     std::vector<Notification> notifications;
-    std::vector<std::uint32_t> closeRequests;
-    int capabilitiesCalls = 0;
     int serverInformationCalls = 0;
 
 private:

@@ -2,57 +2,39 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
 
-#include "app/AppConfig.h"
-#include "tests/support/TempDirectory.h"
 #include "platform/linux/PlistInfoDictionary.h"
+#include "tests/support/TempDirectory.h"
 
 namespace orvan {
 namespace {
 
-class PlistInfoDictionaryTest : public ::testing::Test {
-protected:
-
-    std::shared_ptr<PlistInfoDictionary> write(const std::string& body) {
-        std::ofstream(dir / "Info.plist") << R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict>)" << body << "</dict></plist>\n";
-        return std::make_shared<PlistInfoDictionary>(dir / "Info.plist");
-    }
-
+TEST(PlistInfoDictionaryTest, OnlyAStringValueCountsAndTheFileIsReadAnewOnEveryLookup) {
     testing::TempDirectory temp{"orvan-plist"};
-    std::filesystem::path dir = temp.path();
-};
-
-TEST_F(PlistInfoDictionaryTest, ReadsAStringValue) {
-    auto info = write("<key>OrvanAppURL</key><string>http://127.0.0.1:8741/</string>");
-    EXPECT_EQ(info->stringValue("OrvanAppURL"), "http://127.0.0.1:8741/");
-    EXPECT_EQ(AppConfig(info).appURL().string(), "http://127.0.0.1:8741/");
-}
-
-TEST_F(PlistInfoDictionaryTest, NumbersBooleansMissingKeysAndBrokenFilesGiveTheProductionOrigin) {
-    EXPECT_FALSE(write("<key>OrvanAppURL</key><integer>42</integer>")->stringValue("OrvanAppURL"));
-    EXPECT_EQ(AppConfig(write("<key>OrvanAppURL</key><true/>")).appURL().string(), AppConfig::kProductionOrigin);
-    EXPECT_EQ(AppConfig(write("<key>OrvanAppURL</key><string></string>")).appURL().string(),
-              AppConfig::kProductionOrigin);
-    EXPECT_EQ(AppConfig(write("<key>Other</key><string>x</string>")).appURL().string(), AppConfig::kProductionOrigin);
-    std::ofstream(dir / "Info.plist") << "this is not a plist";
-    EXPECT_FALSE(PlistInfoDictionary(dir / "Info.plist").stringValue("OrvanAppURL"));
-    EXPECT_FALSE(PlistInfoDictionary(dir / "missing.plist").stringValue("OrvanAppURL"));
-}
-
-TEST_F(PlistInfoDictionaryTest, IsReadAnewOnEveryLookup) {
-    auto info = write("<key>OrvanAppURL</key><string>http://one.test/</string>");
-    EXPECT_EQ(info->stringValue("OrvanAppURL"), "http://one.test/");
-    write("<key>OrvanAppURL</key><string>http://two.test/</string>");
-    EXPECT_EQ(info->stringValue("OrvanAppURL"), "http://two.test/");
-}
-
-TEST(BuiltBundleTest, CarriesInfoPlistAndAnEmptyPlugInsFolder) {
-    const std::filesystem::path bundle = ORVAN_BUNDLE_DIR;
-    EXPECT_TRUE(std::filesystem::is_regular_file(bundle / "orvanoffice"));
-    EXPECT_TRUE(std::filesystem::is_directory(bundle / "PlugIns"));
-    const PlistInfoDictionary info(bundle / "Info.plist");
-    EXPECT_EQ(info.stringValue("CFBundleIdentifier"), "jp.tomoriva.OrvanOffice");
+    const auto file = temp.path() / "Info.plist";
+    const PlistInfoDictionary info(file);
+    const struct {
+        std::string content;
+        std::optional<std::string> value;
+    } cases[] = {
+        {"<dict><key>OrvanAppURL</key><string>http://127.0.0.1:8741/</string></dict>", "http://127.0.0.1:8741/"},
+        {"<dict><key>OrvanAppURL</key><string>http://two.test/</string></dict>", "http://two.test/"},
+        {"<dict><key>OrvanAppURL</key><integer>42</integer></dict>", std::nullopt},
+        {"<dict><key>OrvanAppURL</key><true/></dict>", std::nullopt},
+        {"<dict><key>Other</key><string>x</string></dict>", std::nullopt},
+        {"<array><string>OrvanAppURL</string></array>", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(file) << R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0">)" << c.content
+                            << "</plist>\n";
+        EXPECT_EQ(info.stringValue("OrvanAppURL"), c.value) << c.content;
+    }
+    std::ofstream(file) << "this is not a plist";
+    EXPECT_FALSE(info.stringValue("OrvanAppURL"));
+    std::filesystem::remove(file);
+    EXPECT_FALSE(info.stringValue("OrvanAppURL"));
 }
 
 }  // namespace

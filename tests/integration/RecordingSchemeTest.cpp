@@ -136,56 +136,25 @@ protected:
     WebKitWebView* view = nullptr;
 };
 
-TEST_F(RecordingSchemeTest, ThePageReadsTheWholeFileWithItsTypeAndLength) {
+// The path rules are the handler's (unit-tested); here: the engine delivers every byte of a file
+// under a Japanese path with spaces, and a refusal reaches the page as a failed fetch.
+TEST_F(RecordingSchemeTest, ThePageReadsTheWholeFileAndARefusalFailsTheFetch) {
     const std::string bytes = recordingBytes(300000);
-    const fs::path file = root / "2024-05-01" / "meeting.m4a";
+    const fs::path file = root / "営業 会議" / "録音 2024年5月1日 (1).m4a";
     write(file, bytes);
+    write(base / "outside.m4a", "secret");
 
     const auto result = fetchFromPage(file);
-
     ASSERT_EQ(result.value("ok", false), true) << result.dump();
     EXPECT_EQ(result["status"], 200);
     EXPECT_EQ(result["type"], "audio/mp4");
     EXPECT_EQ(result["length"], std::to_string(bytes.size()));
     EXPECT_EQ(result["received"], bytes.size());
     EXPECT_EQ(result["hash"], fnv1a(bytes));
-}
 
-TEST_F(RecordingSchemeTest, APathWithSpacesAndJapaneseReachesTheFile) {
-    const std::string bytes = recordingBytes(4096) + "会議";
-    const fs::path file = root / "営業 会議" / "録音 2024年5月1日 (1).m4a";
-    write(file, bytes);
-
-    const auto result = fetchFromPage(file);
-
-    ASSERT_EQ(result.value("ok", false), true) << result.dump();
-    EXPECT_EQ(result["received"], bytes.size());
-    EXPECT_EQ(result["hash"], fnv1a(bytes));
-}
-
-TEST_F(RecordingSchemeTest, AnEmptyRawTrackIsServedAsAudioMp4WithLengthZero) {
-    write(root / "2024-05-01" / "system.f32", "");
-
-    const auto result = fetchFromPage(root / "2024-05-01" / "system.f32");
-
-    ASSERT_EQ(result.value("ok", false), true) << result.dump();
-    EXPECT_EQ(result["status"], 200);
-    EXPECT_EQ(result["type"], "audio/mp4");
-    EXPECT_EQ(result["length"], "0");
-    EXPECT_EQ(result["received"], 0);
-}
-
-TEST_F(RecordingSchemeTest, ARefusedPathRejectsTheFetch) {
-    write(base / "outside.m4a", "secret");
-    write(base / "recordings-old" / "file.m4a", "old");
-    fs::create_symlink(base / "outside.m4a", root / "link.m4a");
-
-    for (const fs::path& path : {root / ".." / "outside.m4a", base / "recordings-old" / "file.m4a",
-                                 root / "link.m4a", root / "missing.m4a", root}) {
-        const auto result = fetchFromPage(path);
-        EXPECT_EQ(result.value("ok", true), false) << path << " " << result.dump();
-        EXPECT_EQ(result.value("error", ""), "TypeError") << path;
-    }
+    const auto refused = fetchFromPage(root / ".." / "outside.m4a");
+    EXPECT_EQ(refused.value("ok", true), false) << refused.dump();
+    EXPECT_EQ(refused.value("error", ""), "TypeError");
 }
 
 TEST_F(RecordingSchemeTest, OnlyTheAllowedOriginMayReadAndItIsAskedForEachTime) {
@@ -201,12 +170,6 @@ TEST_F(RecordingSchemeTest, OnlyTheAllowedOriginMayReadAndItIsAskedForEachTime) 
     const auto allowed = fetchFromPage(root / "a.m4a");
     EXPECT_EQ(allowed.value("ok", false), true) << allowed.dump();
     EXPECT_EQ(allowed["received"], 3);
-}
-
-TEST_F(RecordingSchemeTest, TheSchemeIsSecureAndCorsEnabled) {
-    WebKitSecurityManager* security = webkit_web_context_get_security_manager(context.get());
-    EXPECT_TRUE(webkit_security_manager_uri_scheme_is_secure(security, "orvan-rec"));
-    EXPECT_TRUE(webkit_security_manager_uri_scheme_is_cors_enabled(security, "orvan-rec"));
 }
 
 TEST_F(RecordingSchemeTest, RegisteringAgainKeepsOneRegistrationAnsweredByTheNewHandler) {

@@ -82,16 +82,6 @@ TEST_F(ShellWindowsTest, OnlyTheKeyWindowFollowsOpenPathReloadAndFrontOnlyEvalua
     EXPECT_EQ(evaluate(first, "window.front === undefined"), nlohmann::json(true));
 }
 
-TEST_F(ShellWindowsTest, EvaluateWithoutFrontOnlyReachesBothWindows) {
-    WebKitWebView* first = open();
-    WebKitWebView* second = open();
-    ASSERT_TRUE(waitForLoaded(first, url("/")));
-    ASSERT_TRUE(waitForLoaded(second, url("/")));
-    services.center->post(names::kEvaluate, std::string("window.everyone = 'yes'"));
-    EXPECT_TRUE(runUntil([&] { return evaluate(first, "window.everyone") == nlohmann::json("yes"); }));
-    EXPECT_TRUE(runUntil([&] { return evaluate(second, "window.everyone") == nlohmann::json("yes"); }));
-}
-
 TEST_F(ShellWindowsTest, TheServerSeesTheShellsUserAgent) {
     WebKitWebView* view = open();
     ASSERT_TRUE(waitForLoaded(view, url("/")));
@@ -104,14 +94,6 @@ TEST_F(ShellWindowsTest, TheServerSeesTheShellsUserAgent) {
     EXPECT_EQ(agent.find("Version/18.0 Safari/605.1.15 Version"), std::string::npos) << agent;
     // The page sees the same string.
     EXPECT_EQ(evaluate(view, "navigator.userAgent"), nlohmann::json(agent));
-}
-
-TEST_F(ShellWindowsTest, PendingOpenURLBecomesTheFirstPageOfTheNextWindow) {
-    services.push->openInternal(*Url::parse(url("/calendar")));
-    spin(std::chrono::milliseconds(50));  // no window takes it
-    WebKitWebView* view = open();
-    EXPECT_TRUE(waitForLoaded(view, url("/calendar")));
-    EXPECT_FALSE(services.push->pendingOpenURL());
 }
 
 TEST_F(ShellWindowsTest, ClosingAWindowFreesItsCoordinatorAndWebView) {

@@ -35,10 +35,6 @@ TEST_F(AppConfigTest, AppURLTakesAnyParsableValueUnchangedAndReadsTheBundleEachT
     EXPECT_EQ(info_->reads, 2);
 }
 
-TEST_F(AppConfigTest, TrustedHostsAreTheProductionAndPreviewHosts) {
-    EXPECT_EQ(AppConfig::trustedHosts(), (std::set<std::string>{"app.tomoriva.jp", "preview.tomoriva.jp"}));
-}
-
 TEST_F(AppConfigTest, StaysInWebViewHostRules) {
     const AppConfig config = configWith("http://localhost:3000");
     EXPECT_FALSE(config.staysInWebView(std::nullopt));

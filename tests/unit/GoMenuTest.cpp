@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include "app/GoMenu.h"
 #include "tests/fakes/FakeMainLoop.h"
 
@@ -9,26 +7,6 @@ namespace orvan {
 namespace {
 
 using testing::FakeMainLoop;
-
-TEST(GoMenuTest, ShortcutsAreOneToSevenAndTheLastThreeHaveNone) {
-    const auto& items = GoMenu::items();
-    ASSERT_EQ(items.size(), 10u);
-    std::set<char> keys;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i < 7) {
-            ASSERT_TRUE(items[i].key);
-            EXPECT_EQ(*items[i].key, static_cast<char>('1' + i));
-        } else {
-            EXPECT_FALSE(items[i].key) << items[i].path;
-        }
-        EXPECT_EQ(items[i].path.front(), '/');
-    }
-    EXPECT_EQ(items[4].path, "/meeting-notes");
-    EXPECT_EQ(items[4].label, "議事録");
-    EXPECT_TRUE(GoMenu::startsGroup(4));
-    EXPECT_TRUE(GoMenu::startsGroup(7));
-    EXPECT_FALSE(GoMenu::startsGroup(5));
-}
 
 TEST(GoMenuTest, CommandsPostTheirNotifications) {
     FakeMainLoop loop;
