@@ -6,6 +6,7 @@ directory of the build, the stand-in's executable and the tests' own tray panel.
 """
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -64,8 +65,7 @@ class ShellEndToEnd(unittest.TestCase):
         first = wait_for(lambda: self.requests("/"), what="the start page")
         self.assertTrue(first[0]["userAgent"].endswith(USER_AGENT_SUFFIX), first[0]["userAgent"])
         # The tray plug-in loads and its item appears in the panel.
-        self.assertEqual(self.panel.stdout.readline().strip(),
-                         f"registered org.kde.StatusNotifierItem-{self.shell.pid}-1")
+        self.registered_item()
         self.assertEqual(self.log_lines(), [], "no load failure")
 
         # Ctrl+5 is the Go menu's "議事録".
@@ -90,10 +90,30 @@ class ShellEndToEnd(unittest.TestCase):
                                                       headers={"Content-Type": "application/json"}))
         stop(self.shell)
         self.start_shell()
+        item = self.registered_item()
+        wait_for(lambda: self.label(item) == " 3", what="the label of the badge counts")
+
+    def test_the_tray_menu_quits(self):
+        wait_for(lambda: self.requests("/"), what="the start page")
+        self.click_menu(self.registered_item(), "終了")
+        self.assertEqual(self.shell.wait(timeout=30), 0)
+
+    def registered_item(self):
+        """The shell's tray item, once the panel has seen it register."""
         item = f"org.kde.StatusNotifierItem-{self.shell.pid}-1"
         while self.panel.stdout.readline().strip() != f"registered {item}":
             pass
-        wait_for(lambda: self.label(item) == " 3", what="the label of the badge counts")
+        return item
+
+    def click_menu(self, item, label):
+        layout = subprocess.run(["gdbus", "call", "--session", "--dest", item, "--object-path", "/MenuBar",
+                                 "--method", "com.canonical.dbusmenu.GetLayout", "--", "0", "-1", "[]"],
+                                capture_output=True, text=True, check=True).stdout
+        row = re.search(r"\((\d+), \{[^}]*'label': <'" + label + "'>", layout)
+        self.assertIsNotNone(row, layout)
+        subprocess.run(["gdbus", "call", "--session", "--dest", item, "--object-path", "/MenuBar",
+                        "--method", "com.canonical.dbusmenu.Event", "--", row.group(1), "clicked", "<0>", "0"],
+                       capture_output=True, check=True)
 
     def label(self, item):
         answer = subprocess.run(["gdbus", "call", "--session", "--dest", item, "--object-path", "/StatusNotifierItem",

@@ -31,6 +31,15 @@ std::string stringOf(GVariant* value) {
     return text;
 }
 
+// One application for the whole process: GIO refuses a second one on the same bus connection.
+GtkApplication* trayApplication() {
+    static GtkApplication* const application = [] {
+        GtkApplication* made = gtk_application_new("jp.tomoriva.OrvanOffice.TrayTest", G_APPLICATION_NON_UNIQUE);
+        return g_application_register(G_APPLICATION(made), nullptr, nullptr) ? made : nullptr;
+    }();
+    return application;
+}
+
 TEST(TrayTest, TheItemRegistersWithEveryPanelThatAppears) {
     auto log = CapturingLogSink::install();
     StatusNotifierItem item(StatusItemContent{});
@@ -50,8 +59,8 @@ TEST(TrayTest, TheItemRegistersWithEveryPanelThatAppears) {
 
 // The application's window, hidden and shown again from the tray through Activate.
 TEST(TrayTest, ActivateHidesAndShowsTheApplicationsWindow) {
-    GtkApplication* application = gtk_application_new("jp.tomoriva.OrvanOffice.TrayTest", G_APPLICATION_NON_UNIQUE);
-    ASSERT_TRUE(g_application_register(G_APPLICATION(application), nullptr, nullptr));
+    GtkApplication* application = trayApplication();
+    ASSERT_NE(application, nullptr);
     std::vector<bool> scenes;
     GtkSceneLifecycle lifecycle(application, [&](bool foreground) { scenes.push_back(foreground); });
     FakeStatusNotifierHost panel;
@@ -91,7 +100,30 @@ TEST(TrayTest, ActivateHidesAndShowsTheApplicationsWindow) {
         activate();
         EXPECT_EQ(opened, 1) << "no window: the application is asked for one";
     }
-    g_object_unref(application);
+}
+
+TEST(TrayTest, TheApplicationOutlivesItsLastWindowWhileTheTrayHoldsIt) {
+    struct Run {
+        GtkApplication* application = trayApplication();
+        GtkDesktopApplication desktop{[this] { return application; }};
+        bool runningWithoutWindows = false;
+    } run;
+    g_signal_connect(run.application, "activate", G_CALLBACK(+[](GApplication*, gpointer data) {
+                         auto* state = static_cast<Run*>(data);
+                         state->desktop.keepRunningWithoutWindows();
+                         GtkWidget* window = gtk_application_window_new(state->application);
+                         gtk_widget_show(window);
+                         gtk_window_close(GTK_WINDOW(window));  // as the window manager's close button does
+                         g_timeout_add(300, +[](gpointer later) -> gboolean {
+                             auto* still = static_cast<Run*>(later);
+                             still->runningWithoutWindows = gtk_application_get_windows(still->application) == nullptr;
+                             still->desktop.terminate();
+                             return G_SOURCE_REMOVE;
+                         }, data);
+                     }),
+                     &run);
+    EXPECT_EQ(g_application_run(G_APPLICATION(run.application), 0, nullptr), 0);
+    EXPECT_TRUE(run.runningWithoutWindows);
 }
 
 // The built bundle, loaded by the application's own loader, as a panel sees it.
