@@ -132,6 +132,9 @@ StatusNotifierItem::~StatusNotifierItem() {
     g_object_unref(cancellable_);
     if (watchId_ != 0) g_bus_unwatch_name(watchId_);
     if (ownerId_ != 0) g_bus_unown_name(ownerId_);
+    // Menu items may outlive the server in a client's hands: they must not call back into us.
+    for (DbusmenuMenuitem* row : rows_) g_signal_handlers_disconnect_by_data(row, this);
+    if (root_ != nullptr) g_signal_handlers_disconnect_by_data(root_, this);
     if (menuServer_ != nullptr) g_object_unref(menuServer_);
     if (objectId_ != 0) g_dbus_connection_unregister_object(connection_, objectId_);
     if (connection_ != nullptr) g_object_unref(connection_);
@@ -140,6 +143,7 @@ StatusNotifierItem::~StatusNotifierItem() {
 void StatusNotifierItem::buildMenu() {
     menuServer_ = dbusmenu_server_new(kMenuPath);
     DbusmenuMenuitem* root = dbusmenu_menuitem_new();
+    root_ = root;
     for (const StatusMenuEntry& entry : content_.menu) {
         DbusmenuMenuitem* row = dbusmenu_menuitem_new();
         if (entry.kind == StatusMenuEntry::Kind::separator) {

@@ -54,6 +54,7 @@ private:
     bool watcherPresent_ = false;
     bool toldNoWatcher_ = false;
     DbusmenuServer* menuServer_ = nullptr;
+    DbusmenuMenuitem* root_ = nullptr;     // owned by the server
     std::vector<DbusmenuMenuitem*> rows_;  // owned by the root item
     GCancellable* cancellable_ = nullptr;
 };
