@@ -73,14 +73,11 @@ void GtkDesktopApplication::activate(const std::string& activationToken) {
         if (gtk_widget_get_visible(GTK_WIDGET(window)) && canBecomeMain(window)) front = window;
     }
     if (front == nullptr) return;
-    if (!activationToken.empty()) {
-        gtk_window_set_startup_id(front, activationToken.c_str());
-        gtk_window_present(front);
-        return;
-    }
+    // On Wayland the desktop's token is what allows the focus change.
+    if (!activationToken.empty()) gtk_window_set_startup_id(front, activationToken.c_str());
 #ifdef GDK_WINDOWING_X11
-    // Without an event to take the time from, the X server's current time is what lets the window
-    // manager hand us the focus instead of only flashing the task bar entry.
+    // On X11, without an event to take the time from, the X server's current time is what lets the
+    // window manager hand us the focus instead of only flashing the task bar entry.
     GdkWindow* surface = gtk_widget_get_window(GTK_WIDGET(front));
     if (surface != nullptr && GDK_IS_X11_WINDOW(surface)) {
         gtk_window_present_with_time(front, gdk_x11_get_server_time(surface));

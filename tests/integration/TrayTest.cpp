@@ -93,6 +93,7 @@ TEST(TrayTest, ActivateHidesAndShowsTheApplicationsWindow) {
         EXPECT_EQ(scenes, std::vector<bool>{false});
         activate();
         EXPECT_TRUE(runUntil([&] { return gtk_widget_get_mapped(window); }, 5s)) << "hidden: shown again";
+        EXPECT_TRUE(runUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }, 5s)) << "and given the focus";
         EXPECT_EQ(scenes, (std::vector<bool>{false, true}));
         EXPECT_EQ(opened, 0) << "the hidden window comes back instead of a new one";
 
