@@ -22,6 +22,9 @@ inline constexpr const char* kReload = "officeReload";
 inline constexpr const char* kEvaluate = "officeEvaluate";
 inline constexpr const char* kOpenPath = "officeOpenPath";
 inline constexpr const char* kCaptureFailed = "officeCaptureFailed";
+// No window of the application is visible any more / one is shown again.
+inline constexpr const char* kSceneDidEnterBackground = "sceneDidEnterBackground";
+inline constexpr const char* kSceneWillEnterForeground = "sceneWillEnterForeground";
 }  // namespace notification_names
 
 struct Notification {

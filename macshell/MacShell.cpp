@@ -1,32 +1,92 @@
 #include "macshell/MacShell.h"
 
-#include <system_error>
 #include <utility>
 
 #include "platform/SystemLog.h"
 
 namespace orvan {
 
-MacShell::MacShell(std::filesystem::path builtInPlugInsFolder, std::shared_ptr<PluginLoader> loader)
-    : plugInsFolder_(std::move(builtInPlugInsFolder)), loader_(std::move(loader)) {}
+MacShell::MacShell(Dependencies dependencies) : deps_(std::move(dependencies)) {}
 
-void MacShell::loadPlugin() {
-    std::error_code error;
-    if (bridge_ || !std::filesystem::is_directory(plugInsFolder_, error)) {
-        systemLog(kLoadFailedLine);
-        return;
-    }
-    auto instance = loader_ ? loader_->load(plugInsFolder_ / kPluginBundleName) : nullptr;
-    if (!instance) {
-        systemLog(kLoadFailedLine);
-        return;
-    }
-    bridge_ = std::move(instance);
+MacShell::MacShell(std::filesystem::path builtInPlugInsFolder, std::shared_ptr<PluginLoader> loader) {
+    deps_.plugInsFolder = std::move(builtInPlugInsFolder);
+    deps_.loader = std::move(loader);
 }
 
-void MacShell::applyBadges(const nlohmann::json&) {}
+void MacShell::loadPlugin() {
+    auto loaded = bridge_ == nullptr && deps_.loader ? loadKestrin(*deps_.loader, deps_.plugInsFolder) : nullptr;
+    if (!loaded) {
+        systemLog(kLoadFailedLine);
+        return;
+    }
+    KestrinProtocol& plugin = *loaded->instance;
+    std::weak_ptr<NotificationCenter> center = deps_.center;
+    plugin.installWithOpenWindow(
+        [open = deps_.openWindow] {
+            if (open) open();
+        },
+        [center] {
+            if (auto strong = center.lock()) strong->post(notification_names::kReload);
+        });
+    loaded_ = std::move(loaded);
+    bridge_ = &plugin;
+
+    // The plug-in calls these inside its own handling: each event runs in a task of its own after it.
+    MainLoop* mainLoop = deps_.mainLoop;
+    plugin.setMeetingPopupHandler([this, mainLoop](const std::string& action) {
+        if (mainLoop != nullptr) mainLoop->post([this, action] { handlePopupAction(action); });
+    });
+    plugin.startMeetingWatch([this, mainLoop](const std::string& event, const std::optional<std::string>& label) {
+        if (mainLoop != nullptr) mainLoop->post([this, event, label] { handleMeetingEvent(event, label); });
+    });
+    observeLifecycle();
+}
+
+void MacShell::observeLifecycle() {
+    if (!deps_.center) return;
+    NotificationCenter& center = *deps_.center;
+    std::weak_ptr<NotificationCenter> weakCenter = deps_.center;
+    MainLoop* mainLoop = deps_.mainLoop;
+    observers_.push_back(center.addObserver(notification_names::kCaptureFailed, [this, mainLoop](const Notification&) {
+        if (mainLoop != nullptr) mainLoop->post([this] { finishRecording(); });
+    }));
+    const auto evaluate = [weakCenter](const char* script) {
+        return [weakCenter, script](const Notification&) {
+            if (auto strong = weakCenter.lock()) strong->post(notification_names::kEvaluate, std::string(script));
+        };
+    };
+    observers_.push_back(center.addObserver(notification_names::kSceneDidEnterBackground, evaluate(kHiddenScript)));
+    observers_.push_back(center.addObserver(notification_names::kSceneWillEnterForeground, evaluate(kShownScript)));
+}
+
+void MacShell::applyBadges(const nlohmann::json& counts) { applyBadges(BadgeCounts::from(counts)); }
+
+void MacShell::applyBadges(const BadgeCounts& counts) {
+    if (bridge_ != nullptr) {
+        const std::int64_t total = counts.menuBarTotal();
+        bridge_->setBadgeTitle(total >= 1 ? std::optional<std::string>(std::to_string(total)) : std::nullopt);
+    }
+    if (counts.attention && deps_.badge) deps_.badge->setBadgeCount(*counts.attention);
+
+    const std::optional<BadgeCounts> previous = std::exchange(last_, counts);
+    if (!previous) return;  // the first update after launch is the baseline
+    const auto increases = counts.increasesSince(*previous);
+    if (increases.lines.empty() || !deps_.notifications) return;
+    std::string body;
+    for (const auto& line : increases.lines) body += (body.empty() ? "" : " / ") + line;
+    deps_.notifications->add(NotificationRequest{
+        .identifier = deps_.newUUID ? deps_.newUUID() : std::string(),
+        .title = "トモリバ",
+        .body = body,
+        .sound = increases.wantsSound,
+    });
+}
+
 void MacShell::recordingStarted() {}
 void MacShell::setPaused(bool) {}
 void MacShell::recordingEnded() {}
+void MacShell::handleMeetingEvent(const std::string&, const std::optional<std::string>&) {}
+void MacShell::handlePopupAction(const std::string&) {}
+void MacShell::finishRecording() {}
 
 }  // namespace orvan

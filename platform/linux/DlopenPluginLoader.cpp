@@ -2,39 +2,44 @@
 
 #include <dlfcn.h>
 
-#include <cstring>
 #include <system_error>
 
 #include "platform/linux/PlistInfoDictionary.h"
 
 namespace orvan {
 
-std::shared_ptr<void> DlopenPluginLoader::load(const std::filesystem::path& bundle) {
-    std::error_code error;
-    if (!std::filesystem::is_directory(bundle, error)) return nullptr;
-    const auto executable = PlistInfoDictionary(bundle / "Info.plist").stringValue("CFBundleExecutable");
-    if (!executable || executable->empty() || executable->find('/') != std::string::npos) return nullptr;
+namespace {
 
-    void* library = dlopen((bundle / *executable).c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) return nullptr;
-    using ProtocolFunction = const char* (*)();
-    using CreateFunction = void* (*)();
-    using DestroyFunction = void (*)(void*);
-    auto protocol = reinterpret_cast<ProtocolFunction>(dlsym(library, kProtocolSymbol));
-    auto create = reinterpret_cast<CreateFunction>(dlsym(library, kFactorySymbol));
-    auto destroy = reinterpret_cast<DestroyFunction>(dlsym(library, kDestroySymbol));
-    if (protocol == nullptr || create == nullptr || destroy == nullptr ||
-        std::strcmp(protocol(), kProtocolIdentity) != 0) {
-        dlclose(library);
-        return nullptr;
+class DlopenBundle final : public PluginBundle {
+public:
+    explicit DlopenBundle(std::filesystem::path folder) : folder_(std::move(folder)), info_(folder_ / "Info.plist") {}
+
+    std::optional<std::string> infoString(const std::string& key) const override { return info_.stringValue(key); }
+
+    bool load() override {
+        if (library_ != nullptr) return true;
+        const auto executable = infoString("CFBundleExecutable");
+        // The executable lies inside the bundle: a name, never a path.
+        if (!executable || executable->empty() || executable->find('/') != std::string::npos) return false;
+        // Never closed: the main loop may still call back into a plug-in's code after its objects go.
+        library_ = dlopen((folder_ / *executable).c_str(), RTLD_NOW | RTLD_LOCAL);
+        return library_ != nullptr;
     }
-    void* instance = create();
-    if (instance == nullptr) {
-        dlclose(library);
-        return nullptr;
-    }
-    // The instance lives for the rest of the process; the library stays loaded with it.
-    return std::shared_ptr<void>(instance, [destroy](void* object) { destroy(object); });
+
+    void* symbol(const char* name) const override { return library_ != nullptr ? dlsym(library_, name) : nullptr; }
+
+private:
+    std::filesystem::path folder_;
+    PlistInfoDictionary info_;
+    void* library_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<PluginBundle> DlopenPluginLoader::open(const std::filesystem::path& bundle) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(bundle / "Info.plist", error)) return nullptr;
+    return std::make_unique<DlopenBundle>(bundle);
 }
 
 }  // namespace orvan

@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "app/Uuid.h"
+#include "linux/dbus/LauncherEntryBadge.h"
+#include "linux/gtk/GtkSceneLifecycle.h"
 #include "macshell/MacShell.h"
 #include "platform/linux/DBusNotificationCenter.h"
 #include "platform/linux/DlopenPluginLoader.h"
@@ -42,7 +44,17 @@ int main(int argc, char** argv) {
         .mainLoop = services.mainLoop.get(),
         .bundleId = OfficeApplication::kApplicationId,
     });
-    auto macShell = std::make_shared<MacShell>(mainBundleDirectory() / "PlugIns", std::make_shared<DlopenPluginLoader>());
+    auto macShell = std::make_shared<MacShell>(MacShell::Dependencies{
+        .plugInsFolder = mainBundleDirectory() / "PlugIns",
+        .loader = std::make_shared<DlopenPluginLoader>(),
+        .mainLoop = services.mainLoop.get(),
+        .center = services.center,
+        .notifications = notifications,
+        .badge = std::make_shared<LauncherEntryBadge>(std::string(OfficeApplication::kApplicationId) + ".desktop"),
+        // Activating the application opens a new window.
+        .openWindow = [] { g_application_activate(g_application_get_default()); },
+        .newUUID = randomUUID,
+    });
 
     auto factory = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory());
     auto config = services.config;
@@ -75,5 +87,8 @@ int main(int argc, char** argv) {
         .push = services.push,
         .activator = application.activator(),
     }));
+    const GtkSceneLifecycle lifecycle(application.application(), [center = services.center](bool foreground) {
+        center->post(foreground ? notification_names::kSceneWillEnterForeground : notification_names::kSceneDidEnterBackground);
+    });
     return application.run(argc, argv);
 }

@@ -27,10 +27,10 @@ def start_webapp(executable):
 
 
 def make_bundle(build_bundle, app_url):
-    """A bundle directory of our own whose Info.plist points the shell at `app_url`."""
+    """A bundle directory of our own, with the built plug-ins, whose Info.plist points the shell at `app_url`."""
     bundle = tempfile.mkdtemp(prefix="orvan-bundle-")
     shutil.copy2(os.path.join(build_bundle, "orvanoffice"), bundle)
-    os.mkdir(os.path.join(bundle, "PlugIns"))
+    shutil.copytree(os.path.join(build_bundle, "PlugIns"), os.path.join(bundle, "PlugIns"))
     with open(os.path.join(bundle, "Info.plist"), "w") as plist:
         plist.write('<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>'
                     f"<key>OrvanAppURL</key><string>{escape(app_url)}</string></dict></plist>\n")

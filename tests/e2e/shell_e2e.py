@@ -2,10 +2,11 @@
 """The real shell against the stand-in web application: start, menu shortcuts, a second launch.
 
 Run inside tools/test-env.sh (an X server and a private session bus). Arguments: the bundle
-directory of the build and the stand-in's executable.
+directory of the build, the stand-in's executable and the tests' own tray panel.
 """
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -16,7 +17,7 @@ import urllib.request
 
 from e2e_support import make_bundle, start_webapp, stop, wait_for
 
-BUNDLE, WEBAPP = sys.argv[1], sys.argv[2]
+BUNDLE, WEBAPP, PANEL = sys.argv[1], sys.argv[2], sys.argv[3]
 
 
 class ShellEndToEnd(unittest.TestCase):
@@ -33,12 +34,19 @@ class ShellEndToEnd(unittest.TestCase):
 
     def setUp(self):
         urllib.request.urlopen(urllib.request.Request(self.base + "/__control/clear", method="POST"))
+        self.panel = subprocess.Popen([PANEL], stdout=subprocess.PIPE, text=True)
+        self.assertEqual(self.panel.stdout.readline().strip(), "ready")
         self.log = tempfile.TemporaryFile(mode="w+")
+        self.start_shell()
+
+    def start_shell(self):
         self.shell = subprocess.Popen([self.executable], stderr=self.log,
                                       env=dict(os.environ, ORVAN_LOG_STDERR="1"))
 
     def tearDown(self):
         stop(self.shell)
+        stop(self.panel)
+        self.panel.stdout.close()
         self.log.close()
 
     def log_lines(self):
@@ -54,9 +62,9 @@ class ShellEndToEnd(unittest.TestCase):
 
     def test_start_shortcuts_and_second_launch(self):
         wait_for(lambda: self.requests("/"), what="the start page")
-        # The bundle has no tray plug-in: launch says so once and carries on.
-        self.assertEqual(wait_for(self.log_lines, what="the plug-in log line"),
-                         ["MacShell: Kestrin を読み込めません（メニューバーと ⌘⇧O は無しで続ける）"])
+        # The tray plug-in loads and its item appears in the panel.
+        self.registered_item()
+        self.assertEqual(self.log_lines(), [], "no load failure")
 
         # Ctrl+5 is the Go menu's "議事録".
         wait_for(lambda: self.tryKey("ctrl+5", "/meeting-notes", 1), what="Ctrl+5 to load /meeting-notes")
@@ -66,12 +74,51 @@ class ShellEndToEnd(unittest.TestCase):
         self.assertEqual(second.returncode, 0)
         wait_for(lambda: len(self.requests("/")) == 2, what="the second window's start page")
         self.assertIsNone(self.shell.poll(), "the first instance must keep running")
-        self.assertEqual(len(self.log_lines()), 1, "a second window does not load the plug-in again")
+        self.assertEqual(self.log_lines(), [], "a second window does not load the plug-in again")
 
         # Only the new (key) window follows Ctrl+5: one more request, not two.
         wait_for(lambda: self.tryKey("ctrl+5", "/meeting-notes", 2), what="Ctrl+5 in the second window")
         time.sleep(1.0)
         self.assertEqual(len(self.requests("/meeting-notes")), 2)
+
+    def test_badge_counts_become_the_tray_label(self):
+        # Signed in before the page's first poll: start the shell again.
+        control = json.dumps({"signedIn": True, "badges": {"outbox": 2, "chatUnread": 1, "notifications": 4}})
+        urllib.request.urlopen(urllib.request.Request(self.base + "/__control", data=control.encode(), method="POST",
+                                                      headers={"Content-Type": "application/json"}))
+        stop(self.shell)
+        self.start_shell()
+        item = self.registered_item()
+        wait_for(lambda: self.label(item) == " 3", what="the label of the badge counts")
+
+    def test_the_tray_menu_quits(self):
+        wait_for(lambda: self.requests("/"), what="the start page")
+        self.click_menu(self.registered_item(), "終了")
+        self.assertEqual(self.shell.wait(timeout=30), 0)
+
+    def registered_item(self):
+        """The shell's tray item, once the panel has seen it register."""
+        item = f"org.kde.StatusNotifierItem-{self.shell.pid}-1"
+        while self.panel.stdout.readline().strip() != f"registered {item}":
+            pass
+        return item
+
+    def click_menu(self, item, label):
+        layout = subprocess.run(["gdbus", "call", "--session", "--dest", item, "--object-path", "/MenuBar",
+                                 "--method", "com.canonical.dbusmenu.GetLayout", "--", "0", "-1", "[]"],
+                                capture_output=True, text=True, check=True).stdout
+        row = re.search(r"\((\d+), \{[^}]*'label': <'" + label + "'>", layout)
+        self.assertIsNotNone(row, layout)
+        subprocess.run(["gdbus", "call", "--session", "--dest", item, "--object-path", "/MenuBar",
+                        "--method", "com.canonical.dbusmenu.Event", "--", row.group(1), "clicked", "<0>", "0"],
+                       capture_output=True, check=True)
+
+    def label(self, item):
+        answer = subprocess.run(["gdbus", "call", "--session", "--dest", item, "--object-path", "/StatusNotifierItem",
+                                 "--method", "org.freedesktop.DBus.Properties.Get", "org.kde.StatusNotifierItem",
+                                 "XAyatanaLabel"], capture_output=True, text=True)
+        # (<' 3'>,)
+        return answer.stdout.strip().removeprefix("(<'").removesuffix("'>,)")
 
     def tryKey(self, keys, path, count):
         # The window needs a moment to be mapped and focused before it hears keys.

@@ -6,6 +6,7 @@
 #include "tests/fakes/CapturingLogSink.h"
 #include "tests/fakes/FakeCommandPorts.h"
 #include "tests/fakes/FakeInfoDictionary.h"
+#include "tests/fakes/FakeKestrinPorts.h"
 #include "tests/fakes/FakeMainLoop.h"
 #include "tests/fakes/FakeUserDefaults.h"
 #include "tests/support/TempDirectory.h"
@@ -14,16 +15,6 @@ namespace orvan {
 namespace {
 
 using namespace orvan::testing;
-
-class RecordingLoader final : public PluginLoader {
-public:
-    std::shared_ptr<void> load(const std::filesystem::path& bundle) override {
-        asked.push_back(bundle);
-        return instance;
-    }
-    std::shared_ptr<void> instance;
-    std::vector<std::filesystem::path> asked;
-};
 
 class RecordingActivator final : public ApplicationActivator {
 public:
@@ -62,7 +53,7 @@ protected:
     std::filesystem::path plugIns = temp.path() / "PlugIns";
     std::shared_ptr<NotificationCenter> center;
     std::shared_ptr<FakeUserNotificationCenter> notifications = std::make_shared<FakeUserNotificationCenter>();
-    std::shared_ptr<RecordingLoader> loader = std::make_shared<RecordingLoader>();
+    std::shared_ptr<FakePluginLoader> loader = std::make_shared<FakePluginLoader>();
     std::shared_ptr<RecordingActivator> activator = std::make_shared<RecordingActivator>();
     std::shared_ptr<PushNotifications> push;
     std::shared_ptr<MacShell> macShell;
@@ -74,12 +65,12 @@ protected:
 TEST_F(OfficeAppDelegateTest, LaunchBecomesTheNotificationDelegateAtOnceAndStartsServicesInOneTaskAfter) {
     EXPECT_TRUE(delegate->didFinishLaunching());
     EXPECT_TRUE(notifications->responseHandler) << "the delegate is set before launch returns";
-    EXPECT_TRUE(loader->asked.empty()) << "the launch work waits for the main loop";
+    EXPECT_TRUE(loader->opened.empty()) << "the launch work waits for the main loop";
     EXPECT_EQ(notifications->authorizationReads, 0);
 
     loop.runUntilIdle();
-    ASSERT_EQ(loader->asked.size(), 1u);
-    EXPECT_EQ(loader->asked[0], plugIns / "Kestrin.bundle");
+    ASSERT_EQ(loader->opened.size(), 1u);
+    EXPECT_EQ(loader->opened[0], plugIns / "Kestrin.bundle");
     EXPECT_EQ(notifications->authorizationReads, 1);
     EXPECT_EQ(log->lines(), std::vector<std::string>{"MacShell: Kestrin を読み込めません（メニューバーと ⌘⇧O は無しで続ける）"});
     EXPECT_TRUE(urls.empty()) << "launch without a notification opens nothing";
@@ -108,27 +99,6 @@ TEST_F(OfficeAppDelegateTest, DeviceTokensReachPushRegistration) {
     auto token = center->addObserver("officeAPNsTokenReady", [&](const Notification&) { ++ready; });
     loop.runUntilIdle();
     EXPECT_EQ(ready, 1);
-}
-
-TEST(MacShellTest, ALoadedPlugInIsKeptAndASecondLoadOnlyLogs) {
-    auto log = CapturingLogSink::install();
-    TempDirectory temp{"orvan-macshell"};
-    auto loader = std::make_shared<RecordingLoader>();
-    loader->instance = std::make_shared<int>(1);
-    MacShell shell(temp.path(), loader);
-    shell.loadPlugin();
-    EXPECT_TRUE(shell.isPluginLoaded());
-    EXPECT_TRUE(log->lines().empty());
-    shell.loadPlugin();
-    EXPECT_EQ(loader->asked.size(), 1u);
-    EXPECT_EQ(log->lines().size(), 1u);
-
-    MacShell noFolder(temp.path() / "missing", loader);
-    noFolder.loadPlugin();
-    EXPECT_FALSE(noFolder.isPluginLoaded());
-    EXPECT_EQ(loader->asked.size(), 1u) << "no plug-ins folder: nothing is loaded";
-    EXPECT_EQ(log->lines().size(), 2u);
-    setLogSink(nullptr);
 }
 
 }  // namespace

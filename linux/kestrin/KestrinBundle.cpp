@@ -1,0 +1,64 @@
+// The Kestrin bundle's shared object: the exported protocol identity and principal-class factory,
+// and the wiring of the plug-in's logic to its Linux adapters.
+#include <dlfcn.h>
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string_view>
+#include <type_traits>
+
+#include "linux/dbus/StatusNotifierItem.h"
+#include "linux/glib/XdgAutostartLoginItem.h"
+#include "linux/gtk/GtkDesktopApplication.h"
+#include "platform/linux/SyslogSink.h"
+#include "plugin/KestrinPlugin.h"
+
+namespace {
+
+constexpr const char* kApplicationId = "jp.tomoriva.OrvanOffice";
+
+std::filesystem::path bundleFolder() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&bundleFolder), &info) == 0 || info.dli_fname == nullptr) return {};
+    return std::filesystem::path(info.dli_fname).parent_path();
+}
+
+GtkApplication* runningApplication() {
+    GApplication* application = g_application_get_default();
+    return application != nullptr && GTK_IS_APPLICATION(application) ? GTK_APPLICATION(application) : nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) const char* kestrin_protocol_identity() {
+    return orvan::kestrin::kProtocolIdentity;
+}
+
+__attribute__((visibility("default"))) orvan::KestrinProtocol* kestrin_create_principal(const char* principalClass) {
+    using orvan::KestrinPlugin;
+    if (principalClass == nullptr || std::string_view(principalClass) != KestrinPlugin::kClassName) return nullptr;
+    // The bundle has its own copy of the logging code: give it the system log too.
+    orvan::setLogSink(std::make_shared<orvan::SyslogSink>());
+    return new KestrinPlugin(KestrinPlugin::Dependencies{
+        .statusBar = std::make_shared<orvan::StatusNotifierBar>(),
+        .application = std::make_shared<orvan::GtkDesktopApplication>(&runningApplication),
+        .loginItem = std::make_shared<orvan::XdgAutostartLoginItem>(std::string(kApplicationId) + ".desktop"),
+        .resources = bundleFolder() / "Resources",
+        .applicationId = kApplicationId,
+        .clock = std::make_shared<orvan::SteadyClock>(),
+    });
+}
+
+__attribute__((visibility("default"))) void kestrin_destroy_principal(orvan::KestrinProtocol* instance) {
+    delete instance;
+}
+
+}  // extern "C"
+
+static_assert(std::is_same_v<decltype(&kestrin_protocol_identity), orvan::kestrin::ProtocolIdentityFunction>);
+static_assert(std::is_same_v<decltype(&kestrin_create_principal), orvan::kestrin::CreateFunction>);
+static_assert(std::is_same_v<decltype(&kestrin_destroy_principal), orvan::kestrin::DestroyFunction>);

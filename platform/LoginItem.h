@@ -1,0 +1,12 @@
+#pragma once
+
+namespace orvan {
+
+// Whether the application starts when the user logs in. Read from the system every time.
+class LoginItem {
+public:
+    virtual ~LoginItem() = default;
+    virtual bool enabled() = 0;
+};
+
+}  // namespace orvan

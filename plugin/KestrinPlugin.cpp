@@ -1,0 +1,124 @@
+#include "plugin/KestrinPlugin.h"
+
+#include <system_error>
+#include <utility>
+
+#include "platform/SystemLog.h"
+
+namespace orvan {
+
+KestrinPlugin::KestrinPlugin(Dependencies dependencies)
+    : deps_(std::move(dependencies)),
+      watchQueue_(deps_.applicationId + ".meeting-watch", deps_.clock ? deps_.clock : std::make_shared<SteadyClock>()),
+      autostartItem_(StatusMenuEntry::checkbox("ログイン時に起動", [this] { toggleAutostart(); })) {}
+
+void KestrinPlugin::installWithOpenWindow(Block openWindow, Block reload) {
+    // (a) the application's blocks
+    if (openWindow) openWindow_ = std::move(openWindow);
+    if (reload) reload_ = std::move(reload);
+    // (b) the update controller
+    systemLog("Kestrin: アップデートの確認はこの版にはありません");
+    // (c) the tray item and its menu
+    buildStatusItemAndMenu();
+    // (d) the global hot key
+    systemLog("Kestrin: ⌘⇧O はこの版では登録しません");
+}
+
+void KestrinPlugin::buildStatusItemAndMenu() {
+    menu_ = {
+        StatusMenuEntry::item("トモリバを開く", [this] { openFromMenu(); }, {"Super", "Shift", "o"}),
+        StatusMenuEntry::item("再読み込み", [this] { reloadFromMenu(); }),
+        StatusMenuEntry::separator(),
+        autostartItem_,
+        StatusMenuEntry::item("アップデートを確認…", [this] { checkForUpdates(); }),
+        StatusMenuEntry::separator(),
+        StatusMenuEntry::item("終了", [this] { quit(); }, {"Control", "q"}),
+    };
+    if (!deps_.statusBar) return;
+    statusItem_ = deps_.statusBar->addItem(StatusItemContent{
+        .imageFolder = imageFolder(),
+        .imageName = kImageName,
+        .toolTip = kToolTip,
+        .menu = menu_,
+        .onActivate = [this](const std::string& token) { statusItemClicked(token); },
+        .onMenuAboutToShow = [this] { menuNeedsUpdate(); },
+    });
+    // The application no longer ends with its last window: the tray can bring one back.
+    if (deps_.application) deps_.application->keepRunningWithoutWindows();
+}
+
+std::optional<std::filesystem::path> KestrinPlugin::imageFolder() const {
+    std::error_code error;
+    for (const char* extension : {".svg", ".png"}) {
+        if (std::filesystem::is_regular_file(deps_.resources / (std::string(kImageName) + extension), error)) {
+            return deps_.resources;
+        }
+    }
+    return std::nullopt;
+}
+
+void KestrinPlugin::setBadgeTitle(const std::optional<std::string>& title) {
+    if (!statusItem_) return;
+    statusItem_->setTitle(title ? " " + *title : std::string());
+}
+
+void KestrinPlugin::toggle(const std::string& activationToken) {
+    if (!deps_.application) return;
+    DesktopApplication& application = *deps_.application;
+    const bool visible = application.hasVisibleMainWindow();
+    if (visible && application.isActive()) {
+        application.hide();
+        return;
+    }
+    application.unhide();
+    application.activate(activationToken);
+    if (!visible) openWindow_();
+}
+
+void KestrinPlugin::showWindow() {
+    if (!deps_.application) return;
+    DesktopApplication& application = *deps_.application;
+    application.unhide();
+    application.activate("");
+    if (!application.hasVisibleMainWindow()) openWindow_();
+}
+
+void KestrinPlugin::startMeetingWatch(WatchBlock block) {
+    if (watchBlock_) return;
+    watchBlock_ = std::move(block);
+}
+
+// Window titles of other applications are readable on X11 without asking anyone.
+bool KestrinPlugin::requestScreenCaptureAccess() { return true; }
+
+void KestrinPlugin::showMeetingPopup(const std::string& phase, const std::string& label,
+                                     const std::optional<std::string>& message) {
+    popup_.show(phase, label, message);
+}
+
+void KestrinPlugin::hideMeetingPopup() { popup_.hide(); }
+
+bool KestrinPlugin::meetingPopupVisible() { return popup_.visible(); }
+
+void KestrinPlugin::setMeetingPopupHandler(ActionBlock block) {
+    if (!block) return;
+    popup_.onAction = std::move(block);
+}
+
+void KestrinPlugin::checkForUpdates() {
+    if (deps_.application) deps_.application->activate("");
+}
+
+void KestrinPlugin::toggleAutostart() { systemLog("Kestrin: 自動起動の切り替えはこの版にはありません"); }
+
+void KestrinPlugin::quit() {
+    if (deps_.application) deps_.application->terminate();
+}
+
+void KestrinPlugin::menuNeedsUpdate() {
+    const bool enabled = deps_.loginItem && deps_.loginItem->enabled();
+    autostartItem_.checked = enabled;
+    if (statusItem_) statusItem_->setChecked(kAutostartRow, enabled);
+}
+
+}  // namespace orvan

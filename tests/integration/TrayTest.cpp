@@ -1,0 +1,241 @@
+// The tray item on the private session bus, seen by a panel of the tests' own, and the window
+// terms on real GTK windows.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <memory>
+
+#include "linux/dbus/LauncherEntryBadge.h"
+#include "linux/dbus/StatusNotifierItem.h"
+#include "linux/gtk/GtkDesktopApplication.h"
+#include "linux/gtk/GtkSceneLifecycle.h"
+#include "macshell/MacShell.h"
+#include "platform/Clock.h"
+#include "platform/linux/DlopenPluginLoader.h"
+#include "platform/linux/GLibMainLoop.h"
+#include "plugin/KestrinPlugin.h"
+#include "tests/fakes/CapturingLogSink.h"
+#include "tests/fakes/FakeKestrinPorts.h"
+#include "tests/integration/FakeStatusNotifierHost.h"
+#include "tests/integration/GtkTestSupport.h"
+
+namespace orvan {
+namespace {
+
+using namespace orvan::testing;
+using namespace std::chrono_literals;
+
+std::string stringOf(GVariant* value) {
+    std::string text = value != nullptr ? g_variant_get_string(value, nullptr) : "<none>";
+    if (value != nullptr) g_variant_unref(value);
+    return text;
+}
+
+// One application for the whole process: GIO refuses a second one on the same bus connection.
+GtkApplication* trayApplication() {
+    static GtkApplication* const application = [] {
+        GtkApplication* made = gtk_application_new("jp.tomoriva.OrvanOffice.TrayTest", G_APPLICATION_NON_UNIQUE);
+        return g_application_register(G_APPLICATION(made), nullptr, nullptr) ? made : nullptr;
+    }();
+    return application;
+}
+
+TEST(TrayTest, TheItemRegistersWithEveryPanelThatAppears) {
+    auto log = CapturingLogSink::install();
+    StatusNotifierItem item(StatusItemContent{});
+    runUntil([&] { return !log->lines().empty(); }, 5s);
+    EXPECT_EQ(log->lines(), std::vector<std::string>{"Kestrin: トレイ（StatusNotifierWatcher）がないため、アイコンは表示されません"});
+
+    for (int start = 0; start < 2; ++start) {
+        SCOPED_TRACE(start == 0 ? "a panel that starts later" : "the panel restarted");
+        FakeStatusNotifierHost panel;
+        ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
+        EXPECT_EQ(panel.registered, std::vector<std::string>{item.busName()});
+        EXPECT_EQ(stringOf(panel.itemProperty(item.busName(), "Title")), "");
+    }
+    EXPECT_EQ(log->lines().size(), 1u) << "only the first absence is worth a line";
+    setLogSink(nullptr);
+}
+
+// The application's window, hidden and shown again from the tray through Activate.
+TEST(TrayTest, ActivateHidesAndShowsTheApplicationsWindow) {
+    GtkApplication* application = trayApplication();
+    ASSERT_NE(application, nullptr);
+    std::vector<bool> scenes;
+    GtkSceneLifecycle lifecycle(application, [&](bool foreground) { scenes.push_back(foreground); });
+    FakeStatusNotifierHost panel;
+    int opened = 0;
+    {
+        KestrinPlugin plugin(KestrinPlugin::Dependencies{
+            .statusBar = std::make_shared<StatusNotifierBar>(),
+            .application = std::make_shared<GtkDesktopApplication>([application] { return application; }),
+            .loginItem = std::make_shared<FakeLoginItem>(),
+            .resources = ORVAN_BUNDLE_DIR "/PlugIns/Kestrin.bundle/Resources",
+            .applicationId = "jp.tomoriva.OrvanOffice",
+            .clock = std::make_shared<SteadyClock>(),
+        });
+        plugin.installWithOpenWindow([&] { ++opened; }, [] {});
+        ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
+        const std::string item = panel.registered.back();
+        const auto activate = [&] {
+            GVariant* reply = panel.call(item, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 0, 0));
+            ASSERT_NE(reply, nullptr);
+            g_variant_unref(reply);
+        };
+
+        GtkWidget* window = gtk_application_window_new(application);
+        gtk_window_present(GTK_WINDOW(window));
+        gdk_window_focus(gtk_widget_get_window(window), GDK_CURRENT_TIME);
+        ASSERT_TRUE(runUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }, 5s));
+
+        activate();
+        EXPECT_TRUE(runUntil([&] { return !gtk_widget_get_mapped(window); }, 5s)) << "in front and active: hidden";
+        EXPECT_EQ(scenes, std::vector<bool>{false});
+        activate();
+        EXPECT_TRUE(runUntil([&] { return gtk_widget_get_mapped(window); }, 5s)) << "hidden: shown again";
+        EXPECT_TRUE(runUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }, 5s)) << "and given the focus";
+        EXPECT_EQ(scenes, (std::vector<bool>{false, true}));
+        EXPECT_EQ(opened, 0) << "the hidden window comes back instead of a new one";
+
+        gtk_widget_destroy(window);
+        activate();
+        EXPECT_EQ(opened, 1) << "no window: the application is asked for one";
+    }
+}
+
+TEST(TrayTest, TheApplicationOutlivesItsLastWindowWhileTheTrayHoldsIt) {
+    struct Run {
+        GtkApplication* application = trayApplication();
+        GtkDesktopApplication desktop{[this] { return application; }};
+        bool runningWithoutWindows = false;
+    } run;
+    g_signal_connect(run.application, "activate", G_CALLBACK(+[](GApplication*, gpointer data) {
+                         auto* state = static_cast<Run*>(data);
+                         state->desktop.keepRunningWithoutWindows();
+                         GtkWidget* window = gtk_application_window_new(state->application);
+                         gtk_widget_show(window);
+                         gtk_window_close(GTK_WINDOW(window));  // as the window manager's close button does
+                         g_timeout_add(300, +[](gpointer later) -> gboolean {
+                             auto* still = static_cast<Run*>(later);
+                             still->runningWithoutWindows = gtk_application_get_windows(still->application) == nullptr;
+                             still->desktop.terminate();
+                             return G_SOURCE_REMOVE;
+                         }, data);
+                     }),
+                     &run);
+    EXPECT_EQ(g_application_run(G_APPLICATION(run.application), 0, nullptr), 0);
+    EXPECT_TRUE(run.runningWithoutWindows);
+}
+
+// The built bundle, loaded by the application's own loader, as a panel sees it.
+class TrayBundleTest : public ::testing::Test {
+protected:
+    TrayBundleTest() {
+        shell = std::make_unique<MacShell>(MacShell::Dependencies{
+            .plugInsFolder = ORVAN_BUNDLE_DIR "/PlugIns",
+            .loader = std::make_shared<DlopenPluginLoader>(),
+            .mainLoop = &loop,
+            .center = center,
+            .notifications = nullptr,
+            .badge = std::make_shared<LauncherEntryBadge>("jp.tomoriva.OrvanOffice.desktop"),
+            .openWindow = [] {},
+            .newUUID = [] { return std::string("id"); },
+        });
+    }
+
+    GLibMainLoop loop;
+    std::shared_ptr<NotificationCenter> center = NotificationCenter::create(loop);
+    FakeStatusNotifierHost panel;
+    std::unique_ptr<MacShell> shell;
+};
+
+struct MenuRow {
+    std::int32_t id;
+    std::string text;  // the label, or "---" for a separator
+    std::string shortcut;
+};
+
+std::vector<MenuRow> menuRows(GVariant* layout) {
+    std::vector<MenuRow> rows;
+    GVariant* root = g_variant_get_child_value(layout, 1);
+    GVariant* children = g_variant_get_child_value(root, 2);
+    for (gsize index = 0; index < g_variant_n_children(children); ++index) {
+        GVariant* boxed = g_variant_get_child_value(children, index);
+        GVariant* child = g_variant_get_variant(boxed);
+        MenuRow row{};
+        GVariant* properties = nullptr;
+        g_variant_get(child, "(i@a{sv}@av)", &row.id, &properties, nullptr);
+        const gchar* text = nullptr;
+        if (g_variant_lookup(properties, "type", "&s", &text) && g_str_equal(text, "separator")) row.text = "---";
+        else if (g_variant_lookup(properties, "label", "&s", &text)) row.text = text;
+        if (GVariant* keys = g_variant_lookup_value(properties, "shortcut", G_VARIANT_TYPE("aas"))) {
+            gchar* printed = g_variant_print(keys, FALSE);
+            row.shortcut = printed;
+            g_free(printed);
+            g_variant_unref(keys);
+        }
+        rows.push_back(row);
+        g_variant_unref(properties);
+        g_variant_unref(child);
+        g_variant_unref(boxed);
+    }
+    g_variant_unref(children);
+    g_variant_unref(root);
+    return rows;
+}
+
+TEST_F(TrayBundleTest, TheBuiltBundlesMenuReloadsAndItsLabelAndCountFollowTheBadges) {
+    shell->loadPlugin();
+    ASSERT_TRUE(shell->isPluginLoaded());
+    ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
+    const std::string item = panel.registered.back();
+    EXPECT_EQ(stringOf(panel.itemProperty(item, "IconName")), "tray-symbolic");
+
+    GVariant* layout = panel.call(item, "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
+                                  g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)));
+    ASSERT_NE(layout, nullptr);
+    const auto rows = menuRows(layout);
+    g_variant_unref(layout);
+    std::vector<std::string> texts;
+    for (const auto& row : rows) texts.push_back(row.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"トモリバを開く", "再読み込み", "---", "ログイン時に起動", "アップデートを確認…", "---", "終了"}));
+    ASSERT_EQ(rows.size(), 7u);
+    EXPECT_EQ(rows[0].shortcut, "[['Super', 'Shift', 'o']]");
+    EXPECT_EQ(rows[6].shortcut, "[['Control', 'q']]");
+
+    int reloads = 0;
+    auto reloadObserver = center->addObserver(notification_names::kReload, [&](const Notification&) { ++reloads; });
+    GVariant* clicked = panel.call(item, "/MenuBar", "com.canonical.dbusmenu", "Event",
+                                   g_variant_new("(isvu)", rows[1].id, "clicked", g_variant_new_int32(0), 0u));
+    if (clicked != nullptr) g_variant_unref(clicked);
+    EXPECT_TRUE(runUntil([&] { return reloads == 1; }, 5s)) << "再読み込み reloads the page";
+
+    std::vector<std::string> labels;
+    panel.onSignal("org.kde.StatusNotifierItem", "XAyatanaNewLabel", [&](GVariant* parameters) {
+        const gchar* label = nullptr;
+        g_variant_get(parameters, "(&s&s)", &label, nullptr);
+        labels.emplace_back(label);
+    });
+    std::vector<std::string> counts;
+    panel.onSignal("com.canonical.Unity.LauncherEntry", "Update", [&](GVariant* parameters) {
+        const gchar* app = nullptr;
+        GVariant* properties = nullptr;
+        g_variant_get(parameters, "(&s@a{sv})", &app, &properties);
+        gint64 count = -1;
+        gboolean visible = FALSE;
+        g_variant_lookup(properties, "count", "x", &count);
+        g_variant_lookup(properties, "count-visible", "b", &visible);
+        counts.push_back(std::string(app) + " " + std::to_string(count) + (visible ? " visible" : " hidden"));
+        g_variant_unref(properties);
+    });
+    shell->applyBadges(nlohmann::json{{"outbox", 3}, {"notifications", 1}, {"chatUnread", 1}});
+    shell->applyBadges(nlohmann::json{{"notifications", 0}, {"chatUnread", 0}});
+    EXPECT_TRUE(runUntil([&] { return labels.size() == 2 && counts.size() == 2; }, 5s));
+    EXPECT_EQ(labels, (std::vector<std::string>{" 4", ""}));
+    EXPECT_EQ(counts, (std::vector<std::string>{"application://jp.tomoriva.OrvanOffice.desktop 2 visible",
+                                                "application://jp.tomoriva.OrvanOffice.desktop 0 hidden"}));
+    EXPECT_EQ(stringOf(panel.itemProperty(item, "XAyatanaLabel")), "");
+}
+
+}  // namespace
+}  // namespace orvan

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "plugin/KestrinPlugin.h"
+#include "tests/fakes/FakeKestrinPorts.h"
+#include "tests/fakes/ManualClock.h"
+#include "tests/support/TempDirectory.h"
+
+namespace orvan {
+namespace {
+
+using namespace orvan::testing;
+
+class KestrinPluginTest : public ::testing::Test {
+protected:
+    KestrinPlugin::Dependencies dependencies() {
+        return {.statusBar = bar, .application = application, .loginItem = login, .resources = temp.path(),
+                .applicationId = "jp.tomoriva.OrvanOffice", .clock = std::make_shared<ManualClock>()};
+    }
+    void install(KestrinPlugin& plugin) {
+        plugin.installWithOpenWindow([this] { ++opened; }, [this] { ++reloaded; });
+    }
+
+    TempDirectory temp{"orvan-kestrin"};
+    std::shared_ptr<FakeStatusBar> bar = std::make_shared<FakeStatusBar>();
+    std::shared_ptr<FakeDesktopApplication> application = std::make_shared<FakeDesktopApplication>();
+    std::shared_ptr<FakeLoginItem> login = std::make_shared<FakeLoginItem>();
+    int opened = 0;
+    int reloaded = 0;
+};
+
+TEST_F(KestrinPluginTest, ToggleAndShowDecideFromVisibilityAndActivity) {
+    struct Case {
+        const char* name;
+        void (KestrinPlugin::*operation)();
+        bool visible, active;
+        std::vector<std::string> calls;
+        int opens;
+    };
+    const std::vector<std::string> forward = {"unhide", "activate:"};
+    const Case cases[] = {
+        {"toggle: in front and active hides", &KestrinPlugin::toggleWindow, true, true, {"hide"}, 0},
+        {"toggle: visible behind another application comes forward", &KestrinPlugin::toggleWindow, true, false, forward, 0},
+        {"toggle: no window opens one", &KestrinPlugin::toggleWindow, false, false, forward, 1},
+        {"toggle: active without a window opens one", &KestrinPlugin::toggleWindow, false, true, forward, 1},
+        {"show: visible and active still comes forward", &KestrinPlugin::showWindow, true, true, forward, 0},
+        {"show: no window opens one", &KestrinPlugin::showWindow, false, false, forward, 1},
+        {"open from the menu is show", &KestrinPlugin::openFromMenu, false, true, forward, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        KestrinPlugin plugin(dependencies());
+        install(plugin);
+        application->calls.clear();
+        application->visible = c.visible;
+        application->active = c.active;
+        opened = 0;
+        (plugin.*c.operation)();
+        EXPECT_EQ(application->calls, c.calls);
+        EXPECT_EQ(opened, c.opens);
+    }
+}
+
+TEST_F(KestrinPluginTest, AClickCarriesTheDesktopsActivationToken) {
+    KestrinPlugin plugin(dependencies());
+    install(plugin);
+    application->calls.clear();
+    bar->item->content.onActivate("token-7");
+    EXPECT_EQ(application->calls, (std::vector<std::string>{"unhide", "activate:token-7"}));
+}
+
+TEST_F(KestrinPluginTest, InitBuildsNothingAndInstallMakesTheItemAndItsMenu) {
+    std::ofstream(temp.path() / "tray.svg") << "<svg/>";
+    KestrinPlugin plugin(dependencies());
+    plugin.setBadgeTitle("3");
+    EXPECT_EQ(bar->item, nullptr);
+    EXPECT_TRUE(application->calls.empty());
+    EXPECT_FALSE(plugin.meetingPopupVisible());
+
+    install(plugin);
+    ASSERT_NE(bar->item, nullptr);
+    const StatusItemContent& item = bar->item->content;
+    EXPECT_EQ(item.imageFolder, temp.path());
+    EXPECT_EQ(item.toolTip, "トモリバ");
+    EXPECT_EQ(application->calls, std::vector<std::string>{"hold"}) << "the tray keeps the application running";
+    std::vector<std::string> rows;
+    for (const auto& entry : item.menu) {
+        rows.push_back(entry.kind == StatusMenuEntry::Kind::separator ? "---" : entry.title);
+    }
+    EXPECT_EQ(rows, (std::vector<std::string>{"トモリバを開く", "再読み込み", "---", "ログイン時に起動",
+                                              "アップデートを確認…", "---", "終了"}));
+    EXPECT_EQ(item.menu[0].shortcut, (std::vector<std::string>{"Super", "Shift", "o"}));
+    EXPECT_EQ(item.menu[6].shortcut, (std::vector<std::string>{"Control", "q"}));
+
+    plugin.setBadgeTitle("3");
+    EXPECT_EQ(bar->item->title, " 3");
+    plugin.setBadgeTitle(std::nullopt);
+    EXPECT_EQ(bar->item->title, "");
+
+    item.menu[1].action();
+    EXPECT_EQ(reloaded, 1);
+    login->on = true;
+    item.onMenuAboutToShow();
+    EXPECT_TRUE(bar->item->content.menu[KestrinPlugin::kAutostartRow].checked);
+    login->on = false;
+    item.onMenuAboutToShow();
+    EXPECT_FALSE(bar->item->content.menu[KestrinPlugin::kAutostartRow].checked);
+    application->calls.clear();
+    item.menu[6].action();
+    EXPECT_EQ(application->calls, std::vector<std::string>{"terminate"});
+}
+
+TEST_F(KestrinPluginTest, WithoutTheTrayImageTheItemHasNone) {
+    KestrinPlugin plugin(dependencies());
+    install(plugin);
+    EXPECT_FALSE(bar->item->content.imageFolder);
+}
+
+}  // namespace
+}  // namespace orvan
