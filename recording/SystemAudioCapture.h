@@ -31,8 +31,8 @@ public:
     RawTrack(const RawTrack&) = delete;
     RawTrack& operator=(const RawTrack&) = delete;
 
-    // At `position` seconds of the timeline; a failure is logged and the samples are lost.
-    void write(double position, const std::vector<float>& samples);
+    // From timeline frame `frame` on; a failure is logged and the samples are lost.
+    void write(std::uint64_t frame, const std::vector<float>& samples);
     // Flushes to disk and closes; errors are of no use to anyone by then.
     void close();
 

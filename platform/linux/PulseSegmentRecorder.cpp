@@ -47,16 +47,19 @@ public:
         return recording_;
     }
 
-    void stop() override {
+    void stop() override { end(false); }
+    void handOver() override { end(true); }
+
+private:
+    void end(bool handOver) {
         if (stopped_) return;
         stopped_ = true;
-        if (recording_) owner_.detach(*writer_);
+        if (recording_) owner_.detach(*writer_, handOver);
         recording_ = false;
         // Write errors were logged as they happened; the file keeps what was written.
         (void)writer_->finish();
     }
 
-private:
     PulseSegmentRecorder& owner_;
     std::unique_ptr<FfmpegSegmentWriter> writer_;
     int rate_;
@@ -97,10 +100,12 @@ std::optional<SystemError> PulseSegmentRecorder::activate() {
 }
 
 std::optional<SystemError> PulseSegmentRecorder::deactivate() {
+    stopWatching();
     if (!connection_) return std::nullopt;
     {
         PulseConnection::Lock lock(*connection_);
         capture_.reset();
+        probe_.reset();
         recheck_.reset();
         interrupted_ = false;
         pa_context_set_subscribe_callback(context_, nullptr, nullptr);
@@ -150,12 +155,12 @@ bool PulseSegmentRecorder::attach(FfmpegSegmentWriter& writer, int sampleRate) {
     return true;
 }
 
-void PulseSegmentRecorder::detach(FfmpegSegmentWriter& writer) {
+void PulseSegmentRecorder::detach(FfmpegSegmentWriter& writer, bool handOver) {
     if (!connection_) return;
     PulseConnection::Lock lock(*connection_);
     if (!capture_ || capture_->writer != &writer) return;
     capture_->writer = nullptr;
-    if (capture_->lost) {
+    if (capture_->lost || !handOver) {
         capture_.reset();
         return;
     }
@@ -183,10 +188,12 @@ std::unique_ptr<PulseSegmentRecorder::Capture> PulseSegmentRecorder::openCapture
         systemLog("MeetingRecorder: no microphone: the default source " + source.name + " is an output's monitor");
         return nullptr;
     }
-    if (source.state == PA_SOURCE_SUSPENDED) {
-        systemLog("MeetingRecorder: the microphone " + source.name + " is suspended");
+    if (source.muted) {
+        systemLog("MeetingRecorder: the microphone " + source.name + " is muted");
         return nullptr;
     }
+    // A suspended microphone is usually only idle: the stream wakes it. Whether something else holds
+    // it suspended shows once the stream is ready.
 
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(sampleRate), 1};
     auto capture = std::make_unique<Capture>();
@@ -222,6 +229,10 @@ std::unique_ptr<PulseSegmentRecorder::Capture> PulseSegmentRecorder::openCapture
     if (!settled || pa_stream_get_state(stream) != PA_STREAM_READY) {
         systemLog("MeetingRecorder: capture did not start: " +
                   (settled ? connection_->lastError() : std::string(pa_strerror(PA_ERR_TIMEOUT))));
+        return nullptr;
+    }
+    if (pa_stream_is_suspended(stream) == 1) {
+        systemLog("MeetingRecorder: the microphone " + source.name + " is held suspended");
         return nullptr;
     }
     return capture;
@@ -300,6 +311,11 @@ void PulseSegmentRecorder::onServerEvent(pa_context*, pa_subscription_event_type
 
 void PulseSegmentRecorder::lookForMicrophone() {
     if (!interrupted_ || context_ == nullptr) return;
+    if (pa_context_get_state(context_) != PA_CONTEXT_READY) {
+        // The server went away: this connection will never answer again.
+        watchForServer();
+        return;
+    }
     PulseOperationPtr ask(pa_context_get_server_info(
         context_,
         [](pa_context* context, const pa_server_info* info, void* userdata) {
@@ -314,12 +330,7 @@ void PulseSegmentRecorder::lookForMicrophone() {
                 [](pa_context*, const pa_source_info* source, int end, void* data) {
                     auto* recorder = static_cast<PulseSegmentRecorder*>(data);
                     if (end != 0 || source == nullptr || !recorder->interrupted_ || recorder->context_ == nullptr) return;
-                    const bool microphone = source->monitor_of_sink == PA_INVALID_INDEX;
-                    const bool awake = source->state == PA_SOURCE_RUNNING || source->state == PA_SOURCE_IDLE;
-                    if (!microphone || !awake) return;
-                    recorder->interrupted_ = false;
-                    recorder->recheck_.reset();
-                    recorder->notify(AudioInterruption::kEnded);
+                    recorder->microphoneFound(*source);
                 },
                 self));
             // Its answer comes later on this thread; the operation itself is not needed.
@@ -327,6 +338,101 @@ void PulseSegmentRecorder::lookForMicrophone() {
         },
         this));
     if (ask) pa_operation_unref(ask.release());
+}
+
+void PulseSegmentRecorder::microphoneFound(const pa_source_info& source) {
+    if (source.monitor_of_sink != PA_INVALID_INDEX || source.mute != 0) return;
+    if (source.state == PA_SOURCE_SUSPENDED) {
+        probe(source.name);
+        return;
+    }
+    interrupted_ = false;
+    recheck_.reset();
+    notify(AudioInterruption::kEnded);
+}
+
+void PulseSegmentRecorder::probe(const std::string& source) {
+    if (probe_) return;
+    // Not more often than the recheck: the probe's own coming and going may be reported as a change.
+    const pa_usec_t now = pa_rtclock_now();
+    const auto spacing = static_cast<pa_usec_t>(std::chrono::microseconds(options_.recheckDelay).count());
+    if (lastProbe_ != 0 && now - lastProbe_ < spacing) {
+        recheck_ = connection_->after(
+            options_.recheckDelay,
+            [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+                static_cast<PulseSegmentRecorder*>(userdata)->lookForMicrophone();
+            },
+            this);
+        return;
+    }
+    lastProbe_ = now;
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 16000, 1};
+    probe_.reset(pa_stream_new(context_, kStreamName, &spec, nullptr));
+    if (!probe_) return;
+    pa_stream_set_state_callback(probe_.get(), &PulseSegmentRecorder::onProbeState, this);
+    if (pa_stream_connect_record(probe_.get(), source.c_str(), nullptr, PA_STREAM_DONT_MOVE) < 0) probe_.reset();
+}
+
+void PulseSegmentRecorder::onProbeState(pa_stream* stream, void* userdata) {
+    auto* self = static_cast<PulseSegmentRecorder*>(userdata);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state != PA_STREAM_READY && PA_STREAM_IS_GOOD(state)) return;
+    // Idle only: the stream woke it. Held suspended by something else: it stays so.
+    const bool woke = state == PA_STREAM_READY && pa_stream_is_suspended(stream) == 0;
+    // The library holds the stream for the length of this call.
+    self->probe_.reset();
+    if (woke && self->interrupted_) {
+        self->interrupted_ = false;
+        self->recheck_.reset();
+        self->notify(AudioInterruption::kEnded);
+    }
+}
+
+void PulseSegmentRecorder::watchForServer() {
+    std::lock_guard guard(watchMutex_);
+    if (watcher_.joinable()) return;
+    watchStop_ = false;
+    watcher_ = std::thread([this] {
+        std::unique_lock lock(watchMutex_);
+        while (!watchStop_) {
+            watchWake_.wait_for(lock, options_.recheckDelay);
+            if (watchStop_) return;
+            lock.unlock();
+            // A connection of its own: the old one died with the server.
+            bool back = false;
+            auto opened = PulseConnection::open(options_.timeout);
+            if (auto* connection = std::get_if<std::unique_ptr<PulseConnection>>(&opened)) {
+                PulseConnection::Lock connectionLock(**connection);
+                const auto found = (*connection)->defaultSource(options_.timeout);
+                const auto* source = std::get_if<PulseConnection::Source>(&found);
+                back = source != nullptr && !source->monitor && !source->muted;
+            }
+            lock.lock();
+            if (back && !watchStop_) {
+                watchStop_ = true;
+                lock.unlock();
+                // The recorder activates the session again, which connects anew.
+                notify(AudioInterruption::kEnded);
+                return;
+            }
+        }
+    });
+}
+
+void PulseSegmentRecorder::stopWatching() {
+    std::thread watcher;
+    {
+        std::lock_guard lock(watchMutex_);
+        watchStop_ = true;
+        watcher = std::move(watcher_);
+    }
+    watchWake_.notify_all();
+    if (!watcher.joinable()) return;
+    if (watcher.get_id() == std::this_thread::get_id()) {
+        watcher.detach();
+    } else {
+        watcher.join();
+    }
 }
 
 void PulseSegmentRecorder::notify(std::uint64_t type) {
