@@ -20,9 +20,9 @@ public:
     struct Options {
         int rate = 16000;
         // Seconds of samples whose readings are averaged before each re-anchoring.
-        double window = 10.0;
+        double window = 5.0;
         // How many windows back the rate of the device's clock is measured over.
-        std::size_t baseline = 6;
+        std::size_t baseline = 12;
         // The most the samples are stretched or squeezed, as a fraction.
         double mostCorrection = 0.02;
         // Without the mend the stream is timed by its sample count alone (for comparison).

@@ -22,13 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// One mix-down at a time in the whole process, whichever directory it works on: a live capture's
-// end and a pending scan may reach the same directory together.
-std::mutex& mixdownLock() {
-    static std::mutex lock;
-    return lock;
-}
-
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -79,6 +72,11 @@ void removeQuietly(const fs::path& path) {
 }
 
 }  // namespace
+
+std::mutex& SystemAudioCapture::mixdownLock() {
+    static std::mutex lock;
+    return lock;
+}
 
 SystemAudioCapture::Mixed SystemAudioCapture::finalize(const fs::path& dir, AudioFileWriters& writers) {
     std::lock_guard guard(mixdownLock());

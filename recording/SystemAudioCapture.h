@@ -74,6 +74,9 @@ public:
     // the second) and answers its path; "meeting.m4a" already there is answered as it is. Blocks for
     // the whole encode; one mix-down runs at a time in the process.
     static Mixed finalize(const std::filesystem::path& dir, AudioFileWriters& writers);
+    // Held by every mix-down for its whole run: a live capture's end and a pending scan may reach
+    // the same directory together.
+    static std::mutex& mixdownLock();
 
     // As the recorder takes it: no sound at all is told apart from every other failure.
     static SystemAudio::Finalized forRecorder(const Mixed& mixed);
