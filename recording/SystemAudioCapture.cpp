@@ -264,7 +264,9 @@ void SystemAudioCapture::resumeTimeline() {
     if (!paused_) return;
     paused_ = false;
     // Whole frames, so the timeline after the pause keeps every stream's own sample grid.
-    if (pausedFrom_ && lastPTS_) pausedTotal_ += std::round(std::max(0.0, *lastPTS_ - *pausedFrom_) * kSampleRate) / kSampleRate;
+    if (pausedFrom_ && lastPTS_) {
+        pausedTotal_ += std::round(std::max(0.0, *lastPTS_ - *pausedFrom_) * kSampleRate) / kSampleRate;
+    }
     pausedFrom_.reset();
 }
 

@@ -69,6 +69,9 @@ public:
     std::int64_t framesRecorded() const { return framesRecorded_.load(); }
 
 private:
+    // How the server lists our capture streams.
+    static constexpr const char* kStreamName = "会議の録音";
+
     class Segment;
     struct Capture;
 
