@@ -307,8 +307,8 @@ void MeetingRecorder::handleInterruption(const AudioInterruption& interruption) 
     if (!interruption.type) return;
     const std::uint64_t type = *interruption.type;
     queue_->async([this, type] {
-        // Only microphone-segment recording hears interruptions.
-        if (!sessionDir_ || paused_ || capture_ || finalizing_) return;
+        // Only microphone-segment recording hears interruptions (a start has not yet said which it is).
+        if (!sessionDir_ || paused_ || capture_ || finalizing_ || starting_) return;
         if (type == AudioInterruption::kBegan) {
             stopRecorder();
         } else if (type == AudioInterruption::kEnded) {

@@ -426,10 +426,13 @@ TEST_F(SystemAudioRecorderTest, AStopWhileTheCaptureStartsWaitsForItAndFinishesT
     std::optional<Failure> started;
     recorder->start([&](Failure failure) { started = std::move(failure); });
     ASSERT_TRUE(settle([&] { return systemAudio->startHeld(); }));
+    // Not yet microphone recording either: an interruption's end starts no segment in its directory.
+    interruptions->send(AudioInterruption::kEnded);
     std::optional<PathResult> stopped;
     recorder->stop([&](PathResult result) { stopped = std::move(result); });
     drainQueue();
     EXPECT_FALSE(stopped.has_value());
+    EXPECT_TRUE(segments->segments().empty());
 
     systemAudio->finishStart();
     ASSERT_TRUE(settle([&] { return started.has_value() && !captureCalls().empty(); }));
