@@ -1,6 +1,10 @@
 #include "platform/BackgroundJobs.h"
 
+#include <exception>
+#include <string>
 #include <utility>
+
+#include "platform/SystemLog.h"
 
 namespace orvan {
 
@@ -32,7 +36,13 @@ void BackgroundJobs::run(std::function<void()> job) {
     std::lock_guard lock(mutex_);
     // The flag is written under the same mutex that reaping reads it with.
     jobs_.push_back(Job{std::thread([this, job = std::move(job), finished] {
-                            job();
+                            // A job reports its own failures; one that throws anyway must not end
+                            // the process.
+                            try {
+                                job();
+                            } catch (const std::exception& error) {
+                                systemLog(std::string("background job failed: ") + error.what());
+                            }
                             std::lock_guard done(mutex_);
                             *finished = true;
                         }),

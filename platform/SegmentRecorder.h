@@ -27,8 +27,11 @@ public:
     virtual ~SegmentRecording() = default;
     // Starts recording into the file; false when it did not start.
     virtual bool record() = 0;
-    // Stops recording and finishes the file.
+    // Stops recording and finishes the file: a pause, an interruption or the end of the recording.
     virtual void stop() = 0;
+    // Finishes the file for the next segment to follow at once (a rotation): what is captured in
+    // between belongs to that segment, so nothing is lost between the two.
+    virtual void handOver() { stop(); }
 };
 
 // Makes the microphone's segment recorders. Called from the recorder's queue only.

@@ -74,13 +74,24 @@ std::shared_ptr<SerialQueue::Timer> SerialQueue::takeDueTimer(Clock::Time now) {
     return timer;
 }
 
+void SerialQueue::runGuarded(const std::function<void()>& work) {
+    // Whatever a handler throws (a failing disk in a timer's work) is logged, never the process's end.
+    try {
+        work();
+    } catch (const std::exception& error) {
+        systemLog(label_ + ": " + error.what());
+    } catch (...) {
+        systemLog(label_ + ": unknown failure");
+    }
+}
+
 void SerialQueue::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
         if (!stopping_) {
             if (auto timer = takeDueTimer(clock_->now())) {
                 lock.unlock();
-                if (!timer->cancelled()) timer->handler_();
+                if (!timer->cancelled()) runGuarded(timer->handler_);
                 lock.lock();
                 continue;
             }
@@ -89,11 +100,7 @@ void SerialQueue::run() {
             auto work = std::move(work_.front());
             work_.pop_front();
             lock.unlock();
-            try {
-                work();
-            } catch (const std::exception& error) {
-                systemLog(label_ + ": " + error.what());
-            }
+            runGuarded(work);
             lock.lock();
             continue;
         }

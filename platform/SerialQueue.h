@@ -75,6 +75,7 @@ public:
 private:
     void runAndWait(const std::function<void()>& work);
     void run();
+    void runGuarded(const std::function<void()>& work);
     // With the lock held: the timer due first, if any is due now; drops cancelled timers.
     std::shared_ptr<Timer> takeDueTimer(Clock::Time now);
 

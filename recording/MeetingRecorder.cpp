@@ -61,6 +61,31 @@ RecordingFailure joinFailure(const AudioJoiner::Failure& failure) {
     return SystemError{failure.message};
 }
 
+// A failing disk (EIO, ESTALE) makes the standard library throw from deep inside background work:
+// that is a failure of the operation, never the end of the process.
+template <typename Result, typename Work>
+Result failureOf(Work&& work) {
+    try {
+        return work();
+    } catch (const std::system_error& error) {
+        return RecordingFailure(SystemError{error.code().message()});
+    } catch (const std::exception& error) {
+        return RecordingFailure(SystemError{error.what()});
+    }
+}
+
+// The entries of a directory: empty when it cannot be opened (missing, not a directory); the error
+// when the listing fails part way.
+std::variant<std::vector<fs::path>, SystemError> listEntries(const fs::path& dir) {
+    std::error_code error;
+    fs::directory_iterator entries(dir, error);
+    if (error) return std::vector<fs::path>{};
+    std::vector<fs::path> paths;
+    for (; !error && entries != fs::directory_iterator(); entries.increment(error)) paths.push_back(entries->path());
+    if (error) return SystemError{error.message()};
+    return paths;
+}
+
 std::mutex& sharedMutex() {
     static std::mutex mutex;
     return mutex;
@@ -131,61 +156,65 @@ void MeetingRecorder::start(Done done) {
     ports_.permission->request([weak, done = std::move(done)](bool granted) {
         auto self = weak.lock();
         if (!self) return;
-        if (!granted) {
-            self->onMainLoop([done] { done(RecorderError::permissionDenied()); });
-            return;
-        }
         auto* recorder = self.get();
-        auto beginMicrophone = [recorder, done] {
-            recorder->queue_->async([recorder, done] {
-                auto failure = recorder->beginMicrophoneRecording();
-                recorder->onMainLoop([done, failure] { done(failure); });
-            });
-        };
-        if (!self->ports_.systemAudio->supported()) {
-            beginMicrophone();
+        if (!granted) {
+            recorder->onMainLoop([done] { done(RecorderError::permissionDenied()); });
             return;
         }
-        self->startWithSystemAudio([recorder, done, beginMicrophone](std::variant<bool, RecordingFailure> answer) {
-            if (const auto* failure = std::get_if<RecordingFailure>(&answer)) {
-                recorder->onMainLoop([done, failure = *failure] { done(failure); });
-            } else if (std::get<bool>(answer)) {
-                recorder->onMainLoop([done] { done(std::nullopt); });
-            } else {
-                beginMicrophone();
+        recorder->queue_->async([recorder, done] {
+            if (recorder->sessionDir_ || recorder->starting_) {
+                recorder->onMainLoop([done] { done(RecorderError::alreadyRecording()); });
+                return;
             }
+            recorder->starting_ = true;
+            // On the queue, once the start has an answer.
+            auto finish = [recorder, done](std::optional<RecordingFailure> failure) {
+                recorder->finishStarting();
+                recorder->onMainLoop([done, failure] { done(failure); });
+            };
+            if (!recorder->ports_.systemAudio->supported()) {
+                finish(recorder->beginMicrophoneRecording());
+                return;
+            }
+            recorder->startWithSystemAudio([recorder, finish](std::variant<bool, RecordingFailure> answer) {
+                if (const auto* failure = std::get_if<RecordingFailure>(&answer)) {
+                    finish(*failure);
+                } else if (std::get<bool>(answer)) {
+                    finish(std::nullopt);
+                } else {
+                    finish(recorder->beginMicrophoneRecording());
+                }
+            });
         });
     });
 }
 
 void MeetingRecorder::startWithSystemAudio(std::function<void(std::variant<bool, RecordingFailure>)> answer) {
     std::weak_ptr<MeetingRecorder> weak = weak_from_this();
-    queue_->async([this, weak, answer = std::move(answer)] {
-        auto made = makeSessionDirectory();
-        if (const auto* failure = std::get_if<RecordingFailure>(&made)) {
-            answer(*failure);
+    auto made = makeSessionDirectory();
+    if (const auto* failure = std::get_if<RecordingFailure>(&made)) {
+        answer(*failure);
+        return;
+    }
+    const fs::path dir = std::get<fs::path>(made);
+    // Only the start is asked for here; its answer comes later, without holding the queue.
+    ports_.systemAudio->start(dir, [weak, dir, answer](SystemAudio::Started started) {
+        auto self = weak.lock();
+        if (!self) return;
+        auto* recorder = self.get();
+        if (auto* capture = std::get_if<std::shared_ptr<SystemAudioCapturing>>(&started)) {
+            recorder->queue_->async([recorder, capture = *capture, answer] {
+                recorder->capture_ = capture;
+                answer(true);
+            });
             return;
         }
-        const fs::path dir = std::get<fs::path>(made);
-        // Only the start is asked for here; its answer comes later, without holding the queue.
-        ports_.systemAudio->start(dir, [weak, dir, answer](SystemAudio::Started started) {
-            auto self = weak.lock();
-            if (!self) return;
-            auto* recorder = self.get();
-            if (auto* capture = std::get_if<std::shared_ptr<SystemAudioCapturing>>(&started)) {
-                recorder->queue_->async([recorder, capture = *capture, answer] {
-                    recorder->capture_ = capture;
-                    answer(true);
-                });
-                return;
-            }
-            recorder->queue_->async([recorder, dir, failure = std::get<RecordingFailure>(started), answer] {
-                recorder->sessionDir_.reset();
-                removeQuietly(dir);
-                systemLog(kFallbackLog + failure.description());
-                recorder->onMainLoop([alerts = recorder->ports_.alerts] { presentAlert(alerts.get()); });
-                answer(false);
-            });
+        recorder->queue_->async([recorder, dir, failure = std::get<RecordingFailure>(started), answer] {
+            recorder->sessionDir_.reset();
+            removeQuietly(dir);
+            systemLog(kFallbackLog + failure.description());
+            recorder->onMainLoop([alerts = recorder->ports_.alerts] { presentAlert(alerts.get()); });
+            answer(false);
         });
     });
 }
@@ -217,6 +246,11 @@ void MeetingRecorder::resume(Done done) {
 void MeetingRecorder::stop(PathDone done) {
     std::weak_ptr<MeetingRecorder> weak = weak_from_this();
     queue_->async([this, weak, done = std::move(done)] {
+        // The start has made the session but not yet said how it records: stop it once it has.
+        if (starting_) {
+            stopsAfterStart_.push_back(done);
+            return;
+        }
         auto capture = ports_.systemAudio->supported() ? takeCapture() : nullptr;
         if (capture) {
             capture->stop([weak, done](std::variant<fs::path, RecordingFailure> result) {
@@ -244,7 +278,7 @@ void MeetingRecorder::stop(PathDone done) {
         // "discard" keep away until the join is over.
         finishing_.insert(dir);
         jobs_.run([this, dir, done] {
-            auto merged = mergeSegments(dir);
+            auto merged = failureOf<std::variant<fs::path, RecordingFailure>>([&] { return mergeSegments(dir); });
             queue_->sync([this, &dir] { finishing_.erase(dir); });
             if (const auto* file = std::get_if<fs::path>(&merged)) {
                 onMainLoop([done, path = file->string()] { done(path); });
@@ -257,14 +291,14 @@ void MeetingRecorder::stop(PathDone done) {
 
 void MeetingRecorder::pending(PendingDone done) {
     jobs_.run([this, done = std::move(done)] {
-        auto found = findPending();
+        auto found = failureOf<std::variant<std::optional<std::string>, RecordingFailure>>([this] { return findPending(); });
         onMainLoop([done, found] { done(found); });
     });
 }
 
 void MeetingRecorder::discard(const std::string& path, Done done) {
     jobs_.run([this, path, done = std::move(done)] {
-        auto failure = discardNow(path);
+        auto failure = failureOf<std::optional<RecordingFailure>>([&] { return discardNow(path); });
         onMainLoop([done, failure] { done(failure); });
     });
 }
@@ -273,8 +307,8 @@ void MeetingRecorder::handleInterruption(const AudioInterruption& interruption) 
     if (!interruption.type) return;
     const std::uint64_t type = *interruption.type;
     queue_->async([this, type] {
-        // Only microphone-segment recording hears interruptions.
-        if (!sessionDir_ || paused_ || capture_ || finalizing_) return;
+        // Only microphone-segment recording hears interruptions (a start has not yet said which it is).
+        if (!sessionDir_ || paused_ || capture_ || finalizing_ || starting_) return;
         if (type == AudioInterruption::kBegan) {
             stopRecorder();
         } else if (type == AudioInterruption::kEnded) {
@@ -344,10 +378,13 @@ void MeetingRecorder::startRotationTimer() {
 }
 
 void MeetingRecorder::rotateSegment() {
-    if (!recorder_ || paused_) return;
-    stopRecorder();
-    // A segment that does not start leaves the session without a recorder until the next rotation,
-    // resume or interruption end.
+    if (!sessionDir_ || paused_) return;
+    if (recorder_) {
+        recorder_->handOver();
+        recorder_.reset();
+    }
+    // Also when none runs: a segment that did not start at the last rotation or at an interruption's
+    // end is tried again here. A failure leaves the session without a recorder until the next try.
     (void)startSegment();
 }
 
@@ -392,6 +429,11 @@ std::shared_ptr<SystemAudioCapturing> MeetingRecorder::takeCapture() {
     return std::exchange(capture_, nullptr);
 }
 
+void MeetingRecorder::finishStarting() {
+    starting_ = false;
+    for (auto& done : std::exchange(stopsAfterStart_, {})) stop(std::move(done));
+}
+
 void MeetingRecorder::releaseSession() {
     sessionDir_.reset();
     finalizing_ = false;
@@ -412,12 +454,16 @@ void MeetingRecorder::presentAlert(AlertPresenter* alerts) {
 // ---- Finishing, left-overs and discarding ---------------------------------------------------------
 
 std::vector<fs::path> MeetingRecorder::listSegments(const fs::path& dir) {
+    auto segments = listSegmentsChecked(dir);
+    if (auto* found = std::get_if<std::vector<fs::path>>(&segments)) return std::move(*found);
+    return {};
+}
+
+std::variant<std::vector<fs::path>, SystemError> MeetingRecorder::listSegmentsChecked(const fs::path& dir) {
+    auto entries = listEntries(dir);
+    if (const auto* error = std::get_if<SystemError>(&entries)) return *error;
     std::vector<fs::path> segments;
-    std::error_code error;
-    fs::directory_iterator entries(dir, error);
-    if (error) return segments;
-    for (const auto& entry : entries) {
-        const fs::path& path = entry.path();
+    for (const auto& path : std::get<std::vector<fs::path>>(entries)) {
         if (path.filename().string().starts_with(kSegmentPrefix) && path.extension() == kSegmentExtension) {
             segments.push_back(path);
         }
@@ -431,9 +477,11 @@ std::variant<fs::path, RecordingFailure> MeetingRecorder::mergeSegments(const fs
     const fs::path output = dir / kFinishedName;
     if (itemExists(output)) return output;
 
+    const auto segments = listSegmentsChecked(dir);
+    if (const auto* error = std::get_if<SystemError>(&segments)) return RecordingFailure(*error);
     std::vector<AudioJoiner::Piece> pieces;
     MediaTime cursor;
-    for (const auto& segment : listSegments(dir)) {
+    for (const auto& segment : std::get<std::vector<fs::path>>(segments)) {
         // Unreadable segments, and segments a recorder created but never recorded into, add nothing.
         const auto duration = ports_.joiner->audioDuration(segment);
         if (!duration || !duration->isPositive()) continue;
@@ -464,12 +512,10 @@ std::variant<fs::path, RecordingFailure> MeetingRecorder::mergeSegments(const fs
 std::variant<std::optional<std::string>, RecordingFailure> MeetingRecorder::findPending() {
     const auto [inUse, finishing] = queue_->sync([this] { return std::pair(sessionDir_, finishing_); });
 
-    std::vector<fs::path> entries;
-    std::error_code error;
-    fs::directory_iterator listing(ports_.recordingsDirectory, error);
-    if (!error) {
-        for (const auto& entry : listing) entries.push_back(entry.path());
-    }
+    // A listing that fails counts as an empty one: nothing is found, nothing is touched.
+    auto listed = listEntries(ports_.recordingsDirectory);
+    auto entries = std::holds_alternative<SystemError>(listed) ? std::vector<fs::path>{}
+                                                              : std::get<std::vector<fs::path>>(std::move(listed));
     // Names are random UUIDs, so this order is not the order of recording.
     std::sort(entries.begin(), entries.end(),
               [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
@@ -499,7 +545,10 @@ std::variant<std::optional<std::string>, RecordingFailure> MeetingRecorder::find
             }
             continue;
         }
-        if (listSegments(entry).empty()) {
+        const auto segments = listSegmentsChecked(entry);
+        // Only a directory known to hold nothing is removed, never one the disk failed to list.
+        if (const auto* error = std::get_if<SystemError>(&segments)) return RecordingFailure(*error);
+        if (std::get<std::vector<fs::path>>(segments).empty()) {
             removeQuietly(entry);
             continue;
         }

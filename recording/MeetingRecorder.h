@@ -89,6 +89,9 @@ public:
 
     // Segment files of a session directory, in name order; empty when it cannot be listed.
     static std::vector<std::filesystem::path> listSegments(const std::filesystem::path& dir);
+    // The same, but a listing that fails part way (a failing disk) is an error, not "no segments".
+    static std::variant<std::vector<std::filesystem::path>, SystemError> listSegmentsChecked(
+        const std::filesystem::path& dir);
     // Joins a directory's segments into "meeting.m4a". Blocks; not for the queue or the main loop.
     std::variant<std::filesystem::path, RecordingFailure> mergeSegments(const std::filesystem::path& dir);
     // The blocking bodies of "pending" and "discard".
@@ -104,7 +107,7 @@ private:
     // Runs a completion on the main loop.
     void onMainLoop(std::function<void()> completion);
 
-    // Asynchronous; answers whether system-audio recording runs, on any thread.
+    // On the queue, asynchronous; answers on the queue whether system-audio recording runs.
     void startWithSystemAudio(std::function<void(std::variant<bool, RecordingFailure>)> answer);
 
     // On the queue.
@@ -118,6 +121,8 @@ private:
     std::optional<RecordingFailure> resumeMicrophone();
     std::variant<std::filesystem::path, RecordingFailure> stopMicrophone();
     std::shared_ptr<SystemAudioCapturing> takeCapture();
+    // Ends the starting state and runs the stops that waited for it.
+    void finishStarting();
     void releaseSession();
     void stopRecorder();
     // Claims `dir` for finishing; false when another job already finishes it.
@@ -137,6 +142,9 @@ private:
     std::shared_ptr<SerialQueue::Timer> rotationTimer_;
     std::shared_ptr<SystemAudioCapturing> capture_;
     bool finalizing_ = false;
+    // From the first step of a start until it has answered: a stop meanwhile waits for it.
+    bool starting_ = false;
+    std::vector<PathDone> stopsAfterStart_;
     // Directories whose files are being joined or mixed: "pending" and "discard" keep away from them.
     std::set<std::filesystem::path> finishing_;
 

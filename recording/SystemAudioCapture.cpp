@@ -22,13 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// One mix-down at a time in the whole process, whichever directory it works on: a live capture's
-// end and a pending scan may reach the same directory together.
-std::mutex& mixdownLock() {
-    static std::mutex lock;
-    return lock;
-}
-
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -79,6 +72,11 @@ void removeQuietly(const fs::path& path) {
 }
 
 }  // namespace
+
+std::mutex& SystemAudioCapture::mixdownLock() {
+    static std::mutex lock;
+    return lock;
+}
 
 SystemAudioCapture::Mixed SystemAudioCapture::finalize(const fs::path& dir, AudioFileWriters& writers) {
     std::lock_guard guard(mixdownLock());
@@ -133,9 +131,8 @@ std::variant<std::unique_ptr<RawTrack>, SystemError> RawTrack::create(const fs::
 
 RawTrack::~RawTrack() { close(); }
 
-void RawTrack::write(double position, const std::vector<float>& samples) {
+void RawTrack::write(std::uint64_t frame, const std::vector<float>& samples) {
     if (handle_ < 0) return;
-    const auto frame = static_cast<std::uint64_t>(position * SystemAudioCapture::kSampleRate);
     const auto offset = static_cast<off_t>(frame * sizeof(float));
     if (::lseek(handle_, offset, SEEK_SET) < 0) {
         systemLog("RawTrack write failed: " + std::system_category().message(errno));
@@ -215,10 +212,12 @@ void SystemAudioCapture::handle(const CapturedBuffer& buffer) {
     if (!samples || samples->empty()) return;
     // The first buffer that gives samples, of either stream, is time zero for both tracks.
     if (!origin_) origin_ = time;
-    const double position = std::max(0.0, time - *origin_ - pausedTotal_);
-    if (position >= kLongest) return;
+    // To the nearest frame, not truncated: a stream's buffers are stamped sample by sample, so
+    // consecutive buffers land on consecutive frames however the seconds round.
+    const double frame = std::round(std::max(0.0, time - *origin_ - pausedTotal_) * kSampleRate);
+    if (frame >= kLongest * kSampleRate) return;
     auto& track = buffer.type == CaptureOutputType::systemAudio ? system_ : mic_;
-    if (track) track->write(position, *samples);
+    if (track) track->write(static_cast<std::uint64_t>(frame), *samples);
 }
 
 std::optional<std::vector<float>> SystemAudioCapture::convert(const CapturedBuffer& buffer) {
@@ -264,7 +263,10 @@ void SystemAudioCapture::pauseTimeline() {
 void SystemAudioCapture::resumeTimeline() {
     if (!paused_) return;
     paused_ = false;
-    if (pausedFrom_ && lastPTS_) pausedTotal_ += std::max(0.0, *lastPTS_ - *pausedFrom_);
+    // Whole frames, so the timeline after the pause keeps every stream's own sample grid.
+    if (pausedFrom_ && lastPTS_) {
+        pausedTotal_ += std::round(std::max(0.0, *lastPTS_ - *pausedFrom_) * kSampleRate) / kSampleRate;
+    }
     pausedFrom_.reset();
 }
 
@@ -290,7 +292,13 @@ void SystemAudioCapture::stop(std::function<void(std::variant<fs::path, Recordin
     auto finish = [self, done = std::move(done)] {
         std::thread([self, done] {
             self->queue_->sync([&] { self->closeTracks(); });
-            auto mixed = forRecorder(finalize(self->dir_, *self->ports_.writers));
+            SystemAudio::Finalized mixed = RecordingFailure(SystemError{"mix-down failed"});
+            try {
+                mixed = forRecorder(finalize(self->dir_, *self->ports_.writers));
+            } catch (const std::system_error& error) {
+                // A failing disk fails the stop; the raw tracks stay for "pending".
+                mixed = RecordingFailure(SystemError{error.code().message()});
+            }
             if (std::holds_alternative<SystemAudio::NoSound>(mixed)) {
                 done(RecordingFailure(CaptureError::empty().asSystemError()));
             } else if (const auto* file = std::get_if<fs::path>(&mixed)) {

@@ -31,8 +31,8 @@ public:
     RawTrack(const RawTrack&) = delete;
     RawTrack& operator=(const RawTrack&) = delete;
 
-    // At `position` seconds of the timeline; a failure is logged and the samples are lost.
-    void write(double position, const std::vector<float>& samples);
+    // From timeline frame `frame` on; a failure is logged and the samples are lost.
+    void write(std::uint64_t frame, const std::vector<float>& samples);
     // Flushes to disk and closes; errors are of no use to anyone by then.
     void close();
 
@@ -74,6 +74,9 @@ public:
     // the second) and answers its path; "meeting.m4a" already there is answered as it is. Blocks for
     // the whole encode; one mix-down runs at a time in the process.
     static Mixed finalize(const std::filesystem::path& dir, AudioFileWriters& writers);
+    // Held by every mix-down for its whole run: a live capture's end and a pending scan may reach
+    // the same directory together.
+    static std::mutex& mixdownLock();
 
     // As the recorder takes it: no sound at all is told apart from every other failure.
     static SystemAudio::Finalized forRecorder(const Mixed& mixed);

@@ -53,7 +53,9 @@ for _ in $(seq 1 200); do [ -S "$XDG_RUNTIME_DIR/bus" ] && break; sleep 0.02; do
 
 # Private sound server: "spk" is the default output, "mic" (a remap of a null sink's monitor) the
 # default microphone, so tests can feed it known signals. Without explicit channel maps the remapped
-# source delivers nothing at all.
+# source delivers nothing at all. Like a desktop's, it suspends devices a second after their last
+# stream closes. "offclock" is a microphone whose clock runs 100 ppm fast (a pipe fed a click every
+# second of its own samples), for measuring drift.
 if command -v pulseaudio >/dev/null 2>&1; then
   if pulseaudio --daemonize=yes -n --exit-idle-time=-1 --disallow-exit=yes \
       --log-target="file:$tmp/pulse.log" \
@@ -61,11 +63,15 @@ if command -v pulseaudio >/dev/null 2>&1; then
       --load="module-null-sink sink_name=spk rate=48000 channels=2" \
       --load="module-null-sink sink_name=micsink rate=48000 channels=1" \
       --load="module-remap-source source_name=mic master=micsink.monitor master_channel_map=mono channel_map=mono" \
+      --load="module-pipe-source source_name=offclock file=$tmp/offclock.fifo format=float32le rate=16000 channels=1" \
+      --load="module-suspend-on-idle timeout=1" \
       >/dev/null 2>&1; then
     PULSE_SERVER_STARTED=1
     for _ in $(seq 1 200); do pactl info >/dev/null 2>&1 && break; sleep 0.02; done
     pactl set-default-sink spk >/dev/null 2>&1 || true
     pactl set-default-source mic >/dev/null 2>&1 || true
+    python3 "$(dirname "$0")/offclock-feeder.py" "$tmp/offclock.fifo" 16000 100 &
+    pids+=($!)
   else
     echo "test-env: the private sound server did not start; sound tests will fail" >&2
   fi

@@ -125,7 +125,7 @@ std::variant<PulseConnection::Source, std::string> PulseConnection::defaultSourc
         [](pa_context*, const pa_source_info* info, int end, void* userdata) {
             auto* q = static_cast<Query*>(userdata);
             if (end == 0 && info != nullptr) {
-                q->source = Source{info->name, info->monitor_of_sink != PA_INVALID_INDEX, info->state};
+                q->source = Source{info->name, info->monitor_of_sink != PA_INVALID_INDEX, info->mute != 0, info->state};
             } else {
                 q->done = true;
                 wake(q->loop);

@@ -88,6 +88,7 @@ public:
     struct Source {
         std::string name;
         bool monitor = false;  // the monitor of an output, not a microphone
+        bool muted = false;
         pa_source_state_t state = PA_SOURCE_INVALID_STATE;
     };
 

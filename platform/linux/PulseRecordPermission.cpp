@@ -24,11 +24,6 @@ bool microphoneReachable(std::chrono::milliseconds timeout) {
         systemLog("MeetingRecorder: no microphone: " + *error);
         return false;
     }
-    const auto& source = std::get<PulseConnection::Source>(found);
-    if (source.monitor) {
-        systemLog("MeetingRecorder: no microphone: the default source " + source.name + " is an output's monitor");
-        return false;
-    }
     return true;
 }
 

@@ -8,9 +8,9 @@
 
 namespace orvan {
 
-// The sound server stands in for the permission: granted when it lets us in and its default capture
-// source is a real microphone. With no microphone the server quietly offers the monitor of an output
-// as the default source; that is not one.
+// The sound server stands in for the permission: granted when it lets us in and has a default capture
+// source. With no microphone the server quietly offers the monitor of an output as the default
+// source: the system audio is still recorded then, without a microphone.
 class PulseRecordPermission final : public RecordPermission {
 public:
     explicit PulseRecordPermission(std::chrono::milliseconds timeout = std::chrono::seconds(5)) : timeout_(timeout) {}

@@ -11,7 +11,6 @@ namespace orvan {
 
 namespace {
 
-constexpr const char* kStreamName = "会議の録音";
 // Samples kept for the next segment while none records: more than any handover window can bring.
 constexpr std::size_t kMostHeldSeconds = 10;
 
@@ -47,16 +46,19 @@ public:
         return recording_;
     }
 
-    void stop() override {
+    void stop() override { end(false); }
+    void handOver() override { end(true); }
+
+private:
+    void end(bool handOver) {
         if (stopped_) return;
         stopped_ = true;
-        if (recording_) owner_.detach(*writer_);
+        if (recording_) owner_.detach(*writer_, handOver);
         recording_ = false;
         // Write errors were logged as they happened; the file keeps what was written.
         (void)writer_->finish();
     }
 
-private:
     PulseSegmentRecorder& owner_;
     std::unique_ptr<FfmpegSegmentWriter> writer_;
     int rate_;
@@ -97,10 +99,12 @@ std::optional<SystemError> PulseSegmentRecorder::activate() {
 }
 
 std::optional<SystemError> PulseSegmentRecorder::deactivate() {
+    stopWatching();
     if (!connection_) return std::nullopt;
     {
         PulseConnection::Lock lock(*connection_);
         capture_.reset();
+        probe_.reset();
         recheck_.reset();
         interrupted_ = false;
         pa_context_set_subscribe_callback(context_, nullptr, nullptr);
@@ -150,12 +154,12 @@ bool PulseSegmentRecorder::attach(FfmpegSegmentWriter& writer, int sampleRate) {
     return true;
 }
 
-void PulseSegmentRecorder::detach(FfmpegSegmentWriter& writer) {
+void PulseSegmentRecorder::detach(FfmpegSegmentWriter& writer, bool handOver) {
     if (!connection_) return;
     PulseConnection::Lock lock(*connection_);
     if (!capture_ || capture_->writer != &writer) return;
     capture_->writer = nullptr;
-    if (capture_->lost) {
+    if (capture_->lost || !handOver) {
         capture_.reset();
         return;
     }
@@ -183,10 +187,12 @@ std::unique_ptr<PulseSegmentRecorder::Capture> PulseSegmentRecorder::openCapture
         systemLog("MeetingRecorder: no microphone: the default source " + source.name + " is an output's monitor");
         return nullptr;
     }
-    if (source.state == PA_SOURCE_SUSPENDED) {
-        systemLog("MeetingRecorder: the microphone " + source.name + " is suspended");
+    if (source.muted) {
+        systemLog("MeetingRecorder: the microphone " + source.name + " is muted");
         return nullptr;
     }
+    // A suspended microphone is usually only idle: the stream wakes it. Whether something else holds
+    // it suspended shows once the stream is ready.
 
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<std::uint32_t>(sampleRate), 1};
     auto capture = std::make_unique<Capture>();
@@ -222,6 +228,10 @@ std::unique_ptr<PulseSegmentRecorder::Capture> PulseSegmentRecorder::openCapture
     if (!settled || pa_stream_get_state(stream) != PA_STREAM_READY) {
         systemLog("MeetingRecorder: capture did not start: " +
                   (settled ? connection_->lastError() : std::string(pa_strerror(PA_ERR_TIMEOUT))));
+        return nullptr;
+    }
+    if (pa_stream_is_suspended(stream) == 1) {
+        systemLog("MeetingRecorder: the microphone " + source.name + " is held suspended");
         return nullptr;
     }
     return capture;
@@ -278,69 +288,6 @@ void PulseSegmentRecorder::onStreamSuspended(pa_stream* stream, void* userdata) 
         capture.lost = true;
         if (capture.writer != nullptr) capture.owner->interruptionBegan();
     }
-}
-
-void PulseSegmentRecorder::interruptionBegan() {
-    if (interrupted_ || context_ == nullptr) return;
-    interrupted_ = true;
-    notify(AudioInterruption::kBegan);
-    // Whatever killed the stream may have left the microphone usable; look again in a moment.
-    recheck_ = connection_->after(
-        options_.recheckDelay,
-        [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
-            static_cast<PulseSegmentRecorder*>(userdata)->lookForMicrophone();
-        },
-        this);
-}
-
-void PulseSegmentRecorder::onServerEvent(pa_context*, pa_subscription_event_type_t, std::uint32_t, void* userdata) {
-    auto* self = static_cast<PulseSegmentRecorder*>(userdata);
-    if (self->interrupted_) self->lookForMicrophone();
-}
-
-void PulseSegmentRecorder::lookForMicrophone() {
-    if (!interrupted_ || context_ == nullptr) return;
-    PulseOperationPtr ask(pa_context_get_server_info(
-        context_,
-        [](pa_context* context, const pa_server_info* info, void* userdata) {
-            auto* self = static_cast<PulseSegmentRecorder*>(userdata);
-            if (!self->interrupted_ || self->context_ == nullptr || info == nullptr ||
-                info->default_source_name == nullptr) {
-                return;
-            }
-            self->lookingFor_ = info->default_source_name;
-            PulseOperationPtr next(pa_context_get_source_info_by_name(
-                context, self->lookingFor_.c_str(),
-                [](pa_context*, const pa_source_info* source, int end, void* data) {
-                    auto* recorder = static_cast<PulseSegmentRecorder*>(data);
-                    if (end != 0 || source == nullptr || !recorder->interrupted_ || recorder->context_ == nullptr) return;
-                    const bool microphone = source->monitor_of_sink == PA_INVALID_INDEX;
-                    const bool awake = source->state == PA_SOURCE_RUNNING || source->state == PA_SOURCE_IDLE;
-                    if (!microphone || !awake) return;
-                    recorder->interrupted_ = false;
-                    recorder->recheck_.reset();
-                    recorder->notify(AudioInterruption::kEnded);
-                },
-                self));
-            // Its answer comes later on this thread; the operation itself is not needed.
-            if (next) pa_operation_unref(next.release());
-        },
-        this));
-    if (ask) pa_operation_unref(ask.release());
-}
-
-void PulseSegmentRecorder::notify(std::uint64_t type) {
-    std::function<void(const AudioInterruption&)> observer;
-    {
-        std::lock_guard lock(observerMutex_);
-        observer = observer_;
-    }
-    if (observer) observer(AudioInterruption{type});
-}
-
-void PulseSegmentRecorder::observe(std::function<void(const AudioInterruption&)> observer) {
-    std::lock_guard lock(observerMutex_);
-    observer_ = std::move(observer);
 }
 
 }  // namespace orvan

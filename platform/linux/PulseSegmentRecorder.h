@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstddef>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/AudioInterruptions.h"
@@ -25,11 +27,14 @@ class FfmpegSegmentWriter;
 // at the segment's rate, mono, in short fragments; the server resamples) and encoded by
 // FfmpegSegmentWriter. It is also the audio session (a connection to the server while recording)
 // and the source of interruptions:
-//   - began: the capture stream is suspended, or killed (the microphone went away);
-//   - ended: after that, the server's default source is a microphone again and not suspended.
-// When one segment stops and the next starts at once (a rotation), the capture stream is handed
-// over: nothing is lost between them, and the new segment's encoder starts from the old one's last
-// samples. Called from one thread at a time (the recorder's queue); the server's callbacks run on
+//   - began: the capture stream is suspended, or killed (the microphone went away, the server ended);
+//   - ended: after that, the server's default source is a microphone again that a stream can wake
+//     (one suspended only for being idle is), or the server is back after it went away.
+// A microphone is unusable only when it is muted, gone, or held suspended by something else: the
+// server suspends an unused microphone after a few seconds and wakes it for the next stream.
+// When a segment is handed over to the next one at once (a rotation), the capture stream goes on:
+// nothing is lost between them, and the new segment's encoder starts from the old one's last
+// samples. A segment that is stopped (a pause) ends its stream, so nothing of the pause is kept. Called from one thread at a time (the recorder's queue); the server's callbacks run on
 // the connection's own thread.
 class PulseSegmentRecorder final : public AudioSession, public SegmentRecorder, public AudioInterruptions {
 public:
@@ -64,19 +69,28 @@ public:
     std::int64_t framesRecorded() const { return framesRecorded_.load(); }
 
 private:
+    // How the server lists our capture streams.
+    static constexpr const char* kStreamName = "会議の録音";
+
     class Segment;
     struct Capture;
 
     // On the recorder's thread.
     bool attach(FfmpegSegmentWriter& writer, int sampleRate);
-    void detach(FfmpegSegmentWriter& writer);
+    // With `handOver`, the stream keeps running for the next segment for a moment.
+    void detach(FfmpegSegmentWriter& writer, bool handOver);
     std::unique_ptr<Capture> openCapture(int sampleRate);
 
     // On the connection's thread (or with its lock held).
     void deliver(Capture& capture, const float* samples, std::size_t frames);
     void interruptionBegan();
     void lookForMicrophone();
+    void microphoneFound(const pa_source_info& source);
+    void probe(const std::string& source);
+    void watchForServer();
+    void stopWatching();
     void notify(std::uint64_t type);
+    static void onProbeState(pa_stream* stream, void* userdata);
     static void onStreamState(pa_stream* stream, void* userdata);
     static void onStreamRead(pa_stream* stream, std::size_t bytes, void* userdata);
     static void onStreamSuspended(pa_stream* stream, void* userdata);
@@ -92,6 +106,15 @@ private:
     bool interrupted_ = false;
     PulseTimer recheck_;
     std::string lookingFor_;  // the default source's name, between two server queries
+    // A stream that only looks whether a suspended microphone wakes up for it.
+    PulseStreamPtr probe_;
+    pa_usec_t lastProbe_ = 0;
+
+    // After the server went away: a thread of its own that waits for it to come back.
+    std::mutex watchMutex_;
+    std::condition_variable watchWake_;
+    bool watchStop_ = false;
+    std::thread watcher_;
 
     std::atomic<std::int64_t> framesRecorded_ = 0;
 

@@ -9,6 +9,7 @@
 #include "platform/SystemLog.h"
 #include "platform/linux/FfmpegObjects.h"
 #include "platform/linux/PulseConnection.h"
+#include "recording/StreamClock.h"
 
 namespace orvan {
 
@@ -93,9 +94,10 @@ struct RecordStream {
     std::vector<double> readings;
     std::optional<double> early;
     std::optional<double> firstData;
-    std::optional<double> anchor;
-    // Samples read before the anchor was fixed, with the frame index they start at.
-    std::vector<std::pair<std::uint64_t, std::vector<float>>> held;
+    // From the anchor on: where the samples go on the timeline.
+    std::optional<StreamClock> clock;
+    // Samples read before the anchor was fixed, in order.
+    std::vector<std::vector<float>> held;
 };
 
 // Both record streams on one connection. They follow the server's default output and microphone:
@@ -105,8 +107,9 @@ class PulseCaptureStreams final : public CaptureStream {
 public:
     // Buffers go onto the capture's queue without the capture being held from the sound server's
     // thread: the capture must never end there.
-    PulseCaptureStreams(std::unique_ptr<PulseConnection> connection, const std::shared_ptr<SystemAudioCapture>& capture)
-        : connection_(std::move(connection)), queue_(capture->sharedQueue()), capture_(capture) {}
+    PulseCaptureStreams(std::unique_ptr<PulseConnection> connection, const std::shared_ptr<SystemAudioCapture>& capture,
+                        bool mendDrift)
+        : connection_(std::move(connection)), queue_(capture->sharedQueue()), capture_(capture), mendDrift_(mendDrift) {}
     ~PulseCaptureStreams() override { close(); }
 
     // With the lock held, not on the loop's thread: opens the stream of `type` on `source` and waits
@@ -157,7 +160,7 @@ private:
     // With the lock held: streams still waiting for settled readings place what they hold now.
     void placeHeld() {
         for (auto& [type, record] : active_) {
-            if (record && !record->anchor) fixAnchor(*record);
+            if (record && !record->clock) fixAnchor(*record);
         }
     }
 
@@ -209,7 +212,7 @@ private:
         if (found == active_.end() || !found->second) return;
         auto record = std::move(found->second);
         active_.erase(found);
-        if (!record->anchor) fixAnchor(*record);
+        if (!record->clock) fixAnchor(*record);
         // Freed with the others at the end: this may run inside the stream's own callback.
         pa_stream_set_read_callback(record->stream.get(), nullptr, nullptr);
         pa_stream_set_state_callback(record->stream.get(), nullptr, nullptr);
@@ -321,9 +324,13 @@ private:
         }
     }
 
-    void hand(RecordStream& record, std::uint64_t firstFrame, std::vector<float> samples) {
+    // Through the stream's clock onto the timeline: each buffer is stamped with the time of its first
+    // output frame, so consecutive buffers continue sample by sample.
+    void hand(RecordStream& record, const std::vector<float>& input) {
+        if (input.empty()) return;
+        const double time = record.clock->anchor() + static_cast<double>(record.clock->outputFrames()) / kRate;
+        auto samples = record.clock->place(input.data(), input.size());
         if (samples.empty()) return;
-        const double time = *record.anchor + static_cast<double>(firstFrame) / kRate;
         queue_->async([weak = capture_, type = record.type, time, samples = std::move(samples)] {
             auto owner = weak.lock();
             if (!owner) return;
@@ -338,16 +345,18 @@ private:
     }
 
     void fixAnchor(RecordStream& record) {
+        double anchor = 0;
         if (record.readings.empty()) {
             // Without any latency reading, arrival is the best there is: a few tens of milliseconds late.
             if (!record.early && !record.firstData) return;
-            record.anchor = record.early ? *record.early : *record.firstData;
+            anchor = record.early ? *record.early : *record.firstData;
         } else {
             double sum = 0;
             for (double reading : record.readings) sum += reading;
-            record.anchor = sum / static_cast<double>(record.readings.size());
+            anchor = sum / static_cast<double>(record.readings.size());
         }
-        for (auto& [frame, samples] : record.held) hand(record, frame, std::move(samples));
+        record.clock.emplace(anchor, StreamClock::Options{.rate = kRate, .mend = mendDrift_});
+        for (const auto& samples : record.held) hand(record, samples);
         record.held.clear();
     }
 
@@ -361,14 +370,20 @@ private:
             if (!record.firstData) record.firstData = now;
             pa_usec_t latency = 0;
             int negative = 0;
-            if (!record.anchor && pa_stream_get_latency(stream, &latency, &negative) == 0) {
+            if (pa_stream_get_latency(stream, &latency, &negative) == 0) {
                 const double age = negative ? -static_cast<double>(latency) / 1e6 : static_cast<double>(latency) / 1e6;
-                // When sample 0 was captured: the next unread sample is `age` old.
-                const double reading = now - age - static_cast<double>(record.framesRead) / kRate;
-                if (now - *record.firstData < kAnchorFrom) {
-                    record.early = reading;
+                // The next unread sample is `age` old.
+                const double capturedAt = now - age;
+                if (record.clock) {
+                    record.clock->observe(record.framesRead, capturedAt);
                 } else {
-                    record.readings.push_back(reading);
+                    // When sample 0 was captured.
+                    const double reading = capturedAt - static_cast<double>(record.framesRead) / kRate;
+                    if (now - *record.firstData < kAnchorFrom) {
+                        record.early = reading;
+                    } else {
+                        record.readings.push_back(reading);
+                    }
                 }
             }
             const std::size_t frames = bytes / sizeof(float);
@@ -376,12 +391,11 @@ private:
             // No data: a hole in the stream, which is silence.
             if (data != nullptr) std::memcpy(samples.data(), data, frames * sizeof(float));
             pa_stream_drop(stream);
-            const std::uint64_t first = record.framesRead;
             record.framesRead += frames;
-            if (record.anchor) {
-                hand(record, first, std::move(samples));
+            if (record.clock) {
+                hand(record, samples);
             } else {
-                record.held.emplace_back(first, std::move(samples));
+                record.held.push_back(std::move(samples));
                 // Held for a few seconds at most, whether or not the server gave its timing.
                 if (now - *record.firstData >= kAnchorUntil) fixAnchor(record);
             }
@@ -460,6 +474,7 @@ private:
     std::unique_ptr<PulseConnection> connection_;
     std::shared_ptr<SerialQueue> queue_;
     std::weak_ptr<SystemAudioCapture> capture_;
+    bool mendDrift_;
     // With the connection's lock held.
     std::map<CaptureOutputType, std::unique_ptr<RecordStream>> active_;
     std::vector<std::unique_ptr<RecordStream>> retired_;
@@ -482,7 +497,7 @@ private:
 
 void PulseSystemAudio::start(const std::filesystem::path& dir, std::function<void(Started)> done) {
     // Connecting waits for the server: never on the recorder's queue.
-    jobs_.run([ports = ports_, dir, done = std::move(done)]() mutable {
+    jobs_.run([ports = ports_, mendDrift = mendDrift_, dir, done = std::move(done)]() mutable {
         auto opened = PulseConnection::open(kTimeout);
         if (const auto* error = std::get_if<std::string>(&opened)) {
             done(RecordingFailure(CaptureError::permissionDenied(*error).asSystemError()));
@@ -505,12 +520,14 @@ void PulseSystemAudio::start(const std::filesystem::path& dir, std::function<voi
                 done(RecordingFailure(CaptureError::noDisplay().asSystemError()));
                 return;
             }
-            if (defaults.source.empty()) {
-                done(RecordingFailure(SystemError{pa_strerror(PA_ERR_NOENTITY)}));
-                return;
-            }
             monitor = *output;
-            microphone = defaults.source;
+            // Without a microphone the default source is an output's monitor, or there is none: the
+            // system audio is recorded alone and the microphone's track stays silent.
+            if (!defaults.source.empty()) {
+                const auto source = connection->defaultSource(kTimeout);
+                const auto* info = std::get_if<PulseConnection::Source>(&source);
+                if (info == nullptr || !info->monitor) microphone = defaults.source;
+            }
         }
         auto created = SystemAudioCapture::create(dir, ports);
         if (const auto* error = std::get_if<SystemError>(&created)) {
@@ -518,16 +535,14 @@ void PulseSystemAudio::start(const std::filesystem::path& dir, std::function<voi
             return;
         }
         auto capture = std::get<std::shared_ptr<SystemAudioCapture>>(created);
-        auto streams = std::make_shared<PulseCaptureStreams>(std::move(connection), capture);
+        auto streams = std::make_shared<PulseCaptureStreams>(std::move(connection), capture, mendDrift);
         {
             PulseConnection::Lock lock(streams->connection());
             if (auto error = streams->open(CaptureOutputType::systemAudio, monitor)) {
                 done(RecordingFailure(CaptureError::permissionDenied(*error).asSystemError()));
                 return;
             }
-            // Without a microphone the default source falls back to the output's monitor: that
-            // would only record the system audio twice.
-            if (microphone != monitor) {
+            if (!microphone.empty() && microphone != monitor) {
                 if (auto error = streams->open(CaptureOutputType::microphone, microphone)) {
                     done(RecordingFailure(CaptureError::permissionDenied(*error).asSystemError()));
                     return;

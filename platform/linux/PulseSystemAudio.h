@@ -18,8 +18,10 @@ public:
 // two record streams on one connection, each buffer stamped on the monotonic clock.
 class PulseSystemAudio final : public SystemAudio {
 public:
-    // `ports.clock` runs the capture's queue; the other ports are handed to every capture.
-    explicit PulseSystemAudio(SystemAudioCapturePorts ports) : ports_(std::move(ports)) {}
+    // `ports.clock` runs the capture's queue; the other ports are handed to every capture. Without
+    // `mendDrift` each stream is timed by its sample count alone (only for measuring the mend).
+    explicit PulseSystemAudio(SystemAudioCapturePorts ports, bool mendDrift = true)
+        : ports_(std::move(ports)), mendDrift_(mendDrift) {}
 
     // Whether capture works is only known by trying; a failed start falls back to the microphone.
     bool supported() const override { return true; }
@@ -30,6 +32,7 @@ public:
 
 private:
     SystemAudioCapturePorts ports_;
+    bool mendDrift_;
     BackgroundJobs jobs_;  // starts: connecting waits for the server
 };
 

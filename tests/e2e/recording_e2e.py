@@ -140,8 +140,9 @@ class RecordingEndToEnd(unittest.TestCase):
 
         self.press("r", lambda: len(self.sessions()) == 1, "a recording to start")
         session = self.sessions()[0]
-        # The test microphone delivers its first sound up to two seconds after the capture starts.
-        time.sleep(5.0)
+        # The test microphone, woken from its idle suspension like the output's monitor, delivers its
+        # first sound up to two seconds after the capture starts.
+        time.sleep(6.0)
         self.press("s", lambda: len(self.uploads()) > before, "the recording to be uploaded")
 
         # Uploaded, then discarded: the session directory is gone.

@@ -10,6 +10,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/AlertPresenter.h"
@@ -110,6 +111,7 @@ public:
         SegmentSettings settings;
         std::optional<double> startedAt;  // seconds of the fake clock
         std::optional<double> stoppedAt;
+        bool handedOver = false;  // ended for the next segment to follow at once
     };
 
     explicit FakeSegmentRecorder(std::shared_ptr<ManualClock> clock) : clock_(std::move(clock)) {}
@@ -154,16 +156,20 @@ private:
             recording_ = true;
             return true;
         }
-        void stop() override {
+        void stop() override { end(false); }
+        void handOver() override { end(true); }
+
+    private:
+        void end(bool handedOver) {
             std::lock_guard lock(owner_.mutex);
             if (!recording_) return;
             recording_ = false;
             auto& segment = owner_.segments_[index_];
+            segment.handedOver = handedOver;
             segment.stoppedAt = owner_.seconds();
             std::ofstream(segment.file, std::ios::binary) << "seconds " << (*segment.stoppedAt - *segment.startedAt);
         }
 
-    private:
         FakeSegmentRecorder& owner_;
         std::size_t index_;
         bool starts_;
@@ -181,6 +187,9 @@ private:
 class FakeAudioJoiner final : public AudioJoiner {
 public:
     std::optional<MediaTime> audioDuration(const std::filesystem::path& file) override {
+        if (diskFails) {
+            throw std::filesystem::filesystem_error("cannot read", file, std::make_error_code(std::errc::io_error));
+        }
         std::ifstream in(file);
         std::string word;
         double seconds = 0;
@@ -225,6 +234,7 @@ public:
     std::condition_variable joinStarted;
     std::condition_variable released;
     bool holdJoins = false;
+    bool diskFails = false;  // reading a segment throws as the standard library does on EIO
     int joins = 0;
     std::optional<Failure> failure;
 };
@@ -273,6 +283,10 @@ public:
         {
             std::lock_guard lock(mutex);
             startedDirs.push_back(dir);
+            if (holdStart) {
+                heldStart = std::move(done);
+                return;
+            }
         }
         if (startFailure) {
             done(*startFailure);
@@ -293,7 +307,23 @@ public:
         return RecordingFailure(SystemError{"no result set"});
     }
 
+    // Answers the start that `holdStart` kept waiting, with the capture.
+    void finishStart() {
+        std::function<void(Started)> done;
+        {
+            std::lock_guard lock(mutex);
+            done = std::move(heldStart);
+        }
+        done(std::static_pointer_cast<SystemAudioCapturing>(capture));
+    }
+    bool startHeld() {
+        std::lock_guard lock(mutex);
+        return static_cast<bool>(heldStart);
+    }
+
     std::mutex mutex;
+    bool holdStart = false;
+    std::function<void(Started)> heldStart;
     bool isSupported = true;
     bool isMixable = false;  // left-over raw tracks can be mixed without capture support
     std::optional<RecordingFailure> startFailure;

@@ -191,6 +191,26 @@ TEST_F(MeetingRecorderSoundTest, WithoutAnyOutputTheRecorderFallsBackToTheMicrop
     EXPECT_EQ(fs::path(std::get<std::string>(stopped)), dirs[0].path() / "meeting.m4a");
 }
 
+TEST_F(MeetingRecorderSoundTest, WithoutAMicrophoneTheSystemAudioIsRecordedAlone) {
+    // The only capture source is the output's monitor, which the server makes the default source.
+    PrivateSoundServer server(home.path() / "server",
+                              {"module-null-sink sink_name=out rate=48000 channels=2", "module-sine sink=out frequency=880"});
+    server.use();
+    RealRecorder real(recordings(), 300s, /*systemAudio=*/true);
+    auto& loop = *real.mainLoop;
+    const auto started = await<std::optional<RecordingFailure>>(loop, [&](auto done) { real.recorder->start(done); });
+    ASSERT_FALSE(started) << started->description();
+    std::this_thread::sleep_for(3500ms);
+    const auto stopped = await<std::variant<std::string, RecordingFailure>>(loop, [&](auto done) { real.recorder->stop(done); });
+    ASSERT_TRUE(std::holds_alternative<std::string>(stopped)) << std::get<RecordingFailure>(stopped).description();
+    const auto system = decodeAudio(std::get<std::string>(stopped), nullptr, 0);
+    const auto mic = decodeAudio(std::get<std::string>(stopped), nullptr, 1);
+    ASSERT_TRUE(system && mic);
+    const std::size_t last = system->samples.size() - kRate / 2 - 800;
+    EXPECT_GT(toneShare(system->samples, last, kRate / 2, 880, kRate), 0.9);
+    EXPECT_LT(rms(mic->samples, 0, mic->samples.size()), 0.001);
+}
+
 TEST_F(MeetingRecorderSoundTest, PendingAnswersFinishedRecordingsInOrderAndDiscardFollowsLinksAndDotDot) {
     RealRecorder real(recordings());
     auto& loop = *real.mainLoop;

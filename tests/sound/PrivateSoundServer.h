@@ -22,26 +22,31 @@ namespace orvan::testing {
 // go to it.
 class PrivateSoundServer {
 public:
-    PrivateSoundServer(const std::filesystem::path& dir, const std::vector<std::string>& modules) : dir_(dir) {
+    PrivateSoundServer(const std::filesystem::path& dir, const std::vector<std::string>& modules)
+        : dir_(dir), modules_(modules) {
         std::filesystem::create_directories(dir / "run");
         std::filesystem::permissions(dir / "run", std::filesystem::perms::owner_all);
         std::filesystem::create_directories(dir / "state");
+        start();
+    }
+    // Starts the server (again, after `kill`) at the same address with the same modules.
+    void start() {
         std::vector<std::string> arguments{"pulseaudio",
                                            "--daemonize=no",
                                            "-n",
                                            "--exit-idle-time=-1",
                                            "--disallow-exit=yes",
-                                           "--log-target=file:" + (dir / "pulse.log").string(),
+                                           "--log-target=file:" + (dir_ / "pulse.log").string(),
                                            "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket()};
-        for (const auto& module : modules) arguments.push_back("--load=" + module);
+        for (const auto& module : modules_) arguments.push_back("--load=" + module);
         pid_ = fork();
         if (pid_ < 0) throw std::runtime_error("cannot fork the private sound server");
         if (pid_ == 0) {
-            setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
-            setenv("PULSE_RUNTIME_PATH", (dir / "run").c_str(), 1);
-            setenv("PULSE_STATE_PATH", (dir / "state").c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
+            setenv("PULSE_RUNTIME_PATH", (dir_ / "run").c_str(), 1);
+            setenv("PULSE_STATE_PATH", (dir_ / "state").c_str(), 1);
             // The shared server holds the session bus's one name for a sound server: stay off the bus.
-            setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (dir / "no-bus").string()).c_str(), 1);
+            setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (dir_ / "no-bus").string()).c_str(), 1);
             std::vector<char*> argv;
             for (auto& argument : arguments) argv.push_back(argument.data());
             argv.push_back(nullptr);
@@ -97,6 +102,7 @@ private:
     std::string socket() const { return (dir_ / "native").string(); }
 
     std::filesystem::path dir_;
+    std::vector<std::string> modules_;
     pid_t pid_ = -1;
     bool using_ = false;
     std::optional<std::string> previous_;

@@ -170,7 +170,7 @@ TEST_F(MeetingRecorderTest, NoRotationWhilePausedAndTheGridHoldsAfterwards) {
               (std::vector<std::pair<double, double>>{{0, 250}, {350, 600}, {600, kNever}}));
 }
 
-TEST_F(MeetingRecorderTest, ASegmentThatFailsAtRotationIsSwallowedUntilTheNextRotation) {
+TEST_F(MeetingRecorderTest, ASegmentThatFailsAtRotationIsStartedAtTheNextRotation) {
     const double origin = now();
     ASSERT_EQ(start(), std::nullopt);
     runFor(299s);
@@ -180,15 +180,23 @@ TEST_F(MeetingRecorderTest, ASegmentThatFailsAtRotationIsSwallowedUntilTheNextRo
     EXPECT_EQ(segments->recordingNow(), 0);
     segments->refuseToRecord = false;
     runFor(300s);
-    // No recorder at 600 s, so that rotation does nothing either: the session stays without one.
-    EXPECT_EQ(segments->recordingNow(), 0);
-    // An interruption's end brings one back; the failed number is not reused.
-    interruptions->send(AudioInterruption::kEnded);
-    drainQueue();
+    // The rotation at 600 s finds no recorder and starts one; the failed number is not reused.
     const auto made = segments->segments();
     ASSERT_EQ(names(made), (std::vector<std::string>{"segment-001.m4a", "segment-002.m4a", "segment-003.m4a"}));
-    EXPECT_EQ(spans(made, origin)[0], (std::pair<double, double>{0, 300}));
+    EXPECT_EQ(spans(made, origin)[2], (std::pair<double, double>{600, kNever}));
     EXPECT_EQ(segments->recordingNow(), 1);
+    EXPECT_EQ(pause(), std::nullopt);
+}
+
+TEST_F(MeetingRecorderTest, ARotationHandsTheSegmentOverWhileAPauseEndsIt) {
+    ASSERT_EQ(start(), std::nullopt);
+    runFor(300s);
+    ASSERT_EQ(pause(), std::nullopt);
+    // Only the rotation may let the next segment take what was captured in between.
+    const auto made = segments->segments();
+    ASSERT_EQ(made.size(), 2u);
+    EXPECT_TRUE(made[0].handedOver);
+    EXPECT_FALSE(made[1].handedOver);
 }
 
 // ---- Pause, resume, stop ---------------------------------------------------------------------------
@@ -411,6 +419,30 @@ TEST_F(SystemAudioRecorderTest, ACaptureThatCannotStartFallsBackToTheMicrophoneI
     EXPECT_EQ(pause(), std::nullopt);
     EXPECT_TRUE(captureCalls().empty());
     EXPECT_EQ(text(pause()), "録音していません");
+}
+
+TEST_F(SystemAudioRecorderTest, AStopWhileTheCaptureStartsWaitsForItAndFinishesTheRecording) {
+    systemAudio->holdStart = true;
+    std::optional<Failure> started;
+    recorder->start([&](Failure failure) { started = std::move(failure); });
+    ASSERT_TRUE(settle([&] { return systemAudio->startHeld(); }));
+    // Not yet microphone recording either: an interruption's end starts no segment in its directory.
+    interruptions->send(AudioInterruption::kEnded);
+    std::optional<PathResult> stopped;
+    recorder->stop([&](PathResult result) { stopped = std::move(result); });
+    drainQueue();
+    EXPECT_FALSE(stopped.has_value());
+    EXPECT_TRUE(segments->segments().empty());
+
+    systemAudio->finishStart();
+    ASSERT_TRUE(settle([&] { return started.has_value() && !captureCalls().empty(); }));
+    EXPECT_EQ(*started, std::nullopt);
+    const fs::path finished = systemAudio->startedDirs[0] / "meeting.m4a";
+    systemAudio->capture->finishStop(finished);
+    ASSERT_TRUE(settle([&] { return stopped.has_value(); }));
+    EXPECT_EQ(text(*stopped), finished.string());
+    EXPECT_EQ(captureCalls(), std::vector<std::string>{"stop"});
+    EXPECT_FALSE(recorder->isRecording());
 }
 
 TEST_F(SystemAudioRecorderTest, StartWhileAMicrophoneSessionRunsIsRefusedWithoutTryingTheCapture) {

@@ -153,6 +153,13 @@ TEST_F(RecordingFinishTest, AJoinFailureInPendingIsThrownAndLaterEntriesWait) {
     EXPECT_TRUE(fs::exists(session(kFirst) / "segment-001.m4a"));
 }
 
+TEST_F(RecordingFinishTest, AFailingDiskFailsPendingInsteadOfEndingTheProcess) {
+    segment(kFirst, "segment-001.m4a", 5);
+    joiner->diskFails = true;
+    EXPECT_EQ(text(pending()), "error: " + std::make_error_code(std::errc::io_error).message());
+    EXPECT_TRUE(fs::exists(session(kFirst) / "segment-001.m4a"));
+}
+
 TEST_F(RecordingFinishTest, PendingNeverTouchesTheSessionInUse) {
     ASSERT_EQ(start(), std::nullopt);
     runFor(std::chrono::seconds(20));

@@ -2,12 +2,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "platform/SerialQueue.h"
+#include "tests/fakes/CapturingLogSink.h"
 #include "tests/fakes/ManualClock.h"
 
 namespace orvan {
@@ -85,6 +87,22 @@ TEST_F(SerialQueueTest, MissedRunsCollapseIntoOne) {
     advance(5s);  // 40 s: the grid continues at 10-second steps
     EXPECT_EQ(fired, 2);
     timer->cancel();
+}
+
+TEST_F(SerialQueueTest, ATimerHandlerThatThrowsIsLoggedAndTheTimerGoesOn) {
+    auto log = orvan::testing::CapturingLogSink::install();
+    int fired = 0;
+    auto timer = queue.scheduleRepeating(10s, 10s, [&] {
+        ++fired;
+        throw std::filesystem::filesystem_error("cannot list", std::make_error_code(std::errc::io_error));
+    });
+    advance(10s);
+    advance(10s);
+    timer->cancel();
+    setLogSink(nullptr);
+    EXPECT_EQ(fired, 2);
+    ASSERT_EQ(log->lines().size(), 2u);
+    EXPECT_NE(log->lines()[0].find("test.queue: "), std::string::npos);
 }
 
 TEST(SerialQueueSteadyClockTest, TimerFiresOnTheRealClockAndDestructionRunsQueuedWork) {

@@ -4,6 +4,7 @@
 
 #include <any>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -195,6 +196,32 @@ TEST_F(SystemAudioCaptureTest, TheFirstConvertedBufferOfEitherStreamIsTimeZeroFo
     EXPECT_EQ(std::count(micTrack.begin(), micTrack.begin() + 8000, 0.0f), 8000);
 }
 
+TEST_F(SystemAudioCaptureTest, ThirtySecondsOfBuffersStampedSampleBySampleLandOnConsecutiveFrames) {
+    // As the sound server's streams stamp them: each stream's anchor plus its sample count. The
+    // samples count up, so a sample lost (a zero) or written twice shows at once.
+    constexpr std::size_t kBuffer = 800;
+    const double anchors[] = {8123.456789, 8123.470123};  // system audio first: its anchor is the origin
+    for (std::size_t first = 0; first < 30 * 16000; first += kBuffer) {
+        for (int stream = 0; stream < 2; ++stream) {
+            std::vector<float> samples(kBuffer);
+            for (std::size_t i = 0; i < kBuffer; ++i) samples[i] = static_cast<float>(first + i + 1);
+            CapturedBuffer buffer{.type = stream == 0 ? CaptureOutputType::systemAudio : CaptureOutputType::microphone,
+                                  .presentationTime = anchors[stream] + static_cast<double>(first) / 16000,
+                                  .format = kMono16k,
+                                  .samples = samples.data(),
+                                  .frames = kBuffer};
+            capture->queue().sync([&] { capture->handle(buffer); });
+        }
+    }
+    for (const auto& track : {system(), mic()}) {
+        const auto start = static_cast<std::size_t>(firstAt(track, 1.0f));
+        ASSERT_EQ(track.size() - start, 30u * 16000);
+        std::size_t broken = 0;
+        for (std::size_t i = start + 1; i < track.size(); ++i) broken += track[i] != track[i - 1] + 1.0f ? 1u : 0u;
+        EXPECT_EQ(broken, 0u);
+    }
+}
+
 TEST_F(SystemAudioCaptureTest, EarlierThanTheOriginIsWrittenAtZeroAndLaterDataReplacesEarlier) {
     deliver(CaptureOutputType::microphone, 10.0, 0.25f, 320);
     deliver(CaptureOutputType::systemAudio, 9.99, 0.5f, 160);  // before the origin
@@ -210,7 +237,7 @@ TEST_F(SystemAudioCaptureTest, EarlierThanTheOriginIsWrittenAtZeroAndLaterDataRe
 TEST_F(SystemAudioCaptureTest, NothingIsWrittenFromFiveHoursOn) {
     deliver(CaptureOutputType::systemAudio, 0.0, 0.25f, 16);
     deliver(CaptureOutputType::systemAudio, 17999.999, 0.5f, 16);
-    const auto lastFrame = static_cast<std::uintmax_t>(17999.999 * 16000);
+    const auto lastFrame = static_cast<std::uintmax_t>(std::llround(17999.999 * 16000));
     EXPECT_EQ(fs::file_size(dir() / "system.f32"), (lastFrame + 16) * sizeof(float));
     deliver(CaptureOutputType::systemAudio, 18000.0, 0.75f, 16);
     deliver(CaptureOutputType::microphone, 18001.0, 0.75f, 16);
