@@ -112,6 +112,14 @@ TEST_F(NavigationAndSignInTest, AnOutsideIframeIsCancelledAndHandedToTheDesktop)
     EXPECT_EQ(uriOf(view), app.baseURL() + "/") << "the page itself stays";
 }
 
+TEST_F(NavigationAndSignInTest, OutsideLinksReachTheDesktopExactlyAsWritten) {
+    // Escaped "&" and "+", a Shift_JIS query and a lone "%": nothing decoded, nothing refused.
+    const std::string link = "https://outside.example/search?q=R%26D%2B1&s=%93%FA%96%7B&p=100%";
+    evaluate(view, "location.href = '" + link + "'; window.open('" + link + "'); 0");
+    ASSERT_TRUE(runUntil([&] { return opener->opened.size() == 2; })) << opener->opened.size();
+    EXPECT_EQ(opener->opened, (std::vector<std::string>{link, link}));
+}
+
 TEST_F(NavigationAndSignInTest, LinksToTheAppAndTrustedHostsStayAndMailGoesOut) {
     evaluate(view, "location.href = 'mailto:sales@example.com'; 0");
     ASSERT_TRUE(runUntil([&] { return opener->opened.size() == 1; }));
@@ -125,13 +133,15 @@ TEST_F(NavigationAndSignInTest, LinksToTheAppAndTrustedHostsStayAndMailGoesOut) 
     EXPECT_EQ(opener->opened.size(), 1u) << "a trusted host is not handed out";
 }
 
-TEST_F(NavigationAndSignInTest, ASignInEndsOnTheCallbackWhichTheAppViewLoads) {
-    startOAuth(idpAuthorize("first", "localhost"));
+TEST_F(NavigationAndSignInTest, ASignInEndsOnTheCallbackWhichTheAppViewLoadsAsWritten) {
+    // The provider sends back the state "a+b=", escaped: unescaped, it would mean something else.
+    startOAuth(idpAuthorize("a%2Bb%3D", "localhost"));
     ASSERT_TRUE(runUntil([&] { return !results().empty(); }));
     EXPECT_EQ(results(), std::vector<std::string>{"r=ok"});
     // The callback host does not resolve here: seeing the app view go there is enough.
-    EXPECT_TRUE(runUntil([&] { return startedLoading("https://app.tomoriva.jp/auth/callback?code=stand-in-code&state=first"); }))
-        << uriOf(view);
+    EXPECT_TRUE(runUntil([&] {
+        return startedLoading("https://app.tomoriva.jp/auth/callback?code=stand-in-code&state=a%2Bb%3D");
+    })) << uriOf(view);
     EXPECT_EQ(SignInWindowSessions::currentWindow(), nullptr) << "the sign-in window is closed";
     const auto visits = identityProvider.requests();
     ASSERT_EQ(visits.size(), 1u);
