@@ -1,6 +1,7 @@
 #include "platform/linux/WebKitWebViewAdapter.h"
 
 #include "webhost/CommandDispatcher.h"
+#include "webhost/PageScripts.h"
 
 #include <cstdint>
 
@@ -135,10 +136,14 @@ void WebKitWebViewAdapter::cancelTimeout() {
     timeoutSource_ = 0;
 }
 
-void WebKitWebViewAdapter::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+void WebKitWebViewAdapter::onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
     auto* self = static_cast<WebKitWebViewAdapter*>(data);
     if (event == WEBKIT_LOAD_STARTED) self->failed_ = false;
-    if (event == WEBKIT_LOAD_COMMITTED) self->cancelTimeout();
+    if (event == WEBKIT_LOAD_COMMITTED) {
+        self->cancelTimeout();
+        const char* uri = webkit_web_view_get_uri(view);
+        self->committedURI_ = uri != nullptr ? uri : "";
+    }
     if (event != WEBKIT_LOAD_FINISHED) return;
     self->cancelTimeout();
     // WebKit also ends a failed load with FINISHED; only a real success counts as finished.
@@ -218,15 +223,22 @@ gboolean WebKitWebViewAdapter::onScriptMessage(WebKitUserContentManager*, JSCVal
     ScriptMessage message;
     message.channel = channel->name;
     // The channels live in the shell's own script world, which only the top-frame relay runs in:
-    // every message that reaches them comes from the main frame, and the sender is whatever
-    // document the main frame shows now.
+    // every message that reaches them comes from the main frame. The relay stamps each with its
+    // document's origin, read where the page cannot change it; the view's address would name the
+    // page being loaded instead while the old document still runs.
     message.fromMainFrame = true;
-    if (auto url = channel->adapter->currentURL()) message.senderHost = url->host();
-    char* json = jsc_value_to_json(body, 0);
-    if (json != nullptr) {
-        message.body = nlohmann::json::parse(json, nullptr, false);
-        if (message.body.is_discarded()) message.body = nullptr;
+    nlohmann::json stamped;
+    if (char* json = jsc_value_to_json(body, 0)) {
+        stamped = nlohmann::json::parse(json, nullptr, false);
         g_free(json);
+    }
+    if (stamped.is_object()) {
+        const auto origin = stamped.find(kSenderOriginKey);
+        if (origin != stamped.end() && origin->is_string()) {
+            if (const auto url = Url::parse(origin->get<std::string>())) message.senderHost = url->host();
+        }
+        const auto inner = stamped.find(kMessageBodyKey);
+        if (inner != stamped.end()) message.body = *inner;
     }
     delegate->didReceiveScriptMessage(message, answer);
     return TRUE;
@@ -286,10 +298,11 @@ gboolean WebKitWebViewAdapter::onPermissionRequest(WebKitWebView*, WebKitPermiss
     auto* self = static_cast<WebKitWebViewAdapter*>(data);
     auto delegate = self->delegate_.lock();
     if (!delegate) return FALSE;
-    // The engine does not say which frame asked; the main frame's host is the most precise origin
-    // it gives, and a foreign main frame never matches the app's host.
-    const auto current = self->currentURL();
-    delegate->requestMediaCapturePermission(current ? current->host() : std::nullopt,
+    // The engine does not say which frame asked; the document the main frame has committed is the
+    // most precise origin it gives (the view's address already names a page still being requested),
+    // and a foreign main frame never matches the app's host.
+    const auto committed = Url::parse(self->committedURI_);
+    delegate->requestMediaCapturePermission(committed ? committed->host() : std::nullopt,
                                             answerOnce<WebKitPermissionRequest>(request, &webkit_permission_request_allow,
                                                                                 &webkit_permission_request_deny));
     return TRUE;

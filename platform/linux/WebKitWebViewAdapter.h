@@ -38,7 +38,7 @@ public:
     bool isInKeyWindow() const override;
 
 private:
-    static void onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
+    static void onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data);
     static gboolean onLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri, GError* error,
                                  gpointer self);
     static gboolean onLoadTimeout(gpointer self);
@@ -58,6 +58,8 @@ private:
     std::weak_ptr<WebViewDelegate> delegate_;
     guint timeoutSource_ = 0;
     bool failed_ = false;
+    // The address of the document the main frame last committed.
+    std::string committedURI_;
     gulong loadChangedHandler_ = 0;
     gulong loadFailedHandler_ = 0;
     gulong policyHandler_ = 0;
