@@ -165,6 +165,16 @@ TEST_F(NavigationAndSignInTest, ARefusedLoadLeavesTheNextLoadItsOwnTime) {
     EXPECT_TRUE(runUntil([&] { return webkit_web_view_is_loading(view) == FALSE; }, milliseconds(10000)));
 }
 
+TEST_F(NavigationAndSignInTest, TheSignInWindowShowsItsHostAndThatTheConnectionIsNotSecure) {
+    startOAuth(app.baseURL() + "/auth/login");  // plain http on 127.0.0.1
+    ASSERT_TRUE(runUntil([&] { return SignInWindowSessions::currentWindow() != nullptr; }));
+    auto* header = GTK_HEADER_BAR(gtk_window_get_titlebar(SignInWindowSessions::currentWindow()));
+    EXPECT_TRUE(runUntil([&] {
+        const char* subtitle = gtk_header_bar_get_subtitle(header);
+        return subtitle != nullptr && std::string(subtitle) == "保護されていない通信 — 127.0.0.1";
+    })) << (gtk_header_bar_get_subtitle(header) ? gtk_header_bar_get_subtitle(header) : "(none)");
+}
+
 TEST_F(NavigationAndSignInTest, LinksToTheAppAndTrustedHostsStayAndMailGoesOut) {
     evaluate(view, "location.href = 'mailto:sales@example.com'; 0");
     ASSERT_TRUE(runUntil([&] { return opener->opened.size() == 1; }));
