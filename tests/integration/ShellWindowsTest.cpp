@@ -2,12 +2,15 @@
 
 #include <memory>
 
+#include "platform/linux/GApplicationHolds.h"
 #include "platform/linux/GLibMainLoop.h"
 #include "platform/linux/OfficeWindow.h"
 #include "platform/linux/WebKitWebViewFactory.h"
+#include "tests/fakes/FakeCommandPorts.h"
 #include "tests/integration/GtkTestSupport.h"
 #include "tests/integration/ShellTestServices.h"
 #include "tools/webapp/StandInServer.h"
+#include "webhost/HoldingRecorder.h"
 
 namespace orvan {
 namespace {
@@ -124,6 +127,47 @@ TEST_F(ShellWindowsTest, ClosingAWindowFreesItsCoordinatorAndWebView) {
     EXPECT_TRUE(coordinator.expired());
     EXPECT_TRUE(webView.expired());
     EXPECT_TRUE(services.registry->live().empty());
+}
+
+// A real GtkApplication: a recording started from the page holds it past its last window, and it
+// ends once the recording's stop has finished and nothing else holds it.
+TEST(ShellApplicationTest, ARecordingKeepsTheApplicationRunningAfterItsLastWindowCloses) {
+    struct State {
+        std::shared_ptr<HoldingRecorder> recorder =
+            std::make_shared<HoldingRecorder>(std::make_shared<FakeRecorder>(), std::make_shared<GApplicationHolds>());
+        bool ranWithoutWindow = false;
+        bool stopped = false;
+    } state;
+    GtkApplication* application = gtk_application_new(nullptr, G_APPLICATION_NON_UNIQUE);
+    g_application_set_default(G_APPLICATION(application));
+    g_signal_connect(application, "activate", G_CALLBACK(+[](GApplication* app, gpointer data) {
+                         GtkWidget* window = gtk_application_window_new(GTK_APPLICATION(app));
+                         static_cast<State*>(data)->recorder->start([](std::optional<RecordingFailure>) {});
+                         gtk_widget_destroy(window);
+                         g_timeout_add(300, +[](gpointer later) {
+                             auto* run = static_cast<State*>(later);
+                             run->ranWithoutWindow = true;
+                             run->recorder->stop([run](std::variant<std::string, RecordingFailure>) { run->stopped = true; });
+                             return G_SOURCE_REMOVE;
+                         }, data);
+                     }),
+                     &state);
+    // Never wait for ever on a hold that is not released.
+    GSource* guard = g_timeout_source_new_seconds(10);
+    g_source_set_callback(guard, +[](gpointer app) {
+        g_application_quit(G_APPLICATION(app));
+        return G_SOURCE_REMOVE;
+    }, application, nullptr);
+    g_source_attach(guard, nullptr);
+    g_application_run(G_APPLICATION(application), 0, nullptr);
+    const bool guardFired = g_source_is_destroyed(guard);
+    g_source_destroy(guard);
+    g_source_unref(guard);
+    g_application_set_default(nullptr);
+    g_object_unref(application);
+    EXPECT_TRUE(state.ranWithoutWindow) << "ended with its last window";
+    EXPECT_TRUE(state.stopped);
+    EXPECT_FALSE(guardFired) << "kept running once nothing held it";
 }
 
 }  // namespace
