@@ -133,41 +133,38 @@ TEST_F(ShellWindowsTest, ClosingAWindowFreesItsCoordinatorAndWebView) {
 // ends once the recording's stop has finished and nothing else holds it.
 TEST(ShellApplicationTest, ARecordingKeepsTheApplicationRunningAfterItsLastWindowCloses) {
     struct State {
-        std::shared_ptr<HoldingRecorder> recorder =
-            std::make_shared<HoldingRecorder>(std::make_shared<FakeRecorder>(), std::make_shared<GApplicationHolds>());
+        HoldingRecorder recorder{std::make_shared<FakeRecorder>(), std::make_shared<GApplicationHolds>()};
+        GApplication* application = G_APPLICATION(gtk_application_new(nullptr, G_APPLICATION_NON_UNIQUE));
         bool ranWithoutWindow = false;
         bool stopped = false;
+        bool timedOut = false;
     } state;
-    GtkApplication* application = gtk_application_new(nullptr, G_APPLICATION_NON_UNIQUE);
-    g_application_set_default(G_APPLICATION(application));
-    g_signal_connect(application, "activate", G_CALLBACK(+[](GApplication* app, gpointer data) {
+    g_application_set_default(state.application);
+    g_signal_connect(state.application, "activate", G_CALLBACK(+[](GApplication* app, gpointer data) {
                          GtkWidget* window = gtk_application_window_new(GTK_APPLICATION(app));
-                         static_cast<State*>(data)->recorder->start([](std::optional<RecordingFailure>) {});
+                         static_cast<State*>(data)->recorder.start([](std::optional<RecordingFailure>) {});
                          gtk_widget_destroy(window);
                          g_timeout_add(300, +[](gpointer later) {
                              auto* run = static_cast<State*>(later);
                              run->ranWithoutWindow = true;
-                             run->recorder->stop([run](std::variant<std::string, RecordingFailure>) { run->stopped = true; });
+                             run->recorder.stop([run](std::variant<std::string, RecordingFailure>) { run->stopped = true; });
                              return G_SOURCE_REMOVE;
                          }, data);
                      }),
                      &state);
     // Never wait for ever on a hold that is not released.
-    GSource* guard = g_timeout_source_new_seconds(10);
-    g_source_set_callback(guard, +[](gpointer app) {
-        g_application_quit(G_APPLICATION(app));
+    const guint guard = g_timeout_add_seconds(10, +[](gpointer data) {
+        static_cast<State*>(data)->timedOut = true;
+        g_application_quit(static_cast<State*>(data)->application);
         return G_SOURCE_REMOVE;
-    }, application, nullptr);
-    g_source_attach(guard, nullptr);
-    g_application_run(G_APPLICATION(application), 0, nullptr);
-    const bool guardFired = g_source_is_destroyed(guard);
-    g_source_destroy(guard);
-    g_source_unref(guard);
+    }, &state);
+    g_application_run(state.application, 0, nullptr);
+    if (!state.timedOut) g_source_remove(guard);
     g_application_set_default(nullptr);
-    g_object_unref(application);
+    g_object_unref(state.application);
     EXPECT_TRUE(state.ranWithoutWindow) << "ended with its last window";
     EXPECT_TRUE(state.stopped);
-    EXPECT_FALSE(guardFired) << "kept running once nothing held it";
+    EXPECT_FALSE(state.timedOut) << "kept running once nothing held it";
 }
 
 TEST(ShellApplicationTest, JapaneseTextHasAFont) {
