@@ -4,25 +4,43 @@
 
 namespace orvan {
 
+namespace {
 
-Url::Url(GUri* uri) : uri_(uri, g_uri_unref) {
-    char* text = g_uri_to_string(uri);
-    text_ = text;
-    g_free(text);
+// Escapes stay as written; a lone "%" and non-UTF-8 bytes pass.
+constexpr auto kFlags = static_cast<GUriFlags>(G_URI_FLAGS_ENCODED | G_URI_FLAGS_PARSE_RELAXED);
+
+// Relaxed parsing would quietly drop or re-encode these, so the kept text would no longer be the
+// parsed one: refuse them instead.
+bool hasSpaceOrControl(std::string_view text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7f) return true;
+    }
+    return false;
 }
 
+}  // namespace
+
+Url::Url(GUri* uri, std::string text) : uri_(uri, g_uri_unref), text_(std::move(text)) {}
+
 std::optional<Url> Url::parse(std::string_view text) {
-    const std::string owned(text);
-    GUri* uri = g_uri_parse(owned.c_str(), G_URI_FLAGS_NONE, nullptr);
+    if (hasSpaceOrControl(text)) return std::nullopt;
+    std::string owned(text);
+    GUri* uri = g_uri_parse(owned.c_str(), kFlags, nullptr);
     if (uri == nullptr) return std::nullopt;
-    return Url(uri);
+    return Url(uri, std::move(owned));
 }
 
 std::optional<Url> Url::parse(std::string_view text, const Url& base) {
+    if (hasSpaceOrControl(text)) return std::nullopt;
     const std::string owned(text);
-    GUri* uri = g_uri_parse_relative(base.uri_.get(), owned.c_str(), G_URI_FLAGS_NONE, nullptr);
+    if (g_uri_peek_scheme(owned.c_str()) != nullptr) return parse(owned);
+    GUri* uri = g_uri_parse_relative(base.uri_.get(), owned.c_str(), kFlags, nullptr);
     if (uri == nullptr) return std::nullopt;
-    return Url(uri);
+    char* resolved = g_uri_to_string(uri);
+    std::string absolute = resolved;
+    g_free(resolved);
+    return Url(uri, std::move(absolute));
 }
 
 std::string Url::scheme() const {

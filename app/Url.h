@@ -10,14 +10,19 @@ struct _GUri;
 namespace orvan {
 
 // An absolute URL, parsed and resolved by GLib's GUri. Immutable; copies share the parsed form.
+// Nothing is decoded: escapes stay as written (a "%2B" is not a "+"), a lone "%" and bytes that are
+// not UTF-8 are accepted, and the text given is kept as it is, so a link reaches the browser or the
+// server exactly as the page or the engine wrote it.
 class Url {
 public:
-    // Parses an absolute URL; nullopt when the text is not one.
+    // Parses an absolute URL; nullopt when the text is not one, or holds white space or control
+    // characters (which no engine hands out).
     static std::optional<Url> parse(std::string_view text);
-    // Resolves `text` (a path, a relative reference or a full URL) against `base`.
+    // Resolves `text` (a path, a relative reference or a full URL) against `base`. A full URL is
+    // kept as written.
     static std::optional<Url> parse(std::string_view text, const Url& base);
 
-    // The absolute form, as GUri writes it.
+    // The text as given; for a resolved reference, the absolute form GUri writes.
     const std::string& string() const { return text_; }
     // Lower case, as GUri normalises it.
     std::string scheme() const;
@@ -32,7 +37,7 @@ public:
     friend bool operator==(const Url& a, const Url& b) { return a.text_ == b.text_; }
 
 private:
-    explicit Url(_GUri* uri);
+    Url(_GUri* uri, std::string text);
     std::shared_ptr<_GUri> uri_;
     std::string text_;
 };

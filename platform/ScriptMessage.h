@@ -13,7 +13,7 @@ namespace orvan {
 struct ScriptMessage {
     std::string channel;
     bool fromMainFrame = false;
-    // The host of the sending frame's security origin; nullopt when it has none.
+    // The host of the sending document's origin; nullopt when it has none.
     std::optional<std::string> senderHost;
     // The message body as JSON (an object for every well-formed command).
     nlohmann::json body;

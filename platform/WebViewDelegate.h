@@ -21,7 +21,7 @@ public:
     // Called exactly once, possibly later.
     virtual void decidePolicyForNavigation(const std::optional<std::string>& url, std::function<void(bool)> decide) = 0;
     // A page asks for the camera or microphone; `requestingHost` is the most precise origin host the
-    // engine gives.
+    // engine gives: that of the document the main frame has committed.
     virtual void requestMediaCapturePermission(const std::optional<std::string>& requestingHost,
                                                std::function<void(bool)> decide) = 0;
     // A load failed, before or after it was committed.

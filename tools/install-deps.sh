@@ -11,6 +11,8 @@ packages=(
   libgtest-dev libgmock-dev googletest
   xvfb xauth xdotool dbus dbus-x11 pulseaudio pulseaudio-utils ffmpeg
   python3 python3-dbus python3-gi gir1.2-glib-2.0
+  # Every text of the shell and the page is Japanese: without a CJK font it shows as boxes.
+  fonts-noto-cjk
 )
 
 missing=()

@@ -21,7 +21,7 @@ std::shared_ptr<WebView> OfficeWebView::makeUIView(Coordinator& coordinator, Web
     // The relay first, so the page's scripts find their port; then the bridge, then the shell script.
     const std::string appOrigin = origin(appURL_);
     configuration.userScripts = {
-        {PageScripts::messageRelay(), kShellScriptWorld},
+        {PageScripts::messageRelay(appOrigin), kShellScriptWorld},
         {PageScripts::mobileBridge(appOrigin), ""},
         {PageScripts::shellPage(appOrigin), ""},
     };

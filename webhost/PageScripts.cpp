@@ -19,7 +19,11 @@ void insertString(std::string& source, const std::string& placeholder, const std
 
 }  // namespace
 
-std::string PageScripts::messageRelay() { return embedded::kMessageRelayScript; }
+std::string PageScripts::messageRelay(const std::string& appOrigin) {
+    std::string source = embedded::kMessageRelayScript;
+    insertString(source, "__ORVAN_APP_ORIGIN__", appOrigin);
+    return source;
+}
 
 std::string PageScripts::mobileBridge(const std::string& appOrigin) {
     std::string source = embedded::kMobileBridgeScript;

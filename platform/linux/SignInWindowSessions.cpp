@@ -54,6 +54,9 @@ public:
         gtk_header_bar_set_title(GTK_HEADER_BAR(header), SignInWindowSessions::kTitle);
         GtkWidget* cancel = gtk_button_new_with_label(SignInWindowSessions::kCancelLabel);
         gtk_header_bar_pack_start(GTK_HEADER_BAR(header), cancel);
+        security_ = gtk_image_new();
+        gtk_header_bar_pack_end(GTK_HEADER_BAR(header), security_);
+        header_ = GTK_HEADER_BAR(header);
         gtk_window_set_titlebar(window_, header);
 
         view_ = GObjectPtr<WebKitWebView>::retain(
@@ -69,6 +72,8 @@ public:
         g_signal_connect_data(view_.get(), "decide-policy", G_CALLBACK(&onDecidePolicy),
                               new std::weak_ptr<SignInWindowSession>(*weak), freeWeak, GConnectFlags(0));
         g_signal_connect_data(view_.get(), "load-failed", G_CALLBACK(&onLoadFailed),
+                              new std::weak_ptr<SignInWindowSession>(*weak), freeWeak, GConnectFlags(0));
+        g_signal_connect_data(view_.get(), "load-changed", G_CALLBACK(&onLoadChanged),
                               new std::weak_ptr<SignInWindowSession>(*weak), freeWeak, GConnectFlags(0));
 
         shownWindow() = window_;
@@ -101,6 +106,8 @@ private:
 
     void closeWindow() {
         if (window_ == nullptr) return;
+        header_ = nullptr;
+        security_ = nullptr;
         GtkWindow* window = std::exchange(window_, nullptr);
         if (shownWindow() == window) shownWindow() = nullptr;
         gtk_widget_destroy(GTK_WIDGET(window));
@@ -132,6 +139,26 @@ private:
         return TRUE;
     }
 
+    // The user types account credentials here: the header says which host has the page the
+    // window shows and whether the connection to it is secure, as a browser's address bar would.
+    static void onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
+        if (event != WEBKIT_LOAD_COMMITTED) return;
+        auto self = static_cast<Weak*>(data)->lock();
+        if (!self || self->header_ == nullptr) return;
+        const char* uri = webkit_web_view_get_uri(view);
+        const auto url = uri != nullptr ? Url::parse(uri) : std::nullopt;
+        const std::string host = url && url->host() ? *url->host() : std::string(uri != nullptr ? uri : "");
+        GTlsCertificate* certificate = nullptr;
+        GTlsCertificateFlags errors = G_TLS_CERTIFICATE_NO_FLAGS;
+        const bool secure = webkit_web_view_get_tls_info(view, &certificate, &errors) && errors == 0;
+        const std::string subtitle = secure ? host : std::string(SignInWindowSessions::kNotSecure) + " — " + host;
+        gtk_header_bar_set_subtitle(self->header_, subtitle.c_str());
+        gtk_image_set_from_icon_name(GTK_IMAGE(self->security_),
+                                     secure ? "channel-secure-symbolic" : "channel-insecure-symbolic",
+                                     GTK_ICON_SIZE_BUTTON);
+        gtk_widget_set_tooltip_text(self->security_, secure ? SignInWindowSessions::kSecure : SignInWindowSessions::kNotSecure);
+    }
+
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer data) {
         if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)) return FALSE;
         if (auto self = static_cast<Weak*>(data)->lock()) {
@@ -146,6 +173,8 @@ private:
     std::string callbackPath_;
     std::function<void(WebAuthenticationResult)> completion_;
     GtkWindow* window_ = nullptr;
+    GtkHeaderBar* header_ = nullptr;  // both owned by the window
+    GtkWidget* security_ = nullptr;
     GObjectPtr<WebKitWebView> view_;
     bool finished_ = false;
 };

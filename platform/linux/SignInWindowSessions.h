@@ -17,6 +17,9 @@ class SignInWindowSessions final : public WebAuthenticationSessions {
 public:
     static constexpr const char* kTitle = "サインイン";
     static constexpr const char* kCancelLabel = "キャンセル";
+    // Beside the host in the header bar.
+    static constexpr const char* kSecure = "安全な接続";
+    static constexpr const char* kNotSecure = "保護されていない通信";
     // A load failure inside the sign-in window.
     static constexpr int kLoadFailed = 2;
     // No window to show the sign-in over, or no display.

@@ -1,6 +1,7 @@
 #include "platform/linux/WebKitWebViewAdapter.h"
 
 #include "webhost/CommandDispatcher.h"
+#include "webhost/PageScripts.h"
 
 #include <cstdint>
 
@@ -40,10 +41,14 @@ WebKitWebViewAdapter::~WebKitWebViewAdapter() {
 
 void WebKitWebViewAdapter::load(const Url& url, std::chrono::seconds timeout) {
     cancelTimeout();
-    // WebKitGTK has no request time-out of its own: stop the load when the main resource has not
-    // answered in time, which reports the load as failed like any other.
-    timeoutSource_ = g_timeout_add_seconds(static_cast<guint>(timeout.count()), &onLoadTimeout, this);
     webkit_web_view_load_uri(view_.get(), url.string().c_str());
+    // WebKitGTK has no request time-out of its own: stop the load when the main resource has not
+    // answered in time, which reports the load as failed like any other. The timer belongs to this
+    // navigation alone, known by the address the engine took it under (the view reports it at once).
+    const char* requested = webkit_web_view_get_uri(view_.get());
+    timedURI_ = requested != nullptr ? requested : url.string();
+    timedLoadStarted_ = false;
+    timeoutSource_ = g_timeout_add_seconds(static_cast<guint>(timeout.count()), &onLoadTimeout, this);
 }
 
 void WebKitWebViewAdapter::reload() { webkit_web_view_reload(view_.get()); }
@@ -133,14 +138,30 @@ bool WebKitWebViewAdapter::isInKeyWindow() const {
 void WebKitWebViewAdapter::cancelTimeout() {
     if (timeoutSource_ != 0) g_source_remove(timeoutSource_);
     timeoutSource_ = 0;
+    timedURI_.clear();
 }
 
-void WebKitWebViewAdapter::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+void WebKitWebViewAdapter::followTimedLoad(WebKitLoadEvent event, const char* uri) {
+    if (timeoutSource_ == 0) return;
+    if (timedLoadStarted_) {
+        // It has an answer, failed, or was replaced by a newer navigation.
+        if (event != WEBKIT_LOAD_REDIRECTED) cancelTimeout();
+        return;
+    }
+    // Events before it starts belong to the navigation it replaces; another navigation starting
+    // first has replaced it.
+    if (event != WEBKIT_LOAD_STARTED) return;
+    if (uri != nullptr && timedURI_ == uri) timedLoadStarted_ = true;
+    else cancelTimeout();
+}
+
+void WebKitWebViewAdapter::onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data) {
     auto* self = static_cast<WebKitWebViewAdapter*>(data);
+    const char* uri = webkit_web_view_get_uri(view);
+    self->followTimedLoad(event, uri);
     if (event == WEBKIT_LOAD_STARTED) self->failed_ = false;
-    if (event == WEBKIT_LOAD_COMMITTED) self->cancelTimeout();
+    if (event == WEBKIT_LOAD_COMMITTED) self->committedURI_ = uri != nullptr ? uri : "";
     if (event != WEBKIT_LOAD_FINISHED) return;
-    self->cancelTimeout();
     // WebKit also ends a failed load with FINISHED; only a real success counts as finished.
     if (self->failed_) return;
     if (auto delegate = self->delegate_.lock()) delegate->didFinishNavigation();
@@ -149,7 +170,8 @@ void WebKitWebViewAdapter::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, 
 gboolean WebKitWebViewAdapter::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* failingURI, GError*, gpointer data) {
     auto* self = static_cast<WebKitWebViewAdapter*>(data);
     self->failed_ = true;
-    self->cancelTimeout();
+    // A load the engine cannot even start fails without a start of its own.
+    if (self->timedLoadStarted_ || (failingURI != nullptr && self->timedURI_ == failingURI)) self->cancelTimeout();
     if (auto delegate = self->delegate_.lock()) {
         delegate->didFailNavigation(failingURI != nullptr ? Url::parse(failingURI) : std::nullopt);
     }
@@ -218,15 +240,22 @@ gboolean WebKitWebViewAdapter::onScriptMessage(WebKitUserContentManager*, JSCVal
     ScriptMessage message;
     message.channel = channel->name;
     // The channels live in the shell's own script world, which only the top-frame relay runs in:
-    // every message that reaches them comes from the main frame, and the sender is whatever
-    // document the main frame shows now.
+    // every message that reaches them comes from the main frame. The relay stamps each with its
+    // document's origin, read where the page cannot change it; the view's address would name the
+    // page being loaded instead while the old document still runs.
     message.fromMainFrame = true;
-    if (auto url = channel->adapter->currentURL()) message.senderHost = url->host();
-    char* json = jsc_value_to_json(body, 0);
-    if (json != nullptr) {
-        message.body = nlohmann::json::parse(json, nullptr, false);
-        if (message.body.is_discarded()) message.body = nullptr;
+    nlohmann::json stamped;
+    if (char* json = jsc_value_to_json(body, 0)) {
+        stamped = nlohmann::json::parse(json, nullptr, false);
         g_free(json);
+    }
+    if (stamped.is_object()) {
+        const auto origin = stamped.find(kSenderOriginKey);
+        if (origin != stamped.end() && origin->is_string()) {
+            if (const auto url = Url::parse(origin->get<std::string>())) message.senderHost = url->host();
+        }
+        const auto inner = stamped.find(kMessageBodyKey);
+        if (inner != stamped.end()) message.body = *inner;
     }
     delegate->didReceiveScriptMessage(message, answer);
     return TRUE;
@@ -269,15 +298,27 @@ gboolean WebKitWebViewAdapter::onDecidePolicy(WebKitWebView*, WebKitPolicyDecisi
                                               WebKitPolicyDecisionType type, gpointer data) {
     // Responses (downloads, MIME types) keep the engine's own handling.
     if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
-    auto delegate = static_cast<WebKitWebViewAdapter*>(data)->delegate_.lock();
+    auto* self = static_cast<WebKitWebViewAdapter*>(data);
+    auto delegate = self->delegate_.lock();
     if (!delegate) return FALSE;
     WebKitNavigationAction* action =
         webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     WebKitURIRequest* request = action != nullptr ? webkit_navigation_action_get_request(action) : nullptr;
     const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
-    delegate->decidePolicyForNavigation(uri != nullptr ? std::optional<std::string>(uri) : std::nullopt,
-                                        answerOnce<WebKitPolicyDecision>(decision, &webkit_policy_decision_use,
-                                                                         &webkit_policy_decision_ignore));
+    auto answer = answerOnce<WebKitPolicyDecision>(decision, &webkit_policy_decision_use, &webkit_policy_decision_ignore);
+    std::function<void(bool)> decide = answer;
+    if (uri != nullptr && type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+        // A refused navigation never starts and sends no load signal: its time-out goes with it.
+        decide = [answer, weak = self->weak_from_this(), target = std::string(uri)](bool allowed) {
+            auto adapter = weak.lock();
+            if (!allowed && adapter && adapter->timeoutSource_ != 0 && !adapter->timedLoadStarted_ &&
+                adapter->timedURI_ == target) {
+                adapter->cancelTimeout();
+            }
+            answer(allowed);
+        };
+    }
+    delegate->decidePolicyForNavigation(uri != nullptr ? std::optional<std::string>(uri) : std::nullopt, decide);
     return TRUE;
 }
 
@@ -286,10 +327,11 @@ gboolean WebKitWebViewAdapter::onPermissionRequest(WebKitWebView*, WebKitPermiss
     auto* self = static_cast<WebKitWebViewAdapter*>(data);
     auto delegate = self->delegate_.lock();
     if (!delegate) return FALSE;
-    // The engine does not say which frame asked; the main frame's host is the most precise origin
-    // it gives, and a foreign main frame never matches the app's host.
-    const auto current = self->currentURL();
-    delegate->requestMediaCapturePermission(current ? current->host() : std::nullopt,
+    // The engine does not say which frame asked; the document the main frame has committed is the
+    // most precise origin it gives (the view's address already names a page still being requested),
+    // and a foreign main frame never matches the app's host.
+    const auto committed = Url::parse(self->committedURI_);
+    delegate->requestMediaCapturePermission(committed ? committed->host() : std::nullopt,
                                             answerOnce<WebKitPermissionRequest>(request, &webkit_permission_request_allow,
                                                                                 &webkit_permission_request_deny));
     return TRUE;

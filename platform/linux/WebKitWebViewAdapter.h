@@ -15,7 +15,7 @@
 namespace orvan {
 
 // The WebView port on a WebKitWebView. Owns a reference to the widget; the window owns the adapter.
-class WebKitWebViewAdapter final : public WebView {
+class WebKitWebViewAdapter final : public WebView, public std::enable_shared_from_this<WebKitWebViewAdapter> {
 public:
     // Answers the page's messages on `channels` of `contentManager` through the delegate.
     WebKitWebViewAdapter(WebKitWebView* view, std::weak_ptr<WebViewDelegate> delegate,
@@ -38,7 +38,7 @@ public:
     bool isInKeyWindow() const override;
 
 private:
-    static void onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
+    static void onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data);
     static gboolean onLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri, GError* error,
                                  gpointer self);
     static gboolean onLoadTimeout(gpointer self);
@@ -52,12 +52,20 @@ private:
         std::string name;
     };
     void cancelTimeout();
+    // Ends the time-out with the navigation it was set for.
+    void followTimedLoad(WebKitLoadEvent event, const char* uri);
     GtkWindow* window() const;
 
     GObjectPtr<WebKitWebView> view_;
     std::weak_ptr<WebViewDelegate> delegate_;
+    // The time-out of the last load asked for through load(), and the address the engine took that
+    // load under; it ends with that navigation (committed, failed, refused or replaced).
     guint timeoutSource_ = 0;
+    std::string timedURI_;
+    bool timedLoadStarted_ = false;
     bool failed_ = false;
+    // The address of the document the main frame last committed.
+    std::string committedURI_;
     gulong loadChangedHandler_ = 0;
     gulong loadFailedHandler_ = 0;
     gulong policyHandler_ = 0;

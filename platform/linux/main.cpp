@@ -9,6 +9,7 @@
 #include "macshell/MacShell.h"
 #include "platform/linux/DBusNotificationCenter.h"
 #include "platform/linux/DlopenPluginLoader.h"
+#include "platform/linux/GApplicationHolds.h"
 #include "platform/linux/JsonFileUserDefaults.h"
 #include "platform/linux/LinuxRemoteNotifications.h"
 #include "platform/linux/GLibMainLoop.h"
@@ -21,6 +22,7 @@
 #include "platform/linux/SyslogSink.h"
 #include "platform/linux/WebKitWebViewFactory.h"
 #include "recording/RecorderCommands.h"
+#include "webhost/HoldingRecorder.h"
 #include "webhost/NativeOAuth.h"
 #include "webhost/RecordingSchemeHandler.h"
 
@@ -63,14 +65,19 @@ int main(int argc, char** argv) {
     services.webViewFactory = factory;
 
     auto opener = std::make_shared<GioUrlOpener>();
+    // What keeps the application alive with no window open (a recording now, the tray companion later).
+    auto holds = std::make_shared<GApplicationHolds>();
     services.navigationPolicy = std::make_shared<NavigationPolicy>(services.config, opener);
     services.dispatcher = std::make_shared<CommandDispatcher>(CommandPorts{
-        .recorder = sharedMeetingRecorder(OfficeApplication::kApplicationId, services.mainLoop, services.center,
-                                          std::make_shared<GtkAlertPresenter>([] {
-                                              GApplication* running = g_application_get_default();
-                                              return running != nullptr ? GTK_APPLICATION(running) : nullptr;
-                                          }),
-                                          applicationDataDirectory() / "recordings"),
+        // A recording keeps the application running after its last window closes.
+        .recorder = std::make_shared<HoldingRecorder>(
+            sharedMeetingRecorder(OfficeApplication::kApplicationId, services.mainLoop, services.center,
+                                  std::make_shared<GtkAlertPresenter>([] {
+                                      GApplication* running = g_application_get_default();
+                                      return running != nullptr ? GTK_APPLICATION(running) : nullptr;
+                                  }),
+                                  applicationDataDirectory() / "recordings"),
+            holds),
         .macShell = macShell,
         .notifications = notifications,
         .opener = opener,

@@ -19,6 +19,35 @@ namespace {
 using namespace orvan::testing;
 using std::chrono::milliseconds;
 
+// Takes connections on 127.0.0.1 and never answers: a load of it stays in progress.
+class SilentServer {
+public:
+    SilentServer() : service_(g_socket_service_new()) {
+        port_ = g_socket_listener_add_any_inet_port(G_SOCKET_LISTENER(service_), nullptr, nullptr);
+        g_signal_connect(service_, "incoming", G_CALLBACK(+[](GSocketService*, GSocketConnection* connection,
+                                                               GObject*, gpointer self) {
+                             static_cast<SilentServer*>(self)->held_.push_back(G_SOCKET_CONNECTION(g_object_ref(connection)));
+                             return TRUE;
+                         }),
+                         this);
+    }
+    ~SilentServer() {
+        g_socket_service_stop(service_);
+        g_socket_listener_close(G_SOCKET_LISTENER(service_));
+        g_signal_handlers_disconnect_by_data(service_, this);
+        for (auto* connection : held_) g_object_unref(connection);
+        g_object_unref(service_);
+    }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/silent"; }
+
+private:
+    GSocketService* service_;
+    guint16 port_ = 0;
+    std::vector<GSocketConnection*> held_;
+};
+
 // A shell window with the real navigation policy and sign-in, a fake desktop opener, the stand-in
 // web application, and a second stand-in on another port playing the identity provider.
 class NavigationAndSignInTest : public ::testing::Test {
@@ -112,6 +141,40 @@ TEST_F(NavigationAndSignInTest, AnOutsideIframeIsCancelledAndHandedToTheDesktop)
     EXPECT_EQ(uriOf(view), app.baseURL() + "/") << "the page itself stays";
 }
 
+TEST_F(NavigationAndSignInTest, OutsideLinksReachTheDesktopExactlyAsWritten) {
+    // Escaped "&" and "+", a Shift_JIS query and a lone "%": nothing decoded, nothing refused.
+    const std::string link = "https://outside.example/search?q=R%26D%2B1&s=%93%FA%96%7B&p=100%";
+    evaluate(view, "location.href = '" + link + "'; window.open('" + link + "'); 0");
+    ASSERT_TRUE(runUntil([&] { return opener->opened.size() == 2; })) << opener->opened.size();
+    EXPECT_EQ(opener->opened, (std::vector<std::string>{link, link}));
+}
+
+TEST_F(NavigationAndSignInTest, ARefusedLoadLeavesTheNextLoadItsOwnTime) {
+    SilentServer silent;
+    // Refused by the policy (handed to the desktop instead), so it never starts.
+    const auto refused = std::chrono::steady_clock::now();
+    coordinatorOfWindow(window)->webView()->load(*Url::parse("https://outside.example/x"), std::chrono::seconds(2));
+    ASSERT_TRUE(runUntil([&] { return opener->opened.size() == 1; }));
+    opener->finishAll();
+    webkit_web_view_load_uri(view, silent.url().c_str());
+    ASSERT_TRUE(runUntil([&] { return webkit_web_view_is_loading(view) == TRUE; }));
+    runUntil([&] { return std::chrono::steady_clock::now() - refused > milliseconds(3000); });
+    EXPECT_TRUE(webkit_web_view_is_loading(view)) << "stopped by the refused load's time-out";
+    // A load of the shell's own still gives up on time.
+    coordinatorOfWindow(window)->webView()->load(*Url::parse(silent.url() + "?again"), std::chrono::seconds(1));
+    EXPECT_TRUE(runUntil([&] { return webkit_web_view_is_loading(view) == FALSE; }, milliseconds(10000)));
+}
+
+TEST_F(NavigationAndSignInTest, TheSignInWindowShowsItsHostAndThatTheConnectionIsNotSecure) {
+    startOAuth(app.baseURL() + "/auth/login");  // plain http on 127.0.0.1
+    ASSERT_TRUE(runUntil([&] { return SignInWindowSessions::currentWindow() != nullptr; }));
+    auto* header = GTK_HEADER_BAR(gtk_window_get_titlebar(SignInWindowSessions::currentWindow()));
+    EXPECT_TRUE(runUntil([&] {
+        const char* subtitle = gtk_header_bar_get_subtitle(header);
+        return subtitle != nullptr && std::string(subtitle) == "保護されていない通信 — 127.0.0.1";
+    })) << (gtk_header_bar_get_subtitle(header) ? gtk_header_bar_get_subtitle(header) : "(none)");
+}
+
 TEST_F(NavigationAndSignInTest, LinksToTheAppAndTrustedHostsStayAndMailGoesOut) {
     evaluate(view, "location.href = 'mailto:sales@example.com'; 0");
     ASSERT_TRUE(runUntil([&] { return opener->opened.size() == 1; }));
@@ -125,13 +188,15 @@ TEST_F(NavigationAndSignInTest, LinksToTheAppAndTrustedHostsStayAndMailGoesOut) 
     EXPECT_EQ(opener->opened.size(), 1u) << "a trusted host is not handed out";
 }
 
-TEST_F(NavigationAndSignInTest, ASignInEndsOnTheCallbackWhichTheAppViewLoads) {
-    startOAuth(idpAuthorize("first", "localhost"));
+TEST_F(NavigationAndSignInTest, ASignInEndsOnTheCallbackWhichTheAppViewLoadsAsWritten) {
+    // The provider sends back the state "a+b=", escaped: unescaped, it would mean something else.
+    startOAuth(idpAuthorize("a%2Bb%3D", "localhost"));
     ASSERT_TRUE(runUntil([&] { return !results().empty(); }));
     EXPECT_EQ(results(), std::vector<std::string>{"r=ok"});
     // The callback host does not resolve here: seeing the app view go there is enough.
-    EXPECT_TRUE(runUntil([&] { return startedLoading("https://app.tomoriva.jp/auth/callback?code=stand-in-code&state=first"); }))
-        << uriOf(view);
+    EXPECT_TRUE(runUntil([&] {
+        return startedLoading("https://app.tomoriva.jp/auth/callback?code=stand-in-code&state=a%2Bb%3D");
+    })) << uriOf(view);
     EXPECT_EQ(SignInWindowSessions::currentWindow(), nullptr) << "the sign-in window is closed";
     const auto visits = identityProvider.requests();
     ASSERT_EQ(visits.size(), 1u);

@@ -2,12 +2,15 @@
 
 #include <memory>
 
+#include "platform/linux/GApplicationHolds.h"
 #include "platform/linux/GLibMainLoop.h"
 #include "platform/linux/OfficeWindow.h"
 #include "platform/linux/WebKitWebViewFactory.h"
+#include "tests/fakes/FakeCommandPorts.h"
 #include "tests/integration/GtkTestSupport.h"
 #include "tests/integration/ShellTestServices.h"
 #include "tools/webapp/StandInServer.h"
+#include "webhost/HoldingRecorder.h"
 
 namespace orvan {
 namespace {
@@ -106,6 +109,52 @@ TEST_F(ShellWindowsTest, ClosingAWindowFreesItsCoordinatorAndWebView) {
     EXPECT_TRUE(coordinator.expired());
     EXPECT_TRUE(webView.expired());
     EXPECT_TRUE(services.registry->live().empty());
+}
+
+// A real GtkApplication: a recording started from the page holds it past its last window, and it
+// ends once the recording's stop has finished and nothing else holds it.
+TEST(ShellApplicationTest, ARecordingKeepsTheApplicationRunningAfterItsLastWindowCloses) {
+    struct State {
+        HoldingRecorder recorder{std::make_shared<FakeRecorder>(), std::make_shared<GApplicationHolds>()};
+        GApplication* application = G_APPLICATION(gtk_application_new(nullptr, G_APPLICATION_NON_UNIQUE));
+        bool ranWithoutWindow = false;
+        bool stopped = false;
+        bool timedOut = false;
+    } state;
+    g_application_set_default(state.application);
+    g_signal_connect(state.application, "activate", G_CALLBACK(+[](GApplication* app, gpointer data) {
+                         GtkWidget* window = gtk_application_window_new(GTK_APPLICATION(app));
+                         static_cast<State*>(data)->recorder.start([](std::optional<RecordingFailure>) {});
+                         gtk_widget_destroy(window);
+                         g_timeout_add(300, +[](gpointer later) {
+                             auto* run = static_cast<State*>(later);
+                             run->ranWithoutWindow = true;
+                             run->recorder.stop([run](std::variant<std::string, RecordingFailure>) { run->stopped = true; });
+                             return G_SOURCE_REMOVE;
+                         }, data);
+                     }),
+                     &state);
+    // Never wait for ever on a hold that is not released.
+    const guint guard = g_timeout_add_seconds(10, +[](gpointer data) {
+        static_cast<State*>(data)->timedOut = true;
+        g_application_quit(static_cast<State*>(data)->application);
+        return G_SOURCE_REMOVE;
+    }, &state);
+    g_application_run(state.application, 0, nullptr);
+    if (!state.timedOut) g_source_remove(guard);
+    g_application_set_default(nullptr);
+    g_object_unref(state.application);
+    EXPECT_TRUE(state.ranWithoutWindow) << "ended with its last window";
+    EXPECT_TRUE(state.stopped);
+    EXPECT_FALSE(state.timedOut) << "kept running once nothing held it";
+}
+
+TEST(ShellApplicationTest, JapaneseTextHasAFont) {
+    GtkWidget* label = g_object_ref_sink(gtk_label_new(nullptr));
+    PangoLayout* layout = gtk_widget_create_pango_layout(label, "移動 議事録 マイクだけで録音しています");
+    EXPECT_EQ(pango_layout_get_unknown_glyphs_count(layout), 0) << "no font has these glyphs: they show as boxes";
+    g_object_unref(layout);
+    g_object_unref(label);
 }
 
 }  // namespace
