@@ -10,12 +10,12 @@
 
 #include "app/Uuid.h"
 #include "macshell/MacShell.h"
-#include "platform/linux/DBusNotificationCenter.h"
-#include "platform/linux/GLibMainLoop.h"
-#include "platform/linux/GioUrlOpener.h"
-#include "platform/linux/OfficeWindow.h"
+#include "linux/dbus/DBusNotificationCenter.h"
+#include "linux/glib/GLibMainLoop.h"
+#include "linux/glib/GioUrlOpener.h"
+#include "linux/webkit/OfficeWindow.h"
 #include "webhost/OfficeWebView.h"
-#include "platform/linux/WebKitWebViewFactory.h"
+#include "linux/webkit/WebKitWebViewFactory.h"
 #include "recording/RecorderCommands.h"
 
 namespace {

@@ -18,8 +18,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/linux/FfmpegAudioFileWriter.h"
-#include "platform/linux/PulseSystemAudio.h"
+#include "linux/ffmpeg/FfmpegAudioFileWriter.h"
+#include "linux/pulse/PulseSystemAudio.h"
 
 namespace fs = std::filesystem;
 

@@ -26,8 +26,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/FfmpegAudioFileWriter.h"
-#include "platform/linux/PulseSystemAudio.h"
+#include "linux/ffmpeg/FfmpegAudioFileWriter.h"
+#include "linux/pulse/PulseSystemAudio.h"
 #include "tests/support/AudioCheck.h"
 
 namespace fs = std::filesystem;

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/FfmpegAudioFileWriter.h"
+#include "linux/ffmpeg/FfmpegAudioFileWriter.h"
 #include "recording/SystemAudioCapture.h"
 
 namespace fs = std::filesystem;

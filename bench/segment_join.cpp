@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/FfmpegAudioJoiner.h"
-#include "platform/linux/FfmpegSegmentWriter.h"
+#include "linux/ffmpeg/FfmpegAudioJoiner.h"
+#include "linux/ffmpeg/FfmpegSegmentWriter.h"
 #include "tests/support/AudioCheck.h"
 #include "tests/support/TempDirectory.h"
 

@@ -12,7 +12,7 @@ namespace orvan {
 
 // Serves finished meeting recordings to the page under "orvan-rec://file<absolute path>", so the page
 // can read a recording's bytes with fetch() without the file ever leaving the recordings directory.
-// Pure logic: the WebKit side lives in platform/linux/RecordingSchemeAdapter.
+// Pure logic: the WebKit side lives in linux/webkit/RecordingSchemeAdapter.
 class RecordingSchemeHandler {
 public:
     static constexpr std::string_view kScheme = "orvan-rec";

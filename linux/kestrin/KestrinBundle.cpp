@@ -12,7 +12,7 @@
 #include "linux/dbus/StatusNotifierItem.h"
 #include "linux/glib/XdgAutostartLoginItem.h"
 #include "linux/gtk/GtkDesktopApplication.h"
-#include "platform/linux/SyslogSink.h"
+#include "linux/glib/SyslogSink.h"
 #include "plugin/KestrinPlugin.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/DBusNotificationCenter.h"
+#include "linux/dbus/DBusNotificationCenter.h"
 #include "tests/fakes/CapturingLogSink.h"
 #include "tests/integration/FakeNotificationServer.h"
 #include "tests/integration/GtkTestSupport.h"

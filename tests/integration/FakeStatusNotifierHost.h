@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/GObjectPtr.h"
+#include "linux/glib/GObjectPtr.h"
 
 namespace orvan::testing {
 

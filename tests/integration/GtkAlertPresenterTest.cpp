@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/GtkAlertPresenter.h"
+#include "linux/gtk/GtkAlertPresenter.h"
 #include "tests/integration/GtkTestSupport.h"
 
 namespace orvan {

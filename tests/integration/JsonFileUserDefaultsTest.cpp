@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/linux/JsonFileUserDefaults.h"
+#include "linux/glib/JsonFileUserDefaults.h"
 #include "tests/support/TempDirectory.h"
 
 namespace orvan {

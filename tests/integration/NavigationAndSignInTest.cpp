@@ -3,10 +3,10 @@
 #include <memory>
 
 #include "app/Uuid.h"
-#include "platform/linux/GLibMainLoop.h"
-#include "platform/linux/OfficeWindow.h"
-#include "platform/linux/SignInWindowSessions.h"
-#include "platform/linux/WebKitWebViewFactory.h"
+#include "linux/glib/GLibMainLoop.h"
+#include "linux/webkit/OfficeWindow.h"
+#include "linux/webkit/SignInWindowSessions.h"
+#include "linux/webkit/WebKitWebViewFactory.h"
 #include "tests/fakes/FakeCommandPorts.h"
 #include "tests/integration/GtkTestSupport.h"
 #include "tests/integration/ShellTestServices.h"

@@ -5,9 +5,9 @@
 #include <fstream>
 #include <memory>
 
-#include "platform/linux/GLibMainLoop.h"
-#include "platform/linux/OfficeWindow.h"
-#include "platform/linux/WebKitWebViewFactory.h"
+#include "linux/glib/GLibMainLoop.h"
+#include "linux/webkit/OfficeWindow.h"
+#include "linux/webkit/WebKitWebViewFactory.h"
 #include "tests/fakes/FakeCommandPorts.h"
 #include "tests/integration/GtkTestSupport.h"
 #include "tests/integration/ShellTestServices.h"

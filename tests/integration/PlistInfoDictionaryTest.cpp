@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/linux/PlistInfoDictionary.h"
+#include "linux/plist/PlistInfoDictionary.h"
 #include "tests/support/TempDirectory.h"
 
 namespace orvan {

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "app/Url.h"
-#include "platform/linux/GObjectPtr.h"
-#include "platform/linux/RecordingSchemeAdapter.h"
+#include "linux/glib/GObjectPtr.h"
+#include "linux/webkit/RecordingSchemeAdapter.h"
 #include "tests/integration/GtkTestSupport.h"
 #include "tools/webapp/StandInServer.h"
 

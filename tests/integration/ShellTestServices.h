@@ -3,8 +3,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/linux/GLibMainLoop.h"
-#include "platform/linux/ShellServices.h"
+#include "linux/glib/GLibMainLoop.h"
+#include "linux/webkit/ShellServices.h"
 #include "tests/fakes/FakeInfoDictionary.h"
 
 namespace orvan::testing {

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/FfmpegSegmentWriter.h"
+#include "linux/ffmpeg/FfmpegSegmentWriter.h"
 #include "recording/MeetingRecorder.h"
 #include "tests/fakes/CapturingLogSink.h"
 #include "tests/fakes/FakeRecordingPorts.h"

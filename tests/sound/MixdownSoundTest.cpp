@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/FfmpegAudioFileWriter.h"
+#include "linux/ffmpeg/FfmpegAudioFileWriter.h"
 #include "recording/SystemAudioCapture.h"
 #include "tests/sound/RealRecorder.h"
 #include "tests/sound/ToneSource.h"

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/FfmpegAudioJoiner.h"
-#include "platform/linux/PulseRecordPermission.h"
-#include "platform/linux/PulseSegmentRecorder.h"
+#include "linux/ffmpeg/FfmpegAudioJoiner.h"
+#include "linux/pulse/PulseRecordPermission.h"
+#include "linux/pulse/PulseSegmentRecorder.h"
 #include "tests/sound/PrivateSoundServer.h"
 #include "tests/sound/SoundServer.h"
 #include "tests/support/AudioCheck.h"

@@ -5,11 +5,11 @@
 #include <memory>
 
 #include "app/Uuid.h"
-#include "platform/linux/FfmpegAudioFileWriter.h"
-#include "platform/linux/FfmpegAudioJoiner.h"
-#include "platform/linux/PulseRecordPermission.h"
-#include "platform/linux/PulseSegmentRecorder.h"
-#include "platform/linux/PulseSystemAudio.h"
+#include "linux/ffmpeg/FfmpegAudioFileWriter.h"
+#include "linux/ffmpeg/FfmpegAudioJoiner.h"
+#include "linux/pulse/PulseRecordPermission.h"
+#include "linux/pulse/PulseSegmentRecorder.h"
+#include "linux/pulse/PulseSystemAudio.h"
 #include "recording/SystemAudioCapture.h"
 #include "recording/MeetingRecorder.h"
 #include "tests/fakes/FakeMainLoop.h"

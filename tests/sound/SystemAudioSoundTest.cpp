@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/linux/FfmpegAudioFileWriter.h"
-#include "platform/linux/PulseSystemAudio.h"
+#include "linux/ffmpeg/FfmpegAudioFileWriter.h"
+#include "linux/pulse/PulseSystemAudio.h"
 #include "tests/fakes/CapturingLogSink.h"
 #include "tests/fakes/FakeMainLoop.h"
 #include "tests/sound/PrivateSoundServer.h"

@@ -1,0 +1,101 @@
+// The one place where the logic and its Linux adapters are wired together.
+#include <gtk/gtk.h>
+
+#include <memory>
+
+#include "app/Uuid.h"
+#include "linux/dbus/LauncherEntryBadge.h"
+#include "linux/gtk/GtkSceneLifecycle.h"
+#include "macshell/MacShell.h"
+#include "linux/dbus/DBusNotificationCenter.h"
+#include "linux/plist/DlopenPluginLoader.h"
+#include "linux/glib/GApplicationHolds.h"
+#include "linux/glib/JsonFileUserDefaults.h"
+#include "linux/glib/LinuxRemoteNotifications.h"
+#include "linux/glib/GLibMainLoop.h"
+#include "linux/gtk/GtkAlertPresenter.h"
+#include "linux/glib/GioUrlOpener.h"
+#include "linux/webkit/OfficeApplication.h"
+#include "linux/plist/PlistInfoDictionary.h"
+#include "linux/SharedMeetingRecorder.h"
+#include "linux/webkit/SignInWindowSessions.h"
+#include "linux/glib/SyslogSink.h"
+#include "linux/webkit/WebKitWebViewFactory.h"
+#include "recording/RecorderCommands.h"
+#include "webhost/HoldingRecorder.h"
+#include "webhost/NativeOAuth.h"
+#include "webhost/RecordingSchemeHandler.h"
+
+int main(int argc, char** argv) {
+    using namespace orvan;
+    setLogSink(std::make_shared<SyslogSink>());
+
+    ShellServices services;
+    services.mainLoop = std::make_shared<GLibMainLoop>();
+    services.center = NotificationCenter::create(*services.mainLoop);
+    services.config = std::make_shared<AppConfig>(
+        std::make_shared<PlistInfoDictionary>(mainBundleDirectory() / "Info.plist"));
+    services.registry = std::make_shared<CoordinatorRegistry>();
+    auto notifications = std::make_shared<DBusNotificationCenter>();
+    services.push = std::make_shared<PushNotifications>(PushNotifications::Dependencies{
+        .center = services.center,
+        .config = services.config,
+        .defaults = std::make_shared<JsonFileUserDefaults>(JsonFileUserDefaults::defaultFile()),
+        .notifications = notifications,
+        .remote = std::make_shared<LinuxRemoteNotifications>(),
+        .mainLoop = services.mainLoop.get(),
+        .bundleId = OfficeApplication::kApplicationId,
+    });
+    auto macShell = std::make_shared<MacShell>(MacShell::Dependencies{
+        .plugInsFolder = mainBundleDirectory() / "PlugIns",
+        .loader = std::make_shared<DlopenPluginLoader>(),
+        .mainLoop = services.mainLoop.get(),
+        .center = services.center,
+        .notifications = notifications,
+        .badge = std::make_shared<LauncherEntryBadge>(std::string(OfficeApplication::kApplicationId) + ".desktop"),
+        // Activating the application opens a new window.
+        .openWindow = [] { g_application_activate(g_application_get_default()); },
+        .newUUID = randomUUID,
+    });
+
+    auto factory = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory());
+    auto config = services.config;
+    factory->serveRecordings(std::make_shared<RecordingSchemeHandler>(
+        applicationDataDirectory() / "recordings", [config] { return origin(config->appURL()); }));
+    services.webViewFactory = factory;
+
+    auto opener = std::make_shared<GioUrlOpener>();
+    // What keeps the application alive with no window open (a recording now, the tray companion later).
+    auto holds = std::make_shared<GApplicationHolds>();
+    services.navigationPolicy = std::make_shared<NavigationPolicy>(services.config, opener);
+    services.dispatcher = std::make_shared<CommandDispatcher>(CommandPorts{
+        // A recording keeps the application running after its last window closes.
+        .recorder = std::make_shared<HoldingRecorder>(
+            sharedMeetingRecorder(OfficeApplication::kApplicationId, services.mainLoop, services.center,
+                                  std::make_shared<GtkAlertPresenter>([] {
+                                      GApplication* running = g_application_get_default();
+                                      return running != nullptr ? GTK_APPLICATION(running) : nullptr;
+                                  }),
+                                  applicationDataDirectory() / "recordings"),
+            holds),
+        .macShell = macShell,
+        .notifications = notifications,
+        .opener = opener,
+        .signIn = std::make_shared<NativeOAuth>(std::make_shared<SignInWindowSessions>(applicationDataDirectory()),
+                                                *services.mainLoop),
+        .newUUID = randomUUID,
+    });
+
+    OfficeApplication application(services);
+    application.setDelegate(std::make_shared<OfficeAppDelegate>(OfficeAppDelegate::Dependencies{
+        .mainLoop = services.mainLoop.get(),
+        .notifications = notifications,
+        .macShell = macShell,
+        .push = services.push,
+        .activator = application.activator(),
+    }));
+    const GtkSceneLifecycle lifecycle(application.application(), [center = services.center](bool foreground) {
+        center->post(foreground ? notification_names::kSceneWillEnterForeground : notification_names::kSceneDidEnterBackground);
+    });
+    return application.run(argc, argv);
+}

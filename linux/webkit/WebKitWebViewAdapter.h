@@ -1,0 +1,78 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <webkit2/webkit2.h>
+
+#include "platform/WebView.h"
+#include "platform/WebViewDelegate.h"
+#include "linux/glib/GObjectPtr.h"
+
+namespace orvan {
+
+// The WebView port on a WebKitWebView. Owns a reference to the widget; the window owns the adapter.
+class WebKitWebViewAdapter final : public WebView, public std::enable_shared_from_this<WebKitWebViewAdapter> {
+public:
+    // Answers the page's messages on `channels` of `contentManager` through the delegate.
+    WebKitWebViewAdapter(WebKitWebView* view, std::weak_ptr<WebViewDelegate> delegate,
+                         WebKitUserContentManager* contentManager = nullptr,
+                         const std::vector<std::string>& channels = {});
+    ~WebKitWebViewAdapter() override;
+    WebKitWebViewAdapter(const WebKitWebViewAdapter&) = delete;
+    WebKitWebViewAdapter& operator=(const WebKitWebViewAdapter&) = delete;
+
+    WebKitWebView* view() const { return view_.get(); }
+    GtkWidget* widget() const { return GTK_WIDGET(view_.get()); }
+
+    void load(const Url& url, std::chrono::seconds timeout) override;
+    void reload() override;
+    void evaluateScript(const std::string& source) override;
+    void callAsyncFunction(const std::string& body, const nlohmann::json& arguments,
+                           std::function<void(ScriptResult)> completion) override;
+    std::optional<Url> currentURL() const override;
+    bool isInWindow() const override;
+    bool isInKeyWindow() const override;
+
+private:
+    static void onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer data);
+    static gboolean onLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* uri, GError* error,
+                                 gpointer self);
+    static gboolean onLoadTimeout(gpointer self);
+    static gboolean onDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                   gpointer self);
+    static gboolean onPermissionRequest(WebKitWebView* view, WebKitPermissionRequest* request, gpointer self);
+    static gboolean onScriptMessage(WebKitUserContentManager* manager, JSCValue* body,
+                                    WebKitScriptMessageReply* reply, gpointer self);
+    struct Channel {
+        WebKitWebViewAdapter* adapter;
+        std::string name;
+    };
+    void cancelTimeout();
+    // Ends the time-out with the navigation it was set for.
+    void followTimedLoad(WebKitLoadEvent event, const char* uri);
+    GtkWindow* window() const;
+
+    GObjectPtr<WebKitWebView> view_;
+    std::weak_ptr<WebViewDelegate> delegate_;
+    // The time-out of the last load asked for through load(), and the address the engine took that
+    // load under; it ends with that navigation (committed, failed, refused or replaced).
+    guint timeoutSource_ = 0;
+    std::string timedURI_;
+    bool timedLoadStarted_ = false;
+    bool failed_ = false;
+    // The address of the document the main frame last committed.
+    std::string committedURI_;
+    gulong loadChangedHandler_ = 0;
+    gulong loadFailedHandler_ = 0;
+    gulong policyHandler_ = 0;
+    gulong permissionHandler_ = 0;
+    GObjectPtr<WebKitUserContentManager> contentManager_;
+    std::vector<std::unique_ptr<Channel>> channels_;
+    std::vector<gulong> messageHandlers_;
+};
+
+}  // namespace orvan
