@@ -20,6 +20,7 @@
 #include "platform/linux/SignInWindowSessions.h"
 #include "platform/linux/SyslogSink.h"
 #include "platform/linux/WebKitWebViewFactory.h"
+#include "recording/MeetingRecorder.h"
 #include "recording/RecorderCommands.h"
 #include "webhost/NativeOAuth.h"
 #include "webhost/RecordingSchemeHandler.h"
@@ -90,5 +91,8 @@ int main(int argc, char** argv) {
     const GtkSceneLifecycle lifecycle(application.application(), [center = services.center](bool foreground) {
         center->post(foreground ? notification_names::kSceneWillEnterForeground : notification_names::kSceneDidEnterBackground);
     });
-    return application.run(argc, argv);
+    const int status = application.run(argc, argv);
+    // The main loop ended ("終了"): a running recording is closed where it is, for the next "pending".
+    MeetingRecorder::shared()->closeForExit();
+    return status;
 }
