@@ -111,8 +111,8 @@ private:
         g_idle_add_full(
             G_PRIORITY_DEFAULT,
             +[](gpointer data) -> gboolean {
-                auto* press = static_cast<Press*>(data);
-                if (auto pressed = press->pressed.lock()) (*pressed)(press->token);
+                auto* due = static_cast<Press*>(data);
+                if (auto pressed = due->pressed.lock()) (*pressed)(due->token);
                 return G_SOURCE_REMOVE;
             },
             press, +[](gpointer data) { delete static_cast<Press*>(data); });
