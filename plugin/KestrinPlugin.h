@@ -21,7 +21,7 @@
 namespace orvan {
 
 // The tray companion's principal class: the tray item with its badge and menu, window toggling,
-// and (to come) the hot key, launch at login, updates, meeting watch and popup.
+// the global hot key, launch at login, update checks, and (to come) the meeting watch and popup.
 class KestrinPlugin final : public KestrinProtocol {
 public:
     static constexpr const char* kClassName = "KestrinPlugin";
