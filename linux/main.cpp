@@ -21,6 +21,7 @@
 #include "linux/webkit/SignInWindowSessions.h"
 #include "linux/glib/SyslogSink.h"
 #include "linux/webkit/WebKitWebViewFactory.h"
+#include "recording/MeetingRecorder.h"
 #include "recording/RecorderCommands.h"
 #include "webhost/HoldingRecorder.h"
 #include "webhost/NativeOAuth.h"
@@ -97,5 +98,8 @@ int main(int argc, char** argv) {
     const GtkSceneLifecycle lifecycle(application.application(), [center = services.center](bool foreground) {
         center->post(foreground ? notification_names::kSceneWillEnterForeground : notification_names::kSceneDidEnterBackground);
     });
-    return application.run(argc, argv);
+    const int status = application.run(argc, argv);
+    // The main loop ended ("終了"): a running recording is closed where it is, for the next "pending".
+    MeetingRecorder::shared()->closeForExit();
+    return status;
 }

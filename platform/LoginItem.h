@@ -7,6 +7,8 @@ class LoginItem {
 public:
     virtual ~LoginItem() = default;
     virtual bool enabled() = 0;
+    // Throws std::runtime_error carrying the system's description when the change fails.
+    virtual void setEnabled(bool enabled) = 0;
 };
 
 }  // namespace orvan

@@ -1,5 +1,7 @@
 #include "plugin/KestrinPlugin.h"
 
+#include <exception>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -16,12 +18,25 @@ void KestrinPlugin::installWithOpenWindow(Block openWindow, Block reload) {
     // (a) the application's blocks
     if (openWindow) openWindow_ = std::move(openWindow);
     if (reload) reload_ = std::move(reload);
-    // (b) the update controller
-    systemLog("Kestrin: アップデートの確認はこの版にはありません");
+    // (b) the update controller, its automatic checks started at once
+    if (deps_.makeUpdater) updater_ = deps_.makeUpdater();
+    if (updater_) updater_->startUpdater();
     // (c) the tray item and its menu
     buildStatusItemAndMenu();
     // (d) the global hot key
-    systemLog("Kestrin: ⌘⇧O はこの版では登録しません");
+    installHotKey();
+}
+
+void KestrinPlugin::installHotKey() {
+    if (!deps_.hotKeys) return;
+    // A press reaches us on its own turn of the main loop and acts like a click on the tray item.
+    HotKeyRegistration registration =
+        deps_.hotKeys->registerHotKey({"Super", "Shift", "o"}, [this](const std::string& token) { toggle(token); });
+    if (!registration.key) {
+        systemLog("Kestrin: ⌘⇧O を登録できません (" + std::to_string(registration.errorCode) + ")");
+        return;
+    }
+    hotKey_ = std::move(registration.key);
 }
 
 void KestrinPlugin::buildStatusItemAndMenu() {
@@ -107,9 +122,18 @@ void KestrinPlugin::setMeetingPopupHandler(ActionBlock block) {
 
 void KestrinPlugin::checkForUpdates() {
     if (deps_.application) deps_.application->activate("");
+    if (updater_) updater_->checkForUpdates();
 }
 
-void KestrinPlugin::toggleAutostart() { systemLog("Kestrin: 自動起動の切り替えはこの版にはありません"); }
+// The state is read afresh: another program may have changed the entry since the menu opened.
+void KestrinPlugin::toggleAutostart() {
+    if (!deps_.loginItem) return;
+    try {
+        deps_.loginItem->setEnabled(!deps_.loginItem->enabled());
+    } catch (const std::exception& error) {
+        systemLog(std::string("Kestrin: 自動起動の切り替えに失敗: ") + error.what());
+    }
+}
 
 void KestrinPlugin::quit() {
     if (deps_.application) deps_.application->terminate();

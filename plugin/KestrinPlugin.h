@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -9,16 +10,18 @@
 #include "macshell/KestrinProtocol.h"
 #include "platform/Clock.h"
 #include "platform/DesktopApplication.h"
+#include "platform/GlobalHotKeys.h"
 #include "platform/LoginItem.h"
 #include "platform/SerialQueue.h"
 #include "platform/StatusItem.h"
 #include "plugin/MeetingPopup.h"
 #include "plugin/MeetingWatcher.h"
+#include "plugin/UpdateController.h"
 
 namespace orvan {
 
 // The tray companion's principal class: the tray item with its badge and menu, window toggling,
-// and (to come) the hot key, launch at login, updates, meeting watch and popup.
+// the global hot key, launch at login, update checks, and (to come) the meeting watch and popup.
 class KestrinPlugin final : public KestrinProtocol {
 public:
     static constexpr const char* kClassName = "KestrinPlugin";
@@ -35,6 +38,9 @@ public:
         std::filesystem::path resources;
         std::string applicationId;
         std::shared_ptr<Clock> clock;
+        std::shared_ptr<GlobalHotKeys> hotKeys;
+        // Makes the update controller at install; none: no update feed is configured.
+        std::function<std::shared_ptr<UpdateController>()> makeUpdater;
     };
 
     // Builds the fields only: no tray item, window or timer exists yet.
@@ -64,6 +70,7 @@ public:
 private:
     void toggle(const std::string& activationToken);
     void buildStatusItemAndMenu();
+    void installHotKey();
     std::optional<std::filesystem::path> imageFolder() const;
 
     Dependencies deps_;
@@ -71,17 +78,15 @@ private:
     std::unique_ptr<StatusItem> statusItem_;
     Block openWindow_ = [] {};
     Block reload_ = [] {};
-    // The global hot key's registration and handler: set up by the hot-key support, still to come.
-    std::shared_ptr<void> hotKey_;
-    std::shared_ptr<void> hotKeyHandler_;
+    // The global hot key's registration; its handler lives inside it.
+    std::unique_ptr<GlobalHotKey> hotKey_;
     std::vector<StatusMenuEntry> menu_;
     MeetingPopup popup_;
     MeetingWatcher watcher_;
     // The first watch block: a started watch. Its timer arrives with meeting detection.
     std::optional<WatchBlock> watchBlock_;
     SerialQueue watchQueue_;
-    // The update controller: none until update checks exist.
-    std::shared_ptr<void> updater_;
+    std::shared_ptr<UpdateController> updater_;
     StatusMenuEntry autostartItem_;
 };
 

@@ -289,6 +289,16 @@ void MeetingRecorder::stop(PathDone done) {
     });
 }
 
+void MeetingRecorder::closeForExit() {
+    std::shared_ptr<SystemAudioCapturing> capture;
+    queue_->sync([this, &capture] {
+        capture = std::exchange(capture_, nullptr);
+        if (sessionDir_ && !finalizing_) (void)stopMicrophone();
+    });
+    // The last reference: the capture's destructor closes its raw tracks and its streams.
+    capture.reset();
+}
+
 void MeetingRecorder::pending(PendingDone done) {
     jobs_.run([this, done = std::move(done)] {
         auto found = failureOf<std::variant<std::optional<std::string>, RecordingFailure>>([this] { return findPending(); });

@@ -87,6 +87,10 @@ public:
 
     void handleInterruption(const AudioInterruption& interruption);
 
+    // For the application's exit: ends a running recording where it is. Its files are flushed and
+    // closed, nothing is joined, mixed or deleted, and the next "pending" finishes them. Blocks.
+    void closeForExit();
+
     // Segment files of a session directory, in name order; empty when it cannot be listed.
     static std::vector<std::filesystem::path> listSegments(const std::filesystem::path& dir);
     // The same, but a listing that fails part way (a failing disk) is an error, not "no segments".

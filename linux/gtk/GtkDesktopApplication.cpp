@@ -95,7 +95,13 @@ void GtkDesktopApplication::keepRunningWithoutWindows() {
 }
 
 void GtkDesktopApplication::terminate() {
-    if (GtkApplication* application = application_()) g_application_quit(G_APPLICATION(application));
+    GtkApplication* application = application_();
+    if (application == nullptr) return;
+    // Every window closes first, so each one's web view and its page go away in order.
+    GList* windows = g_list_copy(gtk_application_get_windows(application));
+    for (GList* item = windows; item != nullptr; item = item->next) gtk_widget_destroy(GTK_WIDGET(item->data));
+    g_list_free(windows);
+    g_application_quit(G_APPLICATION(application));
 }
 
 }  // namespace orvan

@@ -13,6 +13,8 @@
 #include "linux/glib/XdgAutostartLoginItem.h"
 #include "linux/gtk/GtkDesktopApplication.h"
 #include "linux/glib/SyslogSink.h"
+#include "linux/kestrin/DesktopHotKeys.h"
+#include "linux/kestrin/UpdaterWiring.h"
 #include "plugin/KestrinPlugin.h"
 
 namespace {
@@ -23,6 +25,12 @@ std::filesystem::path bundleFolder() {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&bundleFolder), &info) == 0 || info.dli_fname == nullptr) return {};
     return std::filesystem::path(info.dli_fname).parent_path();
+}
+
+// The application that loaded us: what launching at login starts.
+std::filesystem::path runningExecutable() {
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/exe", error);
 }
 
 GtkApplication* runningApplication() {
@@ -46,10 +54,12 @@ __attribute__((visibility("default"))) orvan::KestrinProtocol* kestrin_create_pr
     return new KestrinPlugin(KestrinPlugin::Dependencies{
         .statusBar = std::make_shared<orvan::StatusNotifierBar>(),
         .application = std::make_shared<orvan::GtkDesktopApplication>(&runningApplication),
-        .loginItem = std::make_shared<orvan::XdgAutostartLoginItem>(std::string(kApplicationId) + ".desktop"),
+        .loginItem = std::make_shared<orvan::XdgAutostartLoginItem>(std::string(kApplicationId) + ".desktop", runningExecutable()),
         .resources = bundleFolder() / "Resources",
         .applicationId = kApplicationId,
         .clock = std::make_shared<orvan::SteadyClock>(),
+        .hotKeys = orvan::desktopHotKeys(),
+        .makeUpdater = [folder = bundleFolder()] { return orvan::makeUpdateController(folder / "Info.plist"); },
     });
 }
 

@@ -3,12 +3,14 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "macshell/KestrinProtocol.h"
 #include "platform/ApplicationBadge.h"
 #include "platform/DesktopApplication.h"
+#include "platform/GlobalHotKeys.h"
 #include "platform/LoginItem.h"
 #include "platform/PluginLoader.h"
 #include "platform/StatusItem.h"
@@ -53,7 +55,26 @@ public:
 class FakeLoginItem final : public LoginItem {
 public:
     bool enabled() override { return on; }
+    void setEnabled(bool enabled) override {
+        if (failure) throw std::runtime_error(*failure);
+        on = enabled;
+    }
     bool on = false;
+    std::optional<std::string> failure;
+};
+
+// Hot keys that are pressed by hand, or refused with a chosen code.
+class FakeGlobalHotKeys final : public GlobalHotKeys {
+public:
+    HotKeyRegistration registerHotKey(const std::vector<std::string>& combination, Pressed onPress) override {
+        keys = combination;
+        pressed = std::move(onPress);
+        if (refusal != 0) return {nullptr, refusal};
+        return {std::make_unique<GlobalHotKey>(), 0};
+    }
+    int refusal = 0;
+    std::vector<std::string> keys;
+    Pressed pressed;
 };
 
 class FakeApplicationBadge final : public ApplicationBadge {

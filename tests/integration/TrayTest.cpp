@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "linux/dbus/LauncherEntryBadge.h"
 #include "linux/dbus/StatusNotifierItem.h"
 #include "linux/gtk/GtkDesktopApplication.h"
 #include "linux/gtk/GtkSceneLifecycle.h"
+#include "linux/x11/X11GlobalHotKeys.h"
 #include "macshell/MacShell.h"
 #include "platform/Clock.h"
 #include "linux/plist/DlopenPluginLoader.h"
@@ -73,6 +76,8 @@ TEST(TrayTest, ActivateHidesAndShowsTheApplicationsWindow) {
             .resources = ORVAN_BUNDLE_DIR "/PlugIns/Kestrin.bundle/Resources",
             .applicationId = "jp.tomoriva.OrvanOffice",
             .clock = std::make_shared<SteadyClock>(),
+            .hotKeys = nullptr,
+            .makeUpdater = nullptr,
         });
         plugin.installWithOpenWindow([&] { ++opened; }, [] {});
         ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
@@ -101,30 +106,6 @@ TEST(TrayTest, ActivateHidesAndShowsTheApplicationsWindow) {
         activate();
         EXPECT_EQ(opened, 1) << "no window: the application is asked for one";
     }
-}
-
-TEST(TrayTest, TheApplicationOutlivesItsLastWindowWhileTheTrayHoldsIt) {
-    struct Run {
-        GtkApplication* application = trayApplication();
-        GtkDesktopApplication desktop{[this] { return application; }};
-        bool runningWithoutWindows = false;
-    } run;
-    g_signal_connect(run.application, "activate", G_CALLBACK(+[](GApplication*, gpointer data) {
-                         auto* state = static_cast<Run*>(data);
-                         state->desktop.keepRunningWithoutWindows();
-                         GtkWidget* window = gtk_application_window_new(state->application);
-                         gtk_widget_show(window);
-                         gtk_window_close(GTK_WINDOW(window));  // as the window manager's close button does
-                         g_timeout_add(300, +[](gpointer later) -> gboolean {
-                             auto* still = static_cast<Run*>(later);
-                             still->runningWithoutWindows = gtk_application_get_windows(still->application) == nullptr;
-                             still->desktop.terminate();
-                             return G_SOURCE_REMOVE;
-                         }, data);
-                     }),
-                     &run);
-    EXPECT_EQ(g_application_run(G_APPLICATION(run.application), 0, nullptr), 0);
-    EXPECT_TRUE(run.runningWithoutWindows);
 }
 
 // The built bundle, loaded by the application's own loader, as a panel sees it.
@@ -235,6 +216,121 @@ TEST_F(TrayBundleTest, TheBuiltBundlesMenuReloadsAndItsLabelAndCountFollowTheBad
     EXPECT_EQ(counts, (std::vector<std::string>{"application://jp.tomoriva.OrvanOffice.desktop 2 visible",
                                                 "application://jp.tomoriva.OrvanOffice.desktop 0 hidden"}));
     EXPECT_EQ(stringOf(panel.itemProperty(item, "XAyatanaLabel")), "");
+}
+
+void xdotool(const std::string& keys) {
+    const std::string command = "xdotool key " + keys;
+    ASSERT_TRUE(g_spawn_command_line_sync(command.c_str(), nullptr, nullptr, nullptr, nullptr)) << command;
+}
+
+TEST_F(TrayBundleTest, SuperShiftOTogglesTheWindowAlsoWithNumLockOn) {
+    GtkApplication* application = trayApplication();
+    ASSERT_NE(application, nullptr);
+    shell->loadPlugin();
+    ASSERT_TRUE(shell->isPluginLoaded());
+    GtkWidget* window = gtk_application_window_new(application);
+    gtk_window_present(GTK_WINDOW(window));
+    gdk_window_focus(gtk_widget_get_window(window), GDK_CURRENT_TIME);
+    ASSERT_TRUE(runUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }, 5s));
+    for (const bool numLock : {false, true}) {
+        SCOPED_TRACE(numLock ? "Num Lock on" : "Num Lock off");
+        if (numLock) xdotool("Num_Lock");
+        xdotool("super+shift+o");
+        EXPECT_TRUE(runUntil([&] { return !gtk_widget_get_mapped(window); }, 5s)) << "in front and active: hidden";
+        xdotool("super+shift+o");
+        EXPECT_TRUE(runUntil([&] { return gtk_widget_get_mapped(window) && gtk_window_is_active(GTK_WINDOW(window)); }, 5s))
+            << "shown again with the focus";
+        if (numLock) xdotool("Num_Lock");
+    }
+    gtk_widget_destroy(window);
+}
+
+TEST(TrayTest, AHotKeyThatAnotherClientHoldsIsLoggedAndInstallStillCompletes) {
+    X11GlobalHotKeys keys;
+    const HotKeyRegistration other = keys.registerHotKey({"Super", "Shift", "o"}, [](const std::string&) {});
+    ASSERT_TRUE(other.key) << "the other client's grab, on a connection of its own";
+    auto log = CapturingLogSink::install();
+    auto application = std::make_shared<FakeDesktopApplication>();
+    KestrinPlugin plugin(KestrinPlugin::Dependencies{
+        .statusBar = nullptr, .application = application, .loginItem = nullptr, .resources = {},
+        .applicationId = "jp.tomoriva.OrvanOffice", .clock = std::make_shared<SteadyClock>(),
+        .hotKeys = std::make_shared<X11GlobalHotKeys>(), .makeUpdater = nullptr});
+    plugin.installWithOpenWindow([] {}, [] {});
+    EXPECT_EQ(log->lines(), std::vector<std::string>{"Kestrin: ⌘⇧O を登録できません (10)"});
+    EXPECT_EQ(application->calls, std::vector<std::string>{}) << "nothing toggles";
+    setLogSink(nullptr);
+}
+
+TEST_F(TrayBundleTest, TheAutostartRowWritesAndRemovesTheEntryAndItsCheckMarkFollows) {
+    trayApplication();
+    shell->loadPlugin();
+    ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
+    const std::string item = panel.registered.back();
+    const auto entry = std::filesystem::path(g_get_user_config_dir()) / "autostart" / "jp.tomoriva.OrvanOffice.desktop";
+    std::filesystem::remove(entry);
+    const auto rows = [&] {
+        GVariant* shown = panel.call(item, "/MenuBar", "com.canonical.dbusmenu", "AboutToShow", g_variant_new("(i)", 0));
+        if (shown != nullptr) g_variant_unref(shown);
+        GVariant* layout = panel.call(item, "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
+                                      g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)));
+        std::vector<MenuRow> result = layout != nullptr ? menuRows(layout) : std::vector<MenuRow>{};
+        if (layout != nullptr) g_variant_unref(layout);
+        return result;
+    };
+    const auto checked = [&](std::int32_t id) {
+        GVariant* value = panel.call(item, "/MenuBar", "com.canonical.dbusmenu", "GetProperty",
+                                     g_variant_new("(is)", id, "toggle-state"));
+        std::int32_t state = -1;
+        if (value != nullptr) {
+            GVariant* inner = nullptr;
+            g_variant_get(value, "(v)", &inner);
+            state = g_variant_get_int32(inner);
+            g_variant_unref(inner);
+            g_variant_unref(value);
+        }
+        return state;
+    };
+    const std::int32_t autostart = rows().at(KestrinPlugin::kAutostartRow).id;
+    EXPECT_EQ(checked(autostart), 0);
+    for (const bool on : {true, false}) {
+        SCOPED_TRACE(on ? "switched on" : "switched off");
+        GVariant* clicked = panel.call(item, "/MenuBar", "com.canonical.dbusmenu", "Event",
+                                       g_variant_new("(isvu)", autostart, "clicked", g_variant_new_int32(0), 0u));
+        if (clicked != nullptr) g_variant_unref(clicked);
+        EXPECT_TRUE(runUntil([&] { return std::filesystem::exists(entry) == on; }, 5s));
+        rows();
+        EXPECT_EQ(checked(autostart), on ? 1 : 0);
+    }
+    // Someone else's entry (another installation) is not ours: unchecked, and choosing it takes over.
+    std::filesystem::create_directories(entry.parent_path());
+    std::ofstream(entry) << "[Desktop Entry]\nType=Application\nName=OrvanOffice\nExec=/opt/elsewhere/orvanoffice\n";
+    rows();
+    EXPECT_EQ(checked(autostart), 0);
+}
+
+// Last of all: it runs the shared application, which cannot take new windows afterwards.
+TEST(TrayLifetimeTest, TheApplicationOutlivesItsLastWindowWhileTheTrayHoldsIt) {
+    struct Run {
+        GtkApplication* application = trayApplication();
+        GtkDesktopApplication desktop{[this] { return application; }};
+        bool runningWithoutWindows = false;
+    } run;
+    g_signal_connect(run.application, "activate", G_CALLBACK(+[](GApplication*, gpointer data) {
+                         auto* state = static_cast<Run*>(data);
+                         state->desktop.keepRunningWithoutWindows();
+                         GtkWidget* window = gtk_application_window_new(state->application);
+                         gtk_widget_show(window);
+                         gtk_window_close(GTK_WINDOW(window));  // as the window manager's close button does
+                         g_timeout_add(300, +[](gpointer later) -> gboolean {
+                             auto* still = static_cast<Run*>(later);
+                             still->runningWithoutWindows = gtk_application_get_windows(still->application) == nullptr;
+                             still->desktop.terminate();
+                             return G_SOURCE_REMOVE;
+                         }, data);
+                     }),
+                     &run);
+    EXPECT_EQ(g_application_run(G_APPLICATION(run.application), 0, nullptr), 0);
+    EXPECT_TRUE(run.runningWithoutWindows);
 }
 
 }  // namespace

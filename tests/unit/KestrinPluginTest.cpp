@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "plugin/KestrinPlugin.h"
+#include "tests/fakes/CapturingLogSink.h"
 #include "tests/fakes/FakeKestrinPorts.h"
 #include "tests/fakes/ManualClock.h"
 #include "tests/support/TempDirectory.h"
@@ -16,7 +17,8 @@ class KestrinPluginTest : public ::testing::Test {
 protected:
     KestrinPlugin::Dependencies dependencies() {
         return {.statusBar = bar, .application = application, .loginItem = login, .resources = temp.path(),
-                .applicationId = "jp.tomoriva.OrvanOffice", .clock = std::make_shared<ManualClock>()};
+                .applicationId = "jp.tomoriva.OrvanOffice", .clock = std::make_shared<ManualClock>(),
+                .hotKeys = nullptr, .makeUpdater = nullptr};
     }
     void install(KestrinPlugin& plugin) {
         plugin.installWithOpenWindow([this] { ++opened; }, [this] { ++reloaded; });
@@ -109,6 +111,45 @@ TEST_F(KestrinPluginTest, InitBuildsNothingAndInstallMakesTheItemAndItsMenu) {
     application->calls.clear();
     item.menu[6].action();
     EXPECT_EQ(application->calls, std::vector<std::string>{"terminate"});
+}
+
+TEST_F(KestrinPluginTest, TheHotKeyTogglesAndARefusedOneIsLoggedWithItsCode) {
+    auto log = CapturingLogSink::install();
+    for (const int refusal : {0, 10}) {
+        SCOPED_TRACE(refusal);
+        auto keys = std::make_shared<FakeGlobalHotKeys>();
+        keys->refusal = refusal;
+        auto deps = dependencies();
+        deps.hotKeys = keys;
+        KestrinPlugin plugin(deps);
+        install(plugin);
+        ASSERT_NE(bar->item, nullptr) << "install completes either way";
+        if (refusal != 0) {
+            EXPECT_EQ(log->lines(), std::vector<std::string>{"Kestrin: ⌘⇧O を登録できません (10)"});
+            continue;
+        }
+        EXPECT_EQ(keys->keys, (std::vector<std::string>{"Super", "Shift", "o"}));
+        application->calls.clear();
+        application->visible = true;
+        keys->pressed("_TIME42");
+        EXPECT_EQ(application->calls, (std::vector<std::string>{"unhide", "activate:_TIME42"})) << "like a click";
+    }
+    setLogSink(nullptr);
+}
+
+TEST_F(KestrinPluginTest, ToggleAutostartFlipsTheStateAndLogsAFailure) {
+    auto log = CapturingLogSink::install();
+    KestrinPlugin plugin(dependencies());
+    install(plugin);
+    plugin.toggleAutostart();
+    EXPECT_TRUE(login->on);
+    plugin.toggleAutostart();
+    EXPECT_FALSE(login->on);
+    login->failure = "Permission denied";
+    plugin.toggleAutostart();
+    EXPECT_FALSE(login->on);
+    EXPECT_EQ(log->lines(), std::vector<std::string>{"Kestrin: 自動起動の切り替えに失敗: Permission denied"});
+    setLogSink(nullptr);
 }
 
 TEST_F(KestrinPluginTest, WithoutTheTrayImageTheItemHasNone) {

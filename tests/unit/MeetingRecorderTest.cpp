@@ -288,6 +288,20 @@ TEST_F(MeetingRecorderTest, AFailedJoinIsThrownAndTheSegmentsStayForLater) {
     EXPECT_FALSE(fs::exists(dirs[0] / "meeting.partial.m4a"));
 }
 
+TEST_F(MeetingRecorderTest, ClosingForExitKeepsTheSegmentsUnjoinedForPending) {
+    ASSERT_EQ(start(), std::nullopt);
+    runFor(40s);
+    recorder->closeForExit();
+    EXPECT_FALSE(recorder->isRecording());
+    EXPECT_EQ(segments->recordingNow(), 0) << "the segment is closed";
+    const auto dirs = sessionDirectories();
+    ASSERT_EQ(dirs.size(), 1u);
+    EXPECT_EQ(MeetingRecorder::listSegments(dirs[0]).size(), 1u);
+    EXPECT_FALSE(fs::exists(dirs[0] / "meeting.m4a")) << "nothing is joined on the way out";
+    const auto found = pending();
+    EXPECT_EQ(text(found), (dirs[0] / "meeting.m4a").string());
+}
+
 // ---- Interruptions ---------------------------------------------------------------------------------
 
 TEST_F(MeetingRecorderTest, AnInterruptionEndsTheSegmentAndItsEndStartsTheNextNumber) {

@@ -1,5 +1,7 @@
 #include "tools/webapp/Routes.h"
 
+#include "tools/webapp/UpdateFeed.h"
+
 namespace orvan::webapp {
 
 bool isControlPath(std::string_view path)
@@ -15,6 +17,8 @@ Response route(AppState& state, const Request& request)
     state.record(RequestRecord{request.method, request.path, request.query,
         request.header("User-Agent").value_or(""), request.header("Cookie").value_or(""), request.body});
 
+    if (request.path.starts_with("/updates/"))
+        return routeUpdates(request);
     if (request.path.starts_with("/idp/"))
         return routeIdentityProvider(state, request);
     if (request.path == "/api" || request.path.starts_with("/api/"))

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace orvan {
+
+// What checking for updates needs of the system: the feed and the download over HTTPS, the
+// signature check, the desktop's handler for the package, timers on the main loop and the dialog.
+// Every callback runs on the main loop.
+
+class UpdateFeed {
+public:
+    struct Fetched {
+        std::optional<std::string> body;  // none: `error` says why
+        std::string error;
+    };
+    virtual ~UpdateFeed() = default;
+    virtual void fetch(const std::string& url, std::function<void(Fetched)> done) = 0;
+    // Writes the file to `destination`; `progress` gets 0..1 (negative while the size is unknown).
+    // `done` gets the error's description, or nothing on success.
+    virtual void download(const std::string& url, const std::filesystem::path& destination,
+                          std::function<void(double)> progress, std::function<void(std::optional<std::string>)> done) = 0;
+};
+
+class PackageVerifier {
+public:
+    virtual ~PackageVerifier() = default;
+    // Nothing when `file` carries `signature` (base64 Ed25519) by `publicKey` (base64); otherwise why not.
+    virtual std::optional<std::string> verify(const std::filesystem::path& file, const std::string& signature,
+                                              const std::string& publicKey) = 0;
+};
+
+class PackageOpener {
+public:
+    virtual ~PackageOpener() = default;
+    // Hands the file to the desktop's default handler; the error's description when that fails.
+    virtual std::optional<std::string> open(const std::filesystem::path& file) = 0;
+};
+
+class MainLoopTimers {
+public:
+    virtual ~MainLoopTimers() = default;
+    // Runs `task` once after `delay`, unless the returned handle is destroyed first.
+    virtual std::shared_ptr<void> after(std::chrono::seconds delay, std::function<void()> task) = 0;
+};
+
+struct UpdateOffer {
+    std::string version;         // the new one, as shown
+    std::string currentVersion;  // the running one, as shown
+    std::string releaseNotes;    // plain text
+};
+
+class UpdateDialog {
+public:
+    enum class Choice { download, later, skip };
+    virtual ~UpdateDialog() = default;
+    virtual void showOffer(const UpdateOffer& offer, std::function<void(Choice)> chosen) = 0;
+    // Download progress 0..1, negative while unknown; shown until the next message.
+    virtual void showProgress(double fraction) = 0;
+    virtual void showMessage(const std::string& title, const std::string& detail) = 0;
+    virtual void close() = 0;
+};
+
+}  // namespace orvan

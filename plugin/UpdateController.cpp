@@ -1,0 +1,136 @@
+#include "plugin/UpdateController.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <system_error>
+#include <utility>
+
+#include "platform/SystemLog.h"
+
+namespace orvan {
+namespace {
+
+// The file's name in the downloads folder: the URL's last path segment, never a path of its own.
+std::string fileNameOf(const std::string& url) {
+    std::string path = url.substr(0, url.find_first_of("?#"));
+    std::string name = path.substr(path.find_last_of('/') + 1);
+    if (name.empty() || name == "." || name == ".." || name.find('\\') != std::string::npos) return "OrvanOffice-update";
+    return name;
+}
+
+}  // namespace
+
+UpdateController::UpdateController(Settings settings, Ports ports)
+    : settings_(std::move(settings)), ports_(std::move(ports)) {}
+
+void UpdateController::startUpdater() {
+    if (settings_.automaticChecks) scheduleNext();
+}
+
+// The first check comes shortly after start, then a day after the last one, across launches.
+void UpdateController::scheduleNext() {
+    std::int64_t last = 0;
+    if (const auto stored = ports_.defaults->string(kLastCheckKey)) last = std::strtoll(stored->c_str(), nullptr, 10);
+    const std::int64_t untilDue = last + kCheckInterval.count() - ports_.now();
+    const auto delay = std::chrono::seconds(std::clamp<std::int64_t>(untilDue, kFirstCheckDelay.count(), kCheckInterval.count()));
+    std::weak_ptr<UpdateController> weak = weak_from_this();
+    timer_ = ports_.timers->after(delay, [weak] {
+        if (auto self = weak.lock()) {
+            self->check(false);
+            self->scheduleNext();
+        }
+    });
+}
+
+void UpdateController::checkForUpdates() { check(true); }
+
+void UpdateController::check(bool userInitiated) {
+    if (busy_) return;
+    busy_ = true;
+    ports_.defaults->setString(kLastCheckKey, std::to_string(ports_.now()));
+    std::weak_ptr<UpdateController> weak = weak_from_this();
+    ports_.feed->fetch(settings_.feedUrl, [weak, userInitiated](UpdateFeed::Fetched fetched) {
+        if (auto self = weak.lock()) self->checked(userInitiated, std::move(fetched));
+    });
+}
+
+void UpdateController::checked(bool userInitiated, UpdateFeed::Fetched fetched) {
+    busy_ = false;
+    if (!fetched.body) {
+        failed(userInitiated, "アップデートを確認できませんでした", "アップデート情報を読み込めません: " + fetched.error);
+        return;
+    }
+    auto parsed = Appcast::parse(*fetched.body);
+    if (const auto* error = std::get_if<std::string>(&parsed)) {
+        failed(userInitiated, "アップデートを確認できませんでした", "アップデート情報を解析できません: " + *error);
+        return;
+    }
+    // Only checks of their own respect a skipped version: asking is asking.
+    const auto skipped = userInitiated ? std::nullopt : ports_.defaults->string(kSkippedVersionKey);
+    const auto newest = std::get<Appcast>(parsed).newestAfter(settings_.currentVersion, skipped);
+    if (newest) {
+        offer(*newest);
+    } else if (userInitiated) {
+        ports_.dialog->showMessage("トモリバは最新です", "バージョン " + settings_.currentVersion + " が最新のバージョンです。");
+    }
+}
+
+void UpdateController::failed(bool userInitiated, const std::string& title, const std::string& detail) {
+    if (userInitiated) ports_.dialog->showMessage(title, detail);
+    else systemLog("Kestrin: アップデートの確認に失敗: " + detail);
+}
+
+void UpdateController::offer(const AppcastItem& item) {
+    std::weak_ptr<UpdateController> weak = weak_from_this();
+    ports_.dialog->showOffer(UpdateOffer{item.shortVersion, settings_.currentVersion, item.releaseNotes},
+                             [weak, item](UpdateDialog::Choice choice) {
+                                 auto self = weak.lock();
+                                 if (!self) return;
+                                 if (choice == UpdateDialog::Choice::download) self->download(item);
+                                 if (choice == UpdateDialog::Choice::skip) {
+                                     self->ports_.defaults->setString(kSkippedVersionKey, item.version);
+                                 }
+                             });
+}
+
+void UpdateController::download(const AppcastItem& item) {
+    if (busy_) return;
+    busy_ = true;
+    std::error_code error;
+    std::filesystem::create_directories(ports_.downloads, error);
+    const auto file = ports_.downloads / fileNameOf(item.url);
+    ports_.dialog->showProgress(0);
+    std::weak_ptr<UpdateController> weak = weak_from_this();
+    ports_.feed->download(
+        item.url, file,
+        [weak](double fraction) {
+            if (auto self = weak.lock()) self->ports_.dialog->showProgress(fraction);
+        },
+        [weak, item, file](std::optional<std::string> failure) {
+            if (auto self = weak.lock()) self->downloaded(item, file, std::move(failure));
+        });
+}
+
+void UpdateController::downloaded(const AppcastItem& item, const std::filesystem::path& file, std::optional<std::string> error) {
+    busy_ = false;
+    std::error_code ignored;
+    if (error) {
+        std::filesystem::remove(file, ignored);
+        ports_.dialog->showMessage("ダウンロードに失敗しました", *error);
+        return;
+    }
+    // A file that does not carry the release's signature is never opened, and not kept either.
+    if (const auto refused = ports_.verifier->verify(file, item.signature, settings_.publicKey)) {
+        std::filesystem::remove(file, ignored);
+        ports_.dialog->showMessage("ダウンロードしたファイルを検証できませんでした",
+                                   "署名が一致しないため、ファイルを削除しました（" + *refused + "）。");
+        return;
+    }
+    if (const auto failure = ports_.opener->open(file)) {
+        ports_.dialog->showMessage("ダウンロードしたファイルを開けませんでした", *failure);
+        return;
+    }
+    ports_.dialog->close();
+}
+
+}  // namespace orvan

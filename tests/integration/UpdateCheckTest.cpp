@@ -1,0 +1,119 @@
+// Update checks against the stand-in's feed, over libsoup with the real signature check; the
+// dialog and the desktop handler are the tests' own.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "linux/openssl/Ed25519PackageVerifier.h"
+#include "linux/soup/SoupUpdateFeed.h"
+#include "plugin/UpdateController.h"
+#include "tests/fakes/FakeUserDefaults.h"
+#include "tests/integration/GtkTestSupport.h"
+#include "tests/support/TempDirectory.h"
+#include "tools/webapp/StandInServer.h"
+#include "tools/webapp/UpdateFeed.h"
+
+namespace orvan {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Answers an offer with "download" and keeps everything it was asked to show.
+class ScriptedDialog final : public UpdateDialog {
+public:
+    void showOffer(const UpdateOffer& offer, std::function<void(Choice)> chosen) override {
+        offers.push_back(offer);
+        chosen(Choice::download);
+    }
+    void showProgress(double fraction) override { progress.push_back(fraction); }
+    void showMessage(const std::string& title, const std::string& detail) override { messages.push_back(title + ": " + detail); }
+    void close() override { closed = true; }
+    bool finished() const { return closed || !messages.empty(); }
+    std::vector<UpdateOffer> offers;
+    std::vector<double> progress;
+    std::vector<std::string> messages;
+    bool closed = false;
+};
+
+// The desktop handler: keeps what it was handed, as it was at that moment.
+class KeepingOpener final : public PackageOpener {
+public:
+    std::optional<std::string> open(const std::filesystem::path& file) override {
+        std::ifstream in(file, std::ios::binary);
+        contents.emplace_back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return std::nullopt;
+    }
+    std::vector<std::string> contents;
+};
+
+struct Check {
+    Check(const std::string& feed, const std::string& current) {
+        controller = std::make_shared<UpdateController>(
+            UpdateController::Settings{.feedUrl = feed, .publicKey = webapp::updatePublicKey(), .automaticChecks = false, .currentVersion = current},
+            UpdateController::Ports{.feed = std::make_shared<SoupUpdateFeed>(), .verifier = std::make_shared<Ed25519PackageVerifier>(),
+                                    .opener = opener, .dialog = dialog, .timers = nullptr,
+                                    .defaults = std::make_shared<testing::FakeUserDefaults>(), .now = [] { return std::int64_t{0}; },
+                                    .downloads = downloads.path()});
+        controller->checkForUpdates();
+        finished = testing::runUntil([&] { return dialog->finished(); }, 10s);
+    }
+    testing::TempDirectory downloads{"orvan-updates"};
+    std::shared_ptr<ScriptedDialog> dialog = std::make_shared<ScriptedDialog>();
+    std::shared_ptr<KeepingOpener> opener = std::make_shared<KeepingOpener>();
+    std::shared_ptr<UpdateController> controller;
+    bool finished = false;
+};
+
+TEST(UpdateCheckTest, TheNewerVersionIsOfferedAndOnlyAVerifiedPackageIsHandedOver) {
+    webapp::StandInServer app;
+    app.start();
+    for (const bool tampered : {false, true}) {
+        SCOPED_TRACE(tampered ? "tampered package" : "signed package");
+        Check check(app.baseURL() + "/updates/appcast.xml" + (tampered ? "?tampered=1" : ""), "0.1.0");
+        ASSERT_TRUE(check.finished);
+        ASSERT_EQ(check.dialog->offers.size(), 1u);
+        EXPECT_EQ(check.dialog->offers[0].version, webapp::kUpdateVersion);
+        EXPECT_EQ(check.dialog->offers[0].releaseNotes, "新機能\n・会議の録音が速くなりました");
+        ASSERT_GE(check.dialog->progress.size(), 3u) << "the download shows its progress";
+        EXPECT_DOUBLE_EQ(check.dialog->progress.back(), 1.0);
+        const auto file = check.downloads.path() / (std::string("OrvanOffice-") + webapp::kUpdateVersion + (tampered ? "-tampered" : "") + ".tar.gz");
+        if (tampered) {
+            EXPECT_TRUE(check.opener->contents.empty());
+            EXPECT_EQ(check.dialog->messages, std::vector<std::string>{
+                "ダウンロードしたファイルを検証できませんでした: 署名が一致しないため、ファイルを削除しました（署名が一致しません）。"});
+            EXPECT_FALSE(std::filesystem::exists(file));
+        } else {
+            EXPECT_EQ(check.opener->contents, std::vector<std::string>{webapp::updatePackage()});
+            EXPECT_TRUE(check.dialog->messages.empty());
+            EXPECT_TRUE(check.dialog->closed);
+        }
+    }
+}
+
+TEST(UpdateCheckTest, AUserCheckSaysWhenNothingIsNewerOrTheFeedCannotBeUsed) {
+    webapp::StandInServer app;
+    app.start();
+    const struct {
+        const char* name;
+        std::string feed;
+        std::string message;  // its beginning
+    } cases[] = {
+        {"up to date", app.baseURL() + "/updates/appcast.xml", "トモリバは最新です: バージョン 100.0 が最新のバージョンです。"},
+        {"no feed there", app.baseURL() + "/updates/none.xml", "アップデートを確認できませんでした: アップデート情報を読み込めません: HTTP 404"},
+        {"not a feed", app.baseURL() + "/", "アップデートを確認できませんでした: アップデート情報を解析できません"},
+        {"plain HTTP to another machine", "http://192.0.2.1/appcast.xml",
+         "アップデートを確認できませんでした: アップデート情報を読み込めません: HTTPS 以外のアドレスは使えません"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Check check(c.feed, "100.0");
+        ASSERT_TRUE(check.finished);
+        EXPECT_TRUE(check.dialog->offers.empty());
+        ASSERT_EQ(check.dialog->messages.size(), 1u);
+        EXPECT_EQ(check.dialog->messages[0].substr(0, c.message.size()), c.message);
+    }
+}
+
+}  // namespace
+}  // namespace orvan
