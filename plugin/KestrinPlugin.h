@@ -10,8 +10,10 @@
 #include "platform/Clock.h"
 #include "platform/DesktopApplication.h"
 #include "platform/LoginItem.h"
+#include "platform/MainLoop.h"
 #include "platform/SerialQueue.h"
 #include "platform/StatusItem.h"
+#include "plugin/MeetingDetector.h"
 #include "plugin/MeetingPopup.h"
 #include "plugin/MeetingWatcher.h"
 
@@ -35,6 +37,10 @@ public:
         std::filesystem::path resources;
         std::string applicationId;
         std::shared_ptr<Clock> clock;
+        // The meeting watch: where its passes read the system, where events are delivered, how often.
+        MeetingDetector::Sources meetingSources{};
+        std::shared_ptr<MainLoop> mainLoop{};
+        Clock::Time watchInterval = std::chrono::seconds(10);
     };
 
     // Builds the fields only: no tray item, window or timer exists yet.
@@ -77,12 +83,14 @@ private:
     std::vector<StatusMenuEntry> menu_;
     MeetingPopup popup_;
     MeetingWatcher watcher_;
-    // The first watch block: a started watch. Its timer arrives with meeting detection.
-    std::optional<WatchBlock> watchBlock_;
+    // The watch's timer; it runs its passes on the watch queue.
+    std::shared_ptr<SerialQueue::Timer> watchTimer_;
     SerialQueue watchQueue_;
     // The update controller: none until update checks exist.
     std::shared_ptr<void> updater_;
     StatusMenuEntry autostartItem_;
+    // Lives as long as the plug-in: the watch's work on the main loop holds it weakly.
+    std::shared_ptr<KestrinPlugin*> self_ = std::make_shared<KestrinPlugin*>(this);
 };
 
 }  // namespace orvan
