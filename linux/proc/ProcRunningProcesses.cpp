@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace orvan {
 
@@ -38,9 +39,22 @@ std::string_view baseName(std::string_view path) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-// One process, or nothing when it vanished while being read.
+// The 22nd field of stat: when the process started, which tells a reused pid from the same process.
+unsigned long long startTime(std::string_view afterCommand) {
+    std::size_t at = 0;
+    for (int field = 3; field < 22 && at != std::string_view::npos; ++field) at = afterCommand.find(' ', at + 1);
+    unsigned long long value = 0;
+    if (at != std::string_view::npos)
+        std::from_chars(afterCommand.data() + at + 1, afterCommand.data() + afterCommand.size(), value);
+    return value;
+}
+
+// One process, or nothing when it vanished while being read. The names it had in the last listing
+// are kept as long as it is the same process with the same command name (no exec since).
 // Paths, not a directory descriptor per process: one system call less each.
-std::optional<RunningProcess> readProcess(const std::string& folder, int pid) {
+std::optional<RunningProcess> readProcess(const std::string& folder, int pid,
+                                          const std::unordered_map<int, ProcRunningProcesses::Seen>& before,
+                                          ProcRunningProcesses::Seen& seen) {
     // "pid (comm) state ppid …"; the command name may itself hold parentheses.
     const std::optional<std::string> stat = readSmallFile(folder + "stat");
     if (!stat) return std::nullopt;
@@ -54,6 +68,14 @@ std::optional<RunningProcess> readProcess(const std::string& folder, int pid) {
     if (rest.size() > 3) {
         const std::string_view ppid = rest.substr(3);
         std::from_chars(ppid.data(), ppid.data() + ppid.size(), process.parentId);
+    }
+    seen.commandName = process.name;
+    seen.startTime = startTime(rest);
+    if (auto known = before.find(pid);
+        known != before.end() && known->second.startTime == seen.startTime && known->second.commandName == seen.commandName) {
+        process.name = known->second.name;
+        process.executableName = known->second.executableName;
+        return process;
     }
 
     if (process.name.size() >= kCommandNameLimit) {
@@ -88,14 +110,23 @@ std::vector<RunningProcess> ProcRunningProcesses::list() {
     std::unique_ptr<DIR, DirCloser> dir(opendir(proc_.c_str()));
     if (!dir) return processes;
     std::string folder;
+    std::unordered_map<int, Seen> seen;
+    seen.reserve(seen_.size());
     while (dirent* entry = readdir(dir.get())) {
         int pid = 0;
         const std::string_view name = entry->d_name;
         const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
         if (error != std::errc() || end != name.data() + name.size() || pid <= 0) continue;
         folder.assign(proc_.native()).append("/").append(name).append("/");
-        if (auto process = readProcess(folder, pid)) processes.push_back(std::move(*process));
+        Seen current;
+        if (auto process = readProcess(folder, pid, seen_, current)) {
+            current.name = process->name;
+            current.executableName = process->executableName;
+            seen.emplace(pid, std::move(current));
+            processes.push_back(std::move(*process));
+        }
     }
+    seen_ = std::move(seen);
     return processes;
 }
 
