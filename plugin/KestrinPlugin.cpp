@@ -99,8 +99,20 @@ void KestrinPlugin::showWindow() {
 }
 
 void KestrinPlugin::startMeetingWatch(WatchBlock block) {
-    if (watchBlock_) return;
-    watchBlock_ = std::move(block);
+    if (watchTimer_ || !deps_.mainLoop) return;
+    // The first pass runs at once, then one every interval; each hands its result to the main loop.
+    std::weak_ptr<KestrinPlugin*> weakSelf = self_;
+    watchTimer_ = watchQueue_.scheduleRepeating(
+        Clock::Time::zero(), deps_.watchInterval,
+        [weakSelf, sources = deps_.meetingSources, mainLoop = deps_.mainLoop, block = std::move(block)] {
+            if (weakSelf.expired()) return;
+            Found found = MeetingDetector::detectMeeting(sources);
+            mainLoop->post([weakSelf, block, found = std::move(found)] {
+                auto self = weakSelf.lock();
+                if (!self) return;
+                if (auto event = (*self)->watcher_.update(found)) block(event->event, event->label);
+            });
+        });
 }
 
 // Window titles of other applications are readable on X11 without asking anyone.

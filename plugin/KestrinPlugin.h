@@ -12,8 +12,10 @@
 #include "platform/DesktopApplication.h"
 #include "platform/GlobalHotKeys.h"
 #include "platform/LoginItem.h"
+#include "platform/MainLoop.h"
 #include "platform/SerialQueue.h"
 #include "platform/StatusItem.h"
+#include "plugin/MeetingDetector.h"
 #include "plugin/MeetingPopup.h"
 #include "plugin/MeetingWatcher.h"
 #include "plugin/UpdateController.h"
@@ -41,6 +43,10 @@ public:
         std::shared_ptr<GlobalHotKeys> hotKeys;
         // Makes the update controller at install; none: no update feed is configured.
         std::function<std::shared_ptr<UpdateController>()> makeUpdater;
+        // The meeting watch: where its passes read the system, where events are delivered, how often.
+        MeetingDetector::Sources meetingSources{};
+        std::shared_ptr<MainLoop> mainLoop{};
+        Clock::Time watchInterval = std::chrono::seconds(10);
     };
 
     // Builds the fields only: no tray item, window or timer exists yet.
@@ -83,11 +89,13 @@ private:
     std::vector<StatusMenuEntry> menu_;
     MeetingPopup popup_;
     MeetingWatcher watcher_;
-    // The first watch block: a started watch. Its timer arrives with meeting detection.
-    std::optional<WatchBlock> watchBlock_;
+    // The watch's timer; it runs its passes on the watch queue.
+    std::shared_ptr<SerialQueue::Timer> watchTimer_;
     SerialQueue watchQueue_;
     std::shared_ptr<UpdateController> updater_;
     StatusMenuEntry autostartItem_;
+    // Lives as long as the plug-in: the watch's work on the main loop holds it weakly.
+    std::shared_ptr<KestrinPlugin*> self_ = std::make_shared<KestrinPlugin*>(this);
 };
 
 }  // namespace orvan

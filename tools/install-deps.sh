@@ -8,7 +8,7 @@ packages=(
   libgtk-3-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev libjson-glib-dev
   libplist-dev nlohmann-json3-dev libdbusmenu-glib-dev libgdk-pixbuf-2.0-dev librsvg2-common
   libx11-dev libxml2-dev libssl-dev
-  libpulse-dev libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
+  libpulse-dev libxcb1-dev libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
   libgtest-dev libgmock-dev googletest
   xvfb xauth xdotool dbus dbus-x11 pulseaudio pulseaudio-utils ffmpeg
   python3 python3-dbus python3-gi gir1.2-glib-2.0

@@ -1,6 +1,7 @@
 // The Kestrin bundle's shared object: the exported protocol identity and principal-class factory,
 // and the wiring of the plug-in's logic to its Linux adapters.
 #include <dlfcn.h>
+#include <unistd.h>
 #include <gtk/gtk.h>
 
 #include <cstdlib>
@@ -15,6 +16,10 @@
 #include "linux/glib/SyslogSink.h"
 #include "linux/kestrin/DesktopHotKeys.h"
 #include "linux/kestrin/UpdaterWiring.h"
+#include "linux/glib/GLibMainLoop.h"
+#include "linux/proc/ProcRunningProcesses.h"
+#include "linux/pulse/PulseRecordingStreams.h"
+#include "linux/x11/XcbWindowList.h"
 #include "plugin/KestrinPlugin.h"
 
 namespace {
@@ -51,15 +56,22 @@ __attribute__((visibility("default"))) orvan::KestrinProtocol* kestrin_create_pr
     if (principalClass == nullptr || std::string_view(principalClass) != KestrinPlugin::kClassName) return nullptr;
     // The bundle has its own copy of the logging code: give it the system log too.
     orvan::setLogSink(std::make_shared<orvan::SyslogSink>());
+    auto clock = std::make_shared<orvan::SteadyClock>();
     return new KestrinPlugin(KestrinPlugin::Dependencies{
         .statusBar = std::make_shared<orvan::StatusNotifierBar>(),
         .application = std::make_shared<orvan::GtkDesktopApplication>(&runningApplication),
         .loginItem = std::make_shared<orvan::XdgAutostartLoginItem>(std::string(kApplicationId) + ".desktop", runningExecutable()),
         .resources = bundleFolder() / "Resources",
         .applicationId = kApplicationId,
-        .clock = std::make_shared<orvan::SteadyClock>(),
+        .clock = clock,
         .hotKeys = orvan::desktopHotKeys(),
         .makeUpdater = [folder = bundleFolder()] { return orvan::makeUpdateController(folder / "Info.plist"); },
+        .meetingSources = {.processes = std::make_shared<orvan::ProcRunningProcesses>(),
+                           .windows = std::make_shared<orvan::XcbWindowList>(),
+                           .streams = std::make_shared<orvan::PulseRecordingStreams>(clock),
+                           .clock = clock,
+                           .ownProcessId = static_cast<int>(getpid())},
+        .mainLoop = std::make_shared<orvan::GLibMainLoop>(),
     });
 }
 
