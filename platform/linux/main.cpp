@@ -5,6 +5,7 @@
 
 #include "app/Uuid.h"
 #include "linux/dbus/LauncherEntryBadge.h"
+#include "linux/glib/GLibMainTimers.h"
 #include "linux/gtk/GtkSceneLifecycle.h"
 #include "macshell/MacShell.h"
 #include "platform/linux/DBusNotificationCenter.h"
@@ -44,6 +45,12 @@ int main(int argc, char** argv) {
         .mainLoop = services.mainLoop.get(),
         .bundleId = OfficeApplication::kApplicationId,
     });
+    auto recorder = sharedMeetingRecorder(OfficeApplication::kApplicationId, services.mainLoop, services.center,
+                                          std::make_shared<GtkAlertPresenter>([] {
+                                              GApplication* running = g_application_get_default();
+                                              return running != nullptr ? GTK_APPLICATION(running) : nullptr;
+                                          }),
+                                          applicationDataDirectory() / "recordings");
     auto macShell = std::make_shared<MacShell>(MacShell::Dependencies{
         .plugInsFolder = mainBundleDirectory() / "PlugIns",
         .loader = std::make_shared<DlopenPluginLoader>(),
@@ -54,6 +61,16 @@ int main(int argc, char** argv) {
         // Activating the application opens a new window.
         .openWindow = [] { g_application_activate(g_application_get_default()); },
         .newUUID = randomUUID,
+    }, MeetingSessionCoordinator::Dependencies{
+        .mainLoop = services.mainLoop.get(),
+        .timers = std::make_shared<GLibMainTimers>(),
+        .recorder = recorder,
+        .isRecording = [recorder] { return recorder->isRecording(); },
+        .center = services.center,
+        .notifications = notifications,
+        .newUUID = randomUUID,
+        .appURL = [config = services.config] { return config->appURL(); },
+        .openInternal = [push = services.push](const Url& url) { push->openInternal(url); },
     });
 
     auto factory = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory());
@@ -65,12 +82,7 @@ int main(int argc, char** argv) {
     auto opener = std::make_shared<GioUrlOpener>();
     services.navigationPolicy = std::make_shared<NavigationPolicy>(services.config, opener);
     services.dispatcher = std::make_shared<CommandDispatcher>(CommandPorts{
-        .recorder = sharedMeetingRecorder(OfficeApplication::kApplicationId, services.mainLoop, services.center,
-                                          std::make_shared<GtkAlertPresenter>([] {
-                                              GApplication* running = g_application_get_default();
-                                              return running != nullptr ? GTK_APPLICATION(running) : nullptr;
-                                          }),
-                                          applicationDataDirectory() / "recordings"),
+        .recorder = recorder,
         .macShell = macShell,
         .notifications = notifications,
         .opener = opener,
