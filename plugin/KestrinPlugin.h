@@ -75,7 +75,7 @@ private:
     std::shared_ptr<void> hotKey_;
     std::shared_ptr<void> hotKeyHandler_;
     std::vector<StatusMenuEntry> menu_;
-    MeetingPopup popup_;
+    std::shared_ptr<MeetingPopup> popup_ = std::make_shared<MeetingPopup>();
     MeetingWatcher watcher_;
     // The first watch block: a started watch. Its timer arrives with meeting detection.
     std::optional<WatchBlock> watchBlock_;

@@ -39,12 +39,6 @@ public:
         std::erase_if(entries_, [](const auto& entry) { return entry->cancelled; });
     }
 
-    std::size_t live() const {
-        std::size_t count = 0;
-        for (const auto& entry : entries_) count += entry->cancelled ? 0 : 1;
-        return count;
-    }
-
 private:
     struct Entry {
         std::chrono::milliseconds deadline;

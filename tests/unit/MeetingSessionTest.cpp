@@ -217,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"popup:recording|会議", kOn, "hide", kOff}},
         Sequence{"WithoutAPlugInFlagLimitAndSavingStillWork",
                  {"page-start", "seconds:14400", "save"}, {kOn, kLimit, "rec:stop", kSaved, kNotes, kOff}, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace orvan::testing
