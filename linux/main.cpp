@@ -5,6 +5,7 @@
 
 #include "app/Uuid.h"
 #include "linux/dbus/LauncherEntryBadge.h"
+#include "linux/glib/GLibMainTimers.h"
 #include "linux/gtk/GtkSceneLifecycle.h"
 #include "macshell/MacShell.h"
 #include "linux/dbus/DBusNotificationCenter.h"
@@ -47,6 +48,17 @@ int main(int argc, char** argv) {
         .mainLoop = services.mainLoop.get(),
         .bundleId = OfficeApplication::kApplicationId,
     });
+    auto recorder = sharedMeetingRecorder(OfficeApplication::kApplicationId, services.mainLoop, services.center,
+                                          std::make_shared<GtkAlertPresenter>([] {
+                                              GApplication* running = g_application_get_default();
+                                              return running != nullptr ? GTK_APPLICATION(running) : nullptr;
+                                          }),
+                                          applicationDataDirectory() / "recordings");
+    // What keeps the application alive with no window open (a recording now, the tray companion too).
+    auto holds = std::make_shared<GApplicationHolds>();
+    // A recording, started by the page or from the popup, keeps the application running after its
+    // last window closes.
+    auto recorderCommands = std::make_shared<HoldingRecorder>(recorder, holds);
     auto macShell = std::make_shared<MacShell>(MacShell::Dependencies{
         .plugInsFolder = mainBundleDirectory() / "PlugIns",
         .loader = std::make_shared<DlopenPluginLoader>(),
@@ -57,6 +69,16 @@ int main(int argc, char** argv) {
         // Activating the application opens a new window.
         .openWindow = [] { g_application_activate(g_application_get_default()); },
         .newUUID = randomUUID,
+    }, MeetingSessionCoordinator::Dependencies{
+        .mainLoop = services.mainLoop.get(),
+        .timers = std::make_shared<GLibMainTimers>(),
+        .recorder = recorderCommands,
+        .isRecording = [recorder] { return recorder->isRecording(); },
+        .center = services.center,
+        .notifications = notifications,
+        .newUUID = randomUUID,
+        .appURL = [config = services.config] { return config->appURL(); },
+        .openInternal = [push = services.push](const Url& url) { push->openInternal(url); },
     });
 
     auto factory = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory());
@@ -66,19 +88,9 @@ int main(int argc, char** argv) {
     services.webViewFactory = factory;
 
     auto opener = std::make_shared<GioUrlOpener>();
-    // What keeps the application alive with no window open (a recording now, the tray companion later).
-    auto holds = std::make_shared<GApplicationHolds>();
     services.navigationPolicy = std::make_shared<NavigationPolicy>(services.config, opener);
     services.dispatcher = std::make_shared<CommandDispatcher>(CommandPorts{
-        // A recording keeps the application running after its last window closes.
-        .recorder = std::make_shared<HoldingRecorder>(
-            sharedMeetingRecorder(OfficeApplication::kApplicationId, services.mainLoop, services.center,
-                                  std::make_shared<GtkAlertPresenter>([] {
-                                      GApplication* running = g_application_get_default();
-                                      return running != nullptr ? GTK_APPLICATION(running) : nullptr;
-                                  }),
-                                  applicationDataDirectory() / "recordings"),
-            holds),
+        .recorder = recorderCommands,
         .macShell = macShell,
         .notifications = notifications,
         .opener = opener,

@@ -6,9 +6,24 @@
 
 namespace orvan {
 
-MacShell::MacShell(Dependencies dependencies) : deps_(std::move(dependencies)) {}
+namespace {
 
-MacShell::MacShell(std::filesystem::path builtInPlugInsFolder, std::shared_ptr<PluginLoader> loader) {
+MeetingSessionCoordinator::Dependencies sessionPorts(const MacShell::Dependencies& deps,
+                                                     MeetingSessionCoordinator::Dependencies meeting) {
+    meeting.mainLoop = deps.mainLoop;
+    meeting.center = deps.center;
+    meeting.notifications = deps.notifications;
+    meeting.newUUID = deps.newUUID;
+    return meeting;
+}
+
+}  // namespace
+
+MacShell::MacShell(Dependencies dependencies, MeetingSessionCoordinator::Dependencies meeting)
+    : deps_(std::move(dependencies)), meeting_(sessionPorts(deps_, std::move(meeting)), [this] { return bridge_; }) {}
+
+MacShell::MacShell(std::filesystem::path builtInPlugInsFolder, std::shared_ptr<PluginLoader> loader)
+    : meeting_({}, [this] { return bridge_; }) {
     deps_.plugInsFolder = std::move(builtInPlugInsFolder);
     deps_.loader = std::move(loader);
 }
@@ -82,11 +97,13 @@ void MacShell::applyBadges(const BadgeCounts& counts) {
     });
 }
 
-void MacShell::recordingStarted() {}
-void MacShell::setPaused(bool) {}
-void MacShell::recordingEnded() {}
-void MacShell::handleMeetingEvent(const std::string&, const std::optional<std::string>&) {}
-void MacShell::handlePopupAction(const std::string&) {}
-void MacShell::finishRecording() {}
+void MacShell::recordingStarted() { meeting_.recordingStarted(); }
+void MacShell::setPaused(bool paused) { meeting_.setPaused(paused); }
+void MacShell::recordingEnded() { meeting_.recordingEnded(); }
+void MacShell::handleMeetingEvent(const std::string& event, const std::optional<std::string>& label) {
+    meeting_.handleMeetingEvent(event, label);
+}
+void MacShell::handlePopupAction(const std::string& action) { meeting_.handlePopupAction(action); }
+void MacShell::finishRecording() { meeting_.finishRecording(); }
 
 }  // namespace orvan

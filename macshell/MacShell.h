@@ -10,6 +10,7 @@
 #include "macshell/BadgeCounts.h"
 #include "macshell/KestrinLoader.h"
 #include "macshell/MacShellPort.h"
+#include "macshell/MeetingSession.h"
 #include "platform/ApplicationBadge.h"
 #include "platform/MainLoop.h"
 #include "platform/PluginLoader.h"
@@ -39,7 +40,9 @@ public:
         std::function<std::string()> newUUID;
     };
 
-    explicit MacShell(Dependencies dependencies);
+    // `meeting` gives the meeting session its recorder, timers and the meeting-notes hand-over; its
+    // main loop, centres and UUIDs are taken from `dependencies`.
+    explicit MacShell(Dependencies dependencies, MeetingSessionCoordinator::Dependencies meeting = {});
     // Without the services (tools and tests that never load a plug-in).
     MacShell(std::filesystem::path builtInPlugInsFolder, std::shared_ptr<PluginLoader> loader);
 
@@ -53,10 +56,11 @@ public:
     void setPaused(bool paused) override;
     void recordingEnded() override;
 
-    // The plug-in's meeting watch and popup buttons; the meeting session handles them later.
+    // The plug-in's meeting watch and popup buttons, handled by the meeting session.
     void handleMeetingEvent(const std::string& event, const std::optional<std::string>& label);
     void handlePopupAction(const std::string& action);
     void finishRecording();
+    const MeetingSession& session() const { return meeting_.session(); }
 
 private:
     void observeLifecycle();
@@ -66,6 +70,7 @@ private:
     KestrinProtocol* bridge_ = nullptr;  // the instance that loaded_ keeps
     std::optional<BadgeCounts> last_;
     std::vector<ObserverToken> observers_;
+    MeetingSessionCoordinator meeting_;
 };
 
 }  // namespace orvan

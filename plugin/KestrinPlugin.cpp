@@ -120,16 +120,16 @@ bool KestrinPlugin::requestScreenCaptureAccess() { return true; }
 
 void KestrinPlugin::showMeetingPopup(const std::string& phase, const std::string& label,
                                      const std::optional<std::string>& message) {
-    popup_.show(phase, label, message);
+    popup_->show(phase, label, message);
 }
 
-void KestrinPlugin::hideMeetingPopup() { popup_.hide(); }
+void KestrinPlugin::hideMeetingPopup() { popup_->hide(); }
 
-bool KestrinPlugin::meetingPopupVisible() { return popup_.visible(); }
+bool KestrinPlugin::meetingPopupVisible() { return popup_->visible(); }
 
 void KestrinPlugin::setMeetingPopupHandler(ActionBlock block) {
     if (!block) return;
-    popup_.onAction = std::move(block);
+    popup_->onAction = std::move(block);
 }
 
 void KestrinPlugin::checkForUpdates() {

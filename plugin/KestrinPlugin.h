@@ -87,7 +87,7 @@ private:
     // The global hot key's registration; its handler lives inside it.
     std::unique_ptr<GlobalHotKey> hotKey_;
     std::vector<StatusMenuEntry> menu_;
-    MeetingPopup popup_;
+    std::shared_ptr<MeetingPopup> popup_ = std::make_shared<MeetingPopup>();
     MeetingWatcher watcher_;
     // The watch's timer; it runs its passes on the watch queue.
     std::shared_ptr<SerialQueue::Timer> watchTimer_;

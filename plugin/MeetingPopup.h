@@ -1,31 +1,51 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "platform/MainTimers.h"
+#include "plugin/MeetingPopupView.h"
+
 namespace orvan {
 
-// The floating meeting panel's state. The panel itself does not exist yet, so it is never on
-// screen; phase and label are kept for when it does.
-class MeetingPopup {
+// The floating meeting panel's logic: what each phase shows, the elapsed-time clock, and the
+// buttons' interim texts. The application decides the phase; the panel only reports presses.
+// Without a view (no display) it keeps its state and is never visible.
+class MeetingPopup : public std::enable_shared_from_this<MeetingPopup> {
 public:
+    struct Ports {
+        // Builds the panel on first show.
+        std::function<std::unique_ptr<MeetingPopupView>()> makeView;
+        std::shared_ptr<MainTimers> timers;
+        // Opens the desktop's privacy settings, where there is such a page.
+        std::function<void()> openSettings;
+    };
+
+    MeetingPopup() = default;
+    explicit MeetingPopup(Ports ports) : ports_(std::move(ports)) {}
+
     std::function<void(const std::string& action)> onAction = [](const std::string&) {};
 
-    void show(const std::string& phase, const std::string& label, const std::optional<std::string>& message) {
-        if (phase == "recording" && phase_ != "recording" && phase_ != "paused") elapsed_ = 0;
-        phase_ = phase;
-        label_ = label;
-        message_ = message;
-    }
-    void hide() { phase_.reset(); }
-    bool visible() const { return false; }
+    void show(const std::string& phase, const std::string& label, const std::optional<std::string>& message);
+    void hide();
+    bool visible() const { return view_ && view_->isVisible(); }
+
+    // "%@ ・ %02d:%02d": minutes are not wrapped into hours.
+    static std::string clockText(const std::string& label, int elapsed);
 
 private:
+    void render(const std::optional<std::string>& message);
+    PopupButton button(const std::string& title, bool accent, std::function<void(MeetingPopup&)> press);
+    void send(const std::string& action) { onAction(action); }
+
+    Ports ports_;
+    std::unique_ptr<MeetingPopupView> view_;
     std::optional<std::string> phase_;
     std::string label_;
-    std::optional<std::string> message_;
     int elapsed_ = 0;
+    std::unique_ptr<MainTimer> clock_;
 };
 
 }  // namespace orvan

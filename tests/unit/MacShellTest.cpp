@@ -218,5 +218,27 @@ TEST_F(MacShellTest, WithoutAPlugInTheIconBadgeAndNotificationStillHappen) {
     EXPECT_NE(notifications->added[0].identifier, "");
 }
 
+TEST_F(MacShellTest, ACaptureFailureEndsInASavedRecording) {
+    auto recorder = std::make_shared<FakeRecorder>();
+    bool recording = true;
+    std::vector<std::string> opened;
+    MacShell withSession(
+        MacShell::Dependencies{.plugInsFolder = plugIns, .loader = loader, .mainLoop = &loop, .center = center,
+                               .notifications = notifications, .badge = badge, .openWindow = nullptr,
+                               .newUUID = [] { return std::string("id"); }},
+        MeetingSessionCoordinator::Dependencies{
+            .mainLoop = nullptr, .timers = nullptr, .recorder = recorder,
+            .isRecording = [&] { return recording; }, .center = nullptr, .notifications = nullptr,
+            .newUUID = nullptr, .appURL = [] { return *Url::parse("https://app.example/"); },
+            .openInternal = [&](const Url& url) { opened.push_back(url.string()); }});
+    withSession.loadPlugin();
+    center->post(notification_names::kCaptureFailed, std::string("サウンドサーバーが止まりました"));
+    loop.runUntilIdle();
+    EXPECT_EQ(recorder->calls, std::vector<std::string>{"stop"});
+    ASSERT_EQ(notifications->added.size(), 1u);
+    EXPECT_EQ(notifications->added[0].title, "会議の録音を保存しました");
+    EXPECT_EQ(opened, std::vector<std::string>{"https://app.example/meeting-notes/record?mode=desktop-app"});
+}
+
 }  // namespace
 }  // namespace orvan

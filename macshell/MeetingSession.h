@@ -1,0 +1,85 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/NotificationCenter.h"
+#include "app/Url.h"
+#include "macshell/KestrinProtocol.h"
+#include "platform/MainLoop.h"
+#include "platform/MainTimers.h"
+#include "platform/UserNotificationCenter.h"
+#include "recording/RecorderCommands.h"
+
+namespace orvan {
+
+// What the popup should show for the meeting in progress.
+struct MeetingSession {
+    std::optional<std::string> label;
+    bool dismissed = false;
+    bool recording = false;
+    bool paused = false;
+    bool needsPermission = false;
+
+    std::string displayLabel() const { return label.value_or("会議"); }
+};
+
+// Ties the plug-in's meeting events and popup buttons to the recorder, the page's recording flag,
+// the four-hour limit and the hand-over of a saved recording to the meeting-notes page. Main loop only.
+class MeetingSessionCoordinator {
+public:
+    static constexpr std::chrono::seconds kRecordingLimit{14400};
+    static constexpr const char* kLimitLine = "MacShell: 録音が4時間の上限に達したため自動停止します";
+    static constexpr const char* kMeetingNotesPath = "/meeting-notes/record?mode=desktop-app";
+
+    struct Dependencies {
+        MainLoop* mainLoop = nullptr;
+        std::shared_ptr<MainTimers> timers;
+        std::shared_ptr<RecorderCommands> recorder;
+        // Asked on the recorder's own queue, synchronously.
+        std::function<bool()> isRecording;
+        std::shared_ptr<NotificationCenter> center;
+        std::shared_ptr<UserNotificationCenter> notifications;
+        std::function<std::string()> newUUID;
+        std::function<Url()> appURL;
+        // Remembers the URL for a window yet to open and sends the front window to it.
+        std::function<void(const Url&)> openInternal;
+    };
+
+    // `plugin` answers the installed plug-in, or nullptr while there is none.
+    MeetingSessionCoordinator(Dependencies dependencies, std::function<KestrinProtocol*()> plugin);
+
+    void handleMeetingEvent(const std::string& event, const std::optional<std::string>& label);
+    void handlePopupAction(const std::string& action);
+    void recordingStarted();
+    void setPaused(bool paused);
+    void recordingEnded();
+    void finishRecording(std::function<void()> done = {});
+    void setRecordingActive(bool active);
+    void notify(const std::string& title, const std::string& body);
+
+    const MeetingSession& session() const { return session_; }
+    bool limitArmed() const { return limitTimer_ != nullptr; }
+
+private:
+    bool recorderIsRecording() const;
+    void showPopup(const std::string& phase, const std::string& label, const std::optional<std::string>& message);
+    void hidePopup();
+    void showRecordingPhase(const std::optional<std::string>& message);
+
+    Dependencies deps_;
+    std::function<KestrinProtocol*()> plugin_;
+    MeetingSession session_;
+    std::unique_ptr<MainTimer> limitTimer_;
+    struct FinishRound {
+        int outstanding = 0;
+        bool ended = false;
+    };
+    std::shared_ptr<FinishRound> finishRound_;
+    // Completions of recorder calls outlive nothing: they check this before touching the session.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace orvan

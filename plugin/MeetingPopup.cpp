@@ -1,0 +1,91 @@
+#include "plugin/MeetingPopup.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace orvan {
+
+std::string MeetingPopup::clockText(const std::string& label, int elapsed) {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%02d:%02d", elapsed / 60, elapsed % 60);
+    return label + " ・ " + digits;
+}
+
+void MeetingPopup::show(const std::string& phase, const std::string& label, const std::optional<std::string>& message) {
+    // Pause and resume continue the count; a recording after anything else starts it afresh.
+    if (phase == "recording" && phase_ != "recording" && phase_ != "paused") elapsed_ = 0;
+    phase_ = phase;
+    label_ = label;
+    if (!view_ && ports_.makeView) view_ = ports_.makeView();
+    render(message);
+    if (view_) view_->orderFront();
+}
+
+void MeetingPopup::hide() {
+    clock_.reset();
+    phase_.reset();
+    if (view_) view_->orderOut();
+}
+
+PopupButton MeetingPopup::button(const std::string& title, bool accent, std::function<void(MeetingPopup&)> press) {
+    // The panel may be gone by the time a press arrives: hold it weakly.
+    std::weak_ptr<MeetingPopup> weak = weak_from_this();
+    return PopupButton{title, accent, [weak, press = std::move(press)] {
+                           if (auto self = weak.lock()) press(*self);
+                       }};
+}
+
+void MeetingPopup::render(const std::optional<std::string>& message) {
+    clock_.reset();
+    if (!view_) return;
+    view_->setError(message);
+    const auto sendAction = [](const char* action) { return [action](MeetingPopup& self) { self.send(action); }; };
+    const auto finish = [](MeetingPopup& self) {
+        self.clock_.reset();
+        self.view_->setSecondLine("保存しています…");
+        self.view_->setButtons({});
+        self.send("finish");
+    };
+    const std::string phase = phase_.value_or("");
+    if (phase == "invite") {
+        view_->setTitle(label_ + " の会議が始まりました");
+        view_->setSecondLine("議事録を取りますか？");
+        view_->setButtons({button("取る", true,
+                                  [](MeetingPopup& self) {
+                                      self.view_->setSecondLine("録音を始めています…");
+                                      self.view_->setButtons({});
+                                      self.send("start");
+                                  }),
+                           button("あとで", false, sendAction("dismiss"))});
+    } else if (phase == "recording" || phase == "paused") {
+        const bool recording = phase == "recording";
+        view_->setTitle(recording ? "● 記録しています" : "一時停止しています");
+        view_->setSecondLine(clockText(label_, elapsed_));
+        view_->setButtons({recording ? button("一時停止", false, sendAction("pause"))
+                                     : button("再開", true, sendAction("resume")),
+                           button("止めて保存", true, finish)});
+        if (recording && ports_.timers) {
+            std::weak_ptr<MeetingPopup> weak = weak_from_this();
+            clock_ = ports_.timers->schedule(std::chrono::seconds(1), true, [weak] {
+                auto self = weak.lock();
+                if (!self || !self->view_) return;
+                ++self->elapsed_;
+                self->view_->setSecondLine(clockText(self->label_, self->elapsed_));
+            });
+        }
+    } else if (phase == "permission") {
+        view_->setTitle("画面収録の許可が要ります");
+        view_->setSecondLine("システム設定 → プライバシーとセキュリティ → 画面収録");
+        view_->setButtons({button("設定を開く", true,
+                                  [](MeetingPopup& self) {
+                                      if (self.ports_.openSettings) self.ports_.openSettings();
+                                  }),
+                           button("閉じる", false, sendAction("dismiss"))});
+    } else {
+        view_->setTitle("録音を始められませんでした");
+        view_->setSecondLine("");
+        view_->setButtons({button("閉じる", false, sendAction("dismiss"))});
+    }
+}
+
+}  // namespace orvan

@@ -1,0 +1,148 @@
+#include "plugin/MeetingPopup.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/fakes/FakeMainTimers.h"
+
+namespace orvan::testing {
+namespace {
+
+// The panel reduced to what it shows: "title / second line / error / [buttons]", accent marked "*".
+class FakePopupView final : public MeetingPopupView {
+public:
+    void setTitle(const std::string& text) override { title = text; }
+    void setSecondLine(const std::string& text) override { second = text; }
+    void setError(const std::optional<std::string>& message) override { error = message; }
+    void setButtons(std::vector<PopupButton> made) override { buttons = std::move(made); }
+    void orderFront() override { shown = true; }
+    void orderOut() override { shown = false; }
+    bool isVisible() const override { return shown; }
+
+    std::string text() const {
+        std::string row = title + " / " + second + " / " + error.value_or("-") + " /";
+        for (const auto& button : buttons) row += " " + button.title + (button.accent ? "*" : "");
+        return row;
+    }
+    std::string title, second;
+    std::optional<std::string> error;
+    std::vector<PopupButton> buttons;
+    bool shown = false;
+};
+
+struct Steps {
+    const char* name;
+    std::vector<std::string> steps;  // show:phase:label[:message], tick:n, press:title, hide
+    std::string shows;               // the panel afterwards, or "hidden"
+    std::string sent;                // actions sent, joined by ","
+};
+
+class MeetingPopupTest : public ::testing::TestWithParam<Steps> {};
+
+TEST_P(MeetingPopupTest, ShowsThePhase) {
+    auto timers = std::make_shared<FakeMainTimers>();
+    FakePopupView* view = nullptr;
+    int settingsOpened = 0;
+    auto popup = std::make_shared<MeetingPopup>(MeetingPopup::Ports{
+        .makeView = [&] {
+            auto made = std::make_unique<FakePopupView>();
+            view = made.get();
+            return made;
+        },
+        .timers = timers,
+        .openSettings = [&] { ++settingsOpened; },
+    });
+    std::string sent;
+    popup->onAction = [&](const std::string& action) { sent += (sent.empty() ? "" : ",") + action; };
+    for (const std::string& step : GetParam().steps) {
+        std::vector<std::string> parts;
+        for (std::size_t at = 0, next; at <= step.size(); at = next + 1) {
+            next = step.find(':', at);
+            if (next == std::string::npos) next = step.size();
+            parts.push_back(step.substr(at, next - at));
+        }
+        if (parts[0] == "show") {
+            popup->show(parts[1], parts[2], parts.size() > 3 ? std::optional(parts[3]) : std::nullopt);
+        } else if (parts[0] == "tick") {
+            timers->advance(std::chrono::seconds(std::stoi(parts[1])));
+        } else if (parts[0] == "hide") {
+            popup->hide();
+        } else if (parts[0] == "press") {
+            auto buttons = view->buttons;  // a press may replace them
+            for (auto& button : buttons)
+                if (button.title == parts[1]) button.press();
+        }
+    }
+    EXPECT_EQ(popup->visible() ? view->text() : "hidden", GetParam().shows);
+    EXPECT_EQ(sent, GetParam().sent);
+    if (GetParam().shows.starts_with("画面収録")) {
+        EXPECT_EQ(settingsOpened, sent.empty() ? 1 : 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phases, MeetingPopupTest,
+    ::testing::Values(
+        Steps{"Invite", {"show:invite:Zoom"}, "Zoom の会議が始まりました / 議事録を取りますか？ / - / 取る* あとで", ""},
+        Steps{"TakeShowsItIsStarting", {"show:invite:Zoom", "press:取る"},
+              "Zoom の会議が始まりました / 録音を始めています… / - /", "start"},
+        Steps{"LaterDismisses", {"show:invite:Zoom", "press:あとで"},
+              "Zoom の会議が始まりました / 議事録を取りますか？ / - / 取る* あとで", "dismiss"},
+        Steps{"RecordingCountsFromZero", {"show:invite:Zoom", "show:recording:Zoom", "tick:65"},
+              "● 記録しています / Zoom ・ 01:05 / - / 一時停止 止めて保存*", ""},
+        Steps{"MinutesAreNotWrappedIntoHours", {"show:recording:Teams", "tick:4500"},
+              "● 記録しています / Teams ・ 75:00 / - / 一時停止 止めて保存*", ""},
+        Steps{"PausedStopsTheClockAndResumeContinues",
+              {"show:recording:Zoom", "tick:10", "show:paused:Zoom", "tick:30", "show:recording:Zoom", "tick:5"},
+              "● 記録しています / Zoom ・ 00:15 / - / 一時停止 止めて保存*", ""},
+        Steps{"PausedPhase", {"show:recording:Zoom", "tick:3", "show:paused:Zoom", "press:再開"},
+              "一時停止しています / Zoom ・ 00:03 / - / 再開* 止めて保存*", "resume"},
+        Steps{"HideRestartsTheCountButKeepsTheLabel",
+              {"show:recording:Zoom", "tick:10", "hide", "tick:5", "show:recording:Zoom", "tick:2"},
+              "● 記録しています / Zoom ・ 00:02 / - / 一時停止 止めて保存*", ""},
+        Steps{"HiddenPopupIsNotVisible", {"show:invite:Zoom", "hide"}, "hidden", ""},
+        Steps{"StopAndSaveStopsTheClock", {"show:recording:Zoom", "tick:4", "press:止めて保存", "tick:9"},
+              "● 記録しています / 保存しています… / - /", "finish"},
+        Steps{"PauseSendsPause", {"show:recording:Zoom", "press:一時停止"},
+              "● 記録しています / Zoom ・ 00:00 / - / 一時停止 止めて保存*", "pause"},
+        Steps{"Permission", {"show:permission:", "press:設定を開く"},
+              "画面収録の許可が要ります / システム設定 → プライバシーとセキュリティ → 画面収録 / - / 設定を開く* 閉じる", ""},
+        Steps{"ErrorWithItsMessage", {"show:error:Zoom:マイクが使えません"},
+              "録音を始められませんでした /  / マイクが使えません / 閉じる", ""},
+        Steps{"AShowWithoutAMessageHidesTheErrorAgain", {"show:error:Zoom:x", "show:invite:Zoom"},
+              "Zoom の会議が始まりました / 議事録を取りますか？ / - / 取る* あとで", ""},
+        Steps{"UnknownPhaseShowsTheFailure", {"show:bogus:Zoom", "press:閉じる"},
+              "録音を始められませんでした /  / - / 閉じる", "dismiss"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(MeetingPopupLifetime, ClockAndButtonsDoNothingOnceThePopupIsGone) {
+    auto timers = std::make_shared<FakeMainTimers>();
+    std::vector<PopupButton> kept;
+    class KeepingView final : public MeetingPopupView {
+    public:
+        explicit KeepingView(std::vector<PopupButton>& keep) : keep_(keep) {}
+        void setTitle(const std::string&) override {}
+        void setSecondLine(const std::string&) override {}
+        void setError(const std::optional<std::string>&) override {}
+        void setButtons(std::vector<PopupButton> buttons) override { keep_ = std::move(buttons); }
+        void orderFront() override {}
+        void orderOut() override {}
+        bool isVisible() const override { return true; }
+
+    private:
+        std::vector<PopupButton>& keep_;
+    };
+    int sent = 0;
+    auto popup = std::make_shared<MeetingPopup>(MeetingPopup::Ports{
+        .makeView = [&] { return std::make_unique<KeepingView>(kept); }, .timers = timers, .openSettings = {}});
+    popup->onAction = [&](const std::string&) { ++sent; };
+    popup->show("recording", "Zoom", std::nullopt);
+    std::weak_ptr<MeetingPopup> weak = popup;
+    popup.reset();
+    EXPECT_TRUE(weak.expired()) << "the clock or a button keeps the popup alive";
+    timers->advance(std::chrono::seconds(3));
+    for (auto& button : kept) button.press();
+    EXPECT_EQ(sent, 0);
+}
+
+}  // namespace
+}  // namespace orvan::testing
