@@ -42,13 +42,6 @@ public:
     virtual std::optional<std::string> open(const std::filesystem::path& file) = 0;
 };
 
-class MainLoopTimers {
-public:
-    virtual ~MainLoopTimers() = default;
-    // Runs `task` once after `delay`, unless the returned handle is destroyed first.
-    virtual std::shared_ptr<void> after(std::chrono::seconds delay, std::function<void()> task) = 0;
-};
-
 struct UpdateOffer {
     std::string version;         // the new one, as shown
     std::string currentVersion;  // the running one, as shown

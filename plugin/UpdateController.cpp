@@ -34,7 +34,7 @@ void UpdateController::scheduleNext() {
     const std::int64_t untilDue = last + kCheckInterval.count() - ports_.now();
     const auto delay = std::chrono::seconds(std::clamp<std::int64_t>(untilDue, kFirstCheckDelay.count(), kCheckInterval.count()));
     std::weak_ptr<UpdateController> weak = weak_from_this();
-    timer_ = ports_.timers->after(delay, [weak] {
+    timer_ = ports_.timers->schedule(delay, false, [weak] {
         if (auto self = weak.lock()) {
             self->check(false);
             self->scheduleNext();

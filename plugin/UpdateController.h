@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/MainTimers.h"
 #include "platform/UpdatePorts.h"
 #include "platform/UserDefaults.h"
 #include "plugin/Appcast.h"
@@ -35,7 +36,7 @@ public:
         std::shared_ptr<PackageVerifier> verifier;
         std::shared_ptr<PackageOpener> opener;
         std::shared_ptr<UpdateDialog> dialog;
-        std::shared_ptr<MainLoopTimers> timers;
+        std::shared_ptr<MainTimers> timers;
         std::shared_ptr<UserDefaults> defaults;
         std::function<std::int64_t()> now;  // wall-clock seconds
         std::filesystem::path downloads;
@@ -59,7 +60,7 @@ private:
 
     Settings settings_;
     Ports ports_;
-    std::shared_ptr<void> timer_;
+    std::unique_ptr<MainTimer> timer_;
     bool busy_ = false;  // a check or download runs: a second one waits for it
 };
 

@@ -4,7 +4,7 @@
 
 #include <ctime>
 
-#include "linux/glib/GLibMainLoopTimers.h"
+#include "linux/glib/GLibMainTimers.h"
 #include "linux/glib/GioPackageOpener.h"
 #include "linux/glib/KeyFileUserDefaults.h"
 #include "linux/gtk/GtkUpdateDialog.h"
@@ -30,7 +30,7 @@ std::shared_ptr<UpdateController> makeUpdateController(const std::filesystem::pa
             .verifier = std::make_shared<Ed25519PackageVerifier>(),
             .opener = std::make_shared<GioPackageOpener>(),
             .dialog = std::make_shared<GtkUpdateDialog>(),
-            .timers = std::make_shared<GLibMainLoopTimers>(),
+            .timers = std::make_shared<GLibMainTimers>(),
             .defaults = std::make_shared<KeyFileUserDefaults>(KeyFileUserDefaults::inConfigFolder("kestrin-updates.ini")),
             .now = [] { return static_cast<std::int64_t>(std::time(nullptr)); },
             .downloads = std::filesystem::path(g_get_user_cache_dir()) / "OrvanOffice" / "updates",

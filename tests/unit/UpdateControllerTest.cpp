@@ -16,11 +16,11 @@ struct FixedFeed final : UpdateFeed {
     Fetched answer;
 };
 
-struct HeldTimers final : MainLoopTimers {
-    std::shared_ptr<void> after(std::chrono::seconds delay, std::function<void()> task) override {
-        delays.push_back(delay.count());
+struct HeldTimers final : MainTimers {
+    std::unique_ptr<MainTimer> schedule(std::chrono::milliseconds delay, bool, std::function<void()> task) override {
+        delays.push_back(std::chrono::duration_cast<std::chrono::seconds>(delay).count());
         next = std::move(task);
-        return std::make_shared<int>(0);
+        return std::make_unique<MainTimer>();
     }
     void fire() { std::exchange(next, nullptr)(); }
     std::vector<std::int64_t> delays;
