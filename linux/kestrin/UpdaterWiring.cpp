@@ -6,7 +6,7 @@
 
 #include "linux/glib/GLibMainTimers.h"
 #include "linux/glib/GioPackageOpener.h"
-#include "linux/glib/KeyFileUserDefaults.h"
+#include "linux/glib/JsonFileUserDefaults.h"
 #include "linux/gtk/GtkUpdateDialog.h"
 #include "linux/openssl/Ed25519PackageVerifier.h"
 #include "linux/soup/SoupUpdateFeed.h"
@@ -31,7 +31,8 @@ std::shared_ptr<UpdateController> makeUpdateController(const std::filesystem::pa
             .opener = std::make_shared<GioPackageOpener>(),
             .dialog = std::make_shared<GtkUpdateDialog>(),
             .timers = std::make_shared<GLibMainTimers>(),
-            .defaults = std::make_shared<KeyFileUserDefaults>(KeyFileUserDefaults::inConfigFolder("kestrin-updates.ini")),
+            .defaults = std::make_shared<JsonFileUserDefaults>(
+                JsonFileUserDefaults::defaultFile().parent_path() / "kestrin-updates.json"),
             .now = [] { return static_cast<std::int64_t>(std::time(nullptr)); },
             .downloads = std::filesystem::path(g_get_user_cache_dir()) / "OrvanOffice" / "updates",
         });
