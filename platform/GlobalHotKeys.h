@@ -20,16 +20,20 @@ struct HotKeyRegistration {
 
 class GlobalHotKeys {
 public:
-    // No global shortcut service on this desktop (a Wayland session without the portal's
-    // GlobalShortcuts): the code a registration fails with.
+    // No global shortcut service on this desktop (no X display to grab on and no desktop portal):
+    // the code a registration fails with.
     static constexpr int kUnavailable = -1;
 
     // `pressed` runs on the main loop, later than the key press itself, with the desktop's
     // activation token for the press (may be empty).
     using Pressed = std::function<void(const std::string& activationToken)>;
+    // Runs on the main loop when a registration that was accepted for now is refused afterwards
+    // (a desktop service that answers later), with the code it failed with.
+    using Refused = std::function<void(int errorCode)>;
     virtual ~GlobalHotKeys() = default;
     // `keys`: modifiers first, then one key ("Super", "Shift", "o").
-    virtual HotKeyRegistration registerHotKey(const std::vector<std::string>& keys, Pressed pressed) = 0;
+    virtual HotKeyRegistration registerHotKey(const std::vector<std::string>& keys, Pressed pressed,
+                                              Refused refused) = 0;
 };
 
 }  // namespace orvan

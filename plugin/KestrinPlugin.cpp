@@ -29,11 +29,14 @@ void KestrinPlugin::installWithOpenWindow(Block openWindow, Block reload) {
 
 void KestrinPlugin::installHotKey() {
     if (!deps_.hotKeys) return;
+    // Said the same whether the desktop refuses at once or (a portal) answers later; it touches
+    // nothing of ours, so a late answer is safe whatever has gone since.
+    const auto logRefusal = [](int code) { systemLog("Kestrin: ⌘⇧O を登録できません (" + std::to_string(code) + ")"); };
     // A press reaches us on its own turn of the main loop and acts like a click on the tray item.
-    HotKeyRegistration registration =
-        deps_.hotKeys->registerHotKey({"Super", "Shift", "o"}, [this](const std::string& token) { toggle(token); });
+    HotKeyRegistration registration = deps_.hotKeys->registerHotKey(
+        {"Super", "Shift", "o"}, [this](const std::string& token) { toggle(token); }, logRefusal);
     if (!registration.key) {
-        systemLog("Kestrin: ⌘⇧O を登録できません (" + std::to_string(registration.errorCode) + ")");
+        logRefusal(registration.errorCode);
         return;
     }
     hotKey_ = std::move(registration.key);
@@ -140,10 +143,13 @@ void KestrinPlugin::checkForUpdates() {
 // The state is read afresh: another program may have changed the entry since the menu opened.
 void KestrinPlugin::toggleAutostart() {
     if (!deps_.loginItem) return;
+    const auto logFailure = [](const std::string& description) {
+        systemLog("Kestrin: 自動起動の切り替えに失敗: " + description);
+    };
     try {
-        deps_.loginItem->setEnabled(!deps_.loginItem->enabled());
+        deps_.loginItem->setEnabled(!deps_.loginItem->enabled(), logFailure);
     } catch (const std::exception& error) {
-        systemLog(std::string("Kestrin: 自動起動の切り替えに失敗: ") + error.what());
+        logFailure(error.what());
     }
 }
 

@@ -56,7 +56,7 @@ std::string XdgAutostartLoginItem::entryPath() const {
 
 bool XdgAutostartLoginItem::enabled() { return AutostartEntry::startsAtLogin(readEntry(entryPath()), executable_); }
 
-void XdgAutostartLoginItem::setEnabled(bool enabled) {
+void XdgAutostartLoginItem::setEnabled(bool enabled, Failed) {
     const std::string path = entryPath();
     if (!enabled) {
         if (g_unlink(path.c_str()) != 0 && errno != ENOENT) throw std::runtime_error(g_strerror(errno));

@@ -14,7 +14,8 @@ public:
     XdgAutostartLoginItem(std::string desktopId, std::filesystem::path executable)
         : desktopId_(std::move(desktopId)), executable_(std::move(executable)) {}
     bool enabled() override;
-    void setEnabled(bool enabled) override;
+    // Decided at once: a failure throws, `failed` is not used.
+    void setEnabled(bool enabled, Failed failed) override;
 
 private:
     std::string entryPath() const;

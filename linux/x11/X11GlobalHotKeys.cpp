@@ -130,7 +130,7 @@ private:
 
 }  // namespace
 
-HotKeyRegistration X11GlobalHotKeys::registerHotKey(const std::vector<std::string>& keys, Pressed pressed) {
+HotKeyRegistration X11GlobalHotKeys::registerHotKey(const std::vector<std::string>& keys, Pressed pressed, Refused) {
     Display* display = XOpenDisplay(displayName_.empty() ? nullptr : displayName_.c_str());
     if (display == nullptr || keys.empty()) {
         if (display != nullptr) XCloseDisplay(display);

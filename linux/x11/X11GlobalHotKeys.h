@@ -13,7 +13,8 @@ class X11GlobalHotKeys final : public GlobalHotKeys {
 public:
     // `displayName`: the X display to grab on; empty: $DISPLAY.
     explicit X11GlobalHotKeys(std::string displayName = {}) : displayName_(std::move(displayName)) {}
-    HotKeyRegistration registerHotKey(const std::vector<std::string>& keys, Pressed pressed) override;
+    // A grab is refused at once or never: `refused` is not used.
+    HotKeyRegistration registerHotKey(const std::vector<std::string>& keys, Pressed pressed, Refused refused) override;
 
 private:
     std::string displayName_;

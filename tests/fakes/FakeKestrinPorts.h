@@ -55,26 +55,31 @@ public:
 class FakeLoginItem final : public LoginItem {
 public:
     bool enabled() override { return on; }
-    void setEnabled(bool enabled) override {
+    void setEnabled(bool enabled, Failed onFailure) override {
         if (failure) throw std::runtime_error(*failure);
+        failed = std::move(onFailure);
         on = enabled;
     }
     bool on = false;
     std::optional<std::string> failure;
+    Failed failed;
 };
 
 // Hot keys that are pressed by hand, or refused with a chosen code.
 class FakeGlobalHotKeys final : public GlobalHotKeys {
 public:
-    HotKeyRegistration registerHotKey(const std::vector<std::string>& combination, Pressed onPress) override {
+    HotKeyRegistration registerHotKey(const std::vector<std::string>& combination, Pressed onPress,
+                                      Refused onRefusal) override {
         keys = combination;
         pressed = std::move(onPress);
+        refused = std::move(onRefusal);
         if (refusal != 0) return {nullptr, refusal};
         return {std::make_unique<GlobalHotKey>(), 0};
     }
     int refusal = 0;
     std::vector<std::string> keys;
     Pressed pressed;
+    Refused refused;
 };
 
 class FakeApplicationBadge final : public ApplicationBadge {

@@ -247,7 +247,7 @@ TEST_F(TrayBundleTest, SuperShiftOTogglesTheWindowAlsoWithNumLockOn) {
 
 TEST(TrayTest, AHotKeyThatAnotherClientHoldsIsLoggedAndInstallStillCompletes) {
     X11GlobalHotKeys keys;
-    const HotKeyRegistration other = keys.registerHotKey({"Super", "Shift", "o"}, [](const std::string&) {});
+    const HotKeyRegistration other = keys.registerHotKey({"Super", "Shift", "o"}, [](const std::string&) {}, [](int) {});
     ASSERT_TRUE(other.key) << "the other client's grab, on a connection of its own";
     auto log = CapturingLogSink::install();
     auto application = std::make_shared<FakeDesktopApplication>();

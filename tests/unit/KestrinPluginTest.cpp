@@ -114,9 +114,9 @@ TEST_F(KestrinPluginTest, InitBuildsNothingAndInstallMakesTheItemAndItsMenu) {
 }
 
 TEST_F(KestrinPluginTest, TheHotKeyTogglesAndARefusedOneIsLoggedWithItsCode) {
-    auto log = CapturingLogSink::install();
     for (const int refusal : {0, 10}) {
         SCOPED_TRACE(refusal);
+        auto log = CapturingLogSink::install();
         auto keys = std::make_shared<FakeGlobalHotKeys>();
         keys->refusal = refusal;
         auto deps = dependencies();
@@ -133,6 +133,8 @@ TEST_F(KestrinPluginTest, TheHotKeyTogglesAndARefusedOneIsLoggedWithItsCode) {
         application->visible = true;
         keys->pressed("_TIME42");
         EXPECT_EQ(application->calls, (std::vector<std::string>{"unhide", "activate:_TIME42"})) << "like a click";
+        keys->refused(-4);
+        EXPECT_EQ(log->lines(), std::vector<std::string>{"Kestrin: ⌘⇧O を登録できません (-4)"}) << "refused later";
     }
     setLogSink(nullptr);
 }
@@ -148,7 +150,12 @@ TEST_F(KestrinPluginTest, ToggleAutostartFlipsTheStateAndLogsAFailure) {
     login->failure = "Permission denied";
     plugin.toggleAutostart();
     EXPECT_FALSE(login->on);
-    EXPECT_EQ(log->lines(), std::vector<std::string>{"Kestrin: 自動起動の切り替えに失敗: Permission denied"});
+    login->failure.reset();
+    plugin.toggleAutostart();
+    login->failed("ユーザーが許可しませんでした");
+    EXPECT_EQ(log->lines(), (std::vector<std::string>{"Kestrin: 自動起動の切り替えに失敗: Permission denied",
+                                                      "Kestrin: 自動起動の切り替えに失敗: ユーザーが許可しませんでした"}))
+        << "at once, and when the system answers later";
     setLogSink(nullptr);
 }
 
