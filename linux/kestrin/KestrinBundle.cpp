@@ -9,8 +9,11 @@
 #include <memory>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
+#include "linux/dbus/PortalBackgroundLoginItem.h"
 #include "linux/dbus/StatusNotifierItem.h"
+#include "linux/glib/JsonFileUserDefaults.h"
 #include "linux/glib/XdgAutostartLoginItem.h"
 #include "linux/gtk/GtkDesktopApplication.h"
 #include "linux/glib/SyslogSink.h"
@@ -38,6 +41,21 @@ std::filesystem::path runningExecutable() {
     return std::filesystem::read_symlink("/proc/self/exe", error);
 }
 
+// Inside a sandbox the autostart folder is the sandbox's own: the desktop portal is asked
+// instead, and what it granted is remembered beside the companion's other settings.
+std::shared_ptr<orvan::LoginItem> loginItem() {
+    const std::string executable = runningExecutable().string();
+    if (!g_file_test("/.flatpak-info", G_FILE_TEST_EXISTS)) {
+        return std::make_shared<orvan::XdgAutostartLoginItem>(std::string(kApplicationId) + ".desktop", executable);
+    }
+    return std::make_shared<orvan::PortalBackgroundLoginItem>(
+        orvan::GObjectPtr<GDBusConnection>::take(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)),
+        std::vector<std::string>{executable},
+        std::make_shared<orvan::JsonFileUserDefaults>(orvan::JsonFileUserDefaults::defaultFile().parent_path() /
+                                                      "kestrin-autostart.json"),
+        "ログイン時にトモリバを起動するため");
+}
+
 GtkApplication* runningApplication() {
     GApplication* application = g_application_get_default();
     return application != nullptr && GTK_IS_APPLICATION(application) ? GTK_APPLICATION(application) : nullptr;
@@ -60,7 +78,7 @@ __attribute__((visibility("default"))) orvan::KestrinProtocol* kestrin_create_pr
     return new KestrinPlugin(KestrinPlugin::Dependencies{
         .statusBar = std::make_shared<orvan::StatusNotifierBar>(),
         .application = std::make_shared<orvan::GtkDesktopApplication>(&runningApplication),
-        .loginItem = std::make_shared<orvan::XdgAutostartLoginItem>(std::string(kApplicationId) + ".desktop", runningExecutable()),
+        .loginItem = loginItem(),
         .resources = bundleFolder() / "Resources",
         .applicationId = kApplicationId,
         .clock = clock,
