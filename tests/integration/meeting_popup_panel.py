@@ -3,6 +3,7 @@
 without focus, where it comes back after a restart, and the desktop's privacy settings.
 Argument: the meeting_popup_preview executable. Run inside tools/test-env.sh (each case brings its
 own X server, so the window manager never meets other tests' windows)."""
+import contextlib
 import json
 import os
 import subprocess
@@ -11,7 +12,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
-from desktop_session import Desktop, click, find_button, stop, wait_for  # noqa: E402
+from desktop_session import Desktop, Lines, click, find_button, stop, wait_for  # noqa: E402
 
 PREVIEW = sys.argv[1]
 DEFAULT_CORNER = (1920 - 340 - 24, 1080 - 72 - 104)
@@ -25,15 +26,19 @@ class Panel:
         environment = dict(desktop.env, XDG_CONFIG_HOME=config, ORVAN_LOG_STDERR="1", **(env or {}))
         self.process = subprocess.Popen([PREVIEW, "show", phase], env=environment, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, text=True)
-        line = self.process.stdout.readline().split()
-        assert line[:1] == ["window"], line
-        self.window = int(line[1], 16)
-        # The window manager has framed and placed it once it says which desktop it is on.
-        wait_for(lambda: "_NET_WM_DESKTOP" in desktop.xprop("-id", str(self.window)), 10, "the window manager")
+        try:
+            line = self.process.stdout.readline().split()
+            assert line[:1] == ["window"], line
+            self.window = int(line[1], 16)
+            self.output, self.log = Lines(self.process.stdout), Lines(self.process.stderr)
+            # The window manager has framed and placed it once it says which desktop it is on.
+            wait_for(lambda: "_NET_WM_DESKTOP" in desktop.xprop("-id", str(self.window)), 10, "the window manager")
+        except BaseException:
+            stop(self.process)
+            raise
 
     def close(self):
         stop(self.process)
-        return self.process.stdout.read(), self.process.stderr.read()
 
 
 class MeetingPopupPanelTest(unittest.TestCase):
@@ -64,7 +69,7 @@ class MeetingPopupPanelTest(unittest.TestCase):
         self.assertIn("Geometry: 340x104", geometry)
         # A real click on "取る" works although the panel never gets the focus.
         click(desktop, find_button(panel.process.pid, "取る"))
-        wait_for(lambda: "action start" in panel.process.stdout.readline(), 10, "the start action")
+        wait_for(lambda: panel.output.saw("action start"), 10, "the start action")
         active = desktop.xprop("-root", "_NET_ACTIVE_WINDOW")
         self.assertNotIn(hex(panel.window), active)
 
@@ -78,27 +83,26 @@ class MeetingPopupPanelTest(unittest.TestCase):
             ("nothing remembered", None, None, (1920, 1080), DEFAULT_CORNER),
         ]
         for name, first, target, second, expected in rows:
-            with self.subTest(name):
+            with self.subTest(name), contextlib.ExitStack() as running:
                 if os.path.exists(self.saved):
                     os.unlink(self.saved)
                 if first:
                     desktop = Desktop(*first)
+                    running.callback(desktop.close)
                     panel = Panel(desktop, self.config)
+                    running.callback(panel.close)
                     x, y = desktop.position(panel.window)
                     # Dragged by its background: the top-left corner above the first line.
                     desktop.drag((x + 5, y + 5), (target[0] + 5, target[1] + 5))
                     wait_for(lambda: desktop.position(panel.window) == target, 10, "the drag")
                     bottom_left = f"{{{target[0]}, {first[1] - target[1] - 104}}}"
                     wait_for(lambda: self.remembered() == bottom_left, 5, f"{bottom_left} saved")
-                    panel.close()
-                    desktop.close()
+                    running.close()
                 desktop = Desktop(*second)
+                running.callback(desktop.close)
                 panel = Panel(desktop, self.config)
-                try:
-                    self.assertEqual(desktop.position(panel.window), expected)
-                finally:
-                    panel.close()
-                    desktop.close()
+                running.callback(panel.close)
+                self.assertEqual(desktop.position(panel.window), expected)
 
     def test_open_settings_opens_the_privacy_panel_where_there_is_one(self):
         data = tempfile.mkdtemp()
@@ -122,7 +126,8 @@ class MeetingPopupPanelTest(unittest.TestCase):
                     if has_panel:
                         wait_for(lambda: os.path.exists(marker), 10, "the privacy panel to start")
                     else:
-                        wait_for(lambda: "プライバシー設定" in panel.process.stderr.readline(), 10, "the log line")
+                        wait_for(lambda: panel.log.saw("Kestrin: この環境にはプライバシー設定の画面がありません"), 10,
+                                 "the log line")
                         self.assertIsNone(panel.process.poll(), "still running")
                 finally:
                     panel.close()

@@ -5,6 +5,7 @@ import atexit
 import os
 import subprocess
 import tempfile
+import threading
 import time
 
 import gi
@@ -21,6 +22,19 @@ def wait_for(predicate, timeout=30.0, what="condition", every=0.1):
             return value
         time.sleep(every)
     raise AssertionError(f"timed out waiting for {what}")
+
+
+class Lines:
+    """Every line a stream gives, collected as it comes, so a test waits for one without blocking."""
+
+    def __init__(self, stream):
+        self.lines = []
+        self._reader = threading.Thread(target=lambda: self.lines.extend(line.rstrip("\n") for line in stream),
+                                        daemon=True)
+        self._reader.start()
+
+    def saw(self, text):
+        return any(text in line for line in self.lines)
 
 
 def stop(process, timeout=10):
@@ -47,8 +61,16 @@ class Desktop:
             self.display = ":" + displayfd.readline().strip()
         self.env = dict(os.environ, DISPLAY=self.display, GDK_BACKEND="x11")
         self.env.pop("NO_AT_BRIDGE", None)
+        self.config = None
+        try:
+            self._start_window_manager(accessibility)
+        except BaseException:
+            self.close()
+            raise
+
+    def _start_window_manager(self, accessibility):
         config = tempfile.NamedTemporaryFile("w", suffix=".xml", delete=False)
-        # One desktop, no dock: the work area is the whole screen.
+        # Two desktops, so that "on every desktop" means something; no margins: the work area is the screen.
         config.write('<openbox_config xmlns="http://openbox.org/3.4/rc"><desktops><number>2</number></desktops>'
                      '<margins><top>0</top><bottom>0</bottom><left>0</left><right>0</right></margins></openbox_config>')
         config.close()
@@ -62,7 +84,9 @@ class Desktop:
     def close(self):
         for process in reversed(self.processes):
             stop(process)
-        os.unlink(self.config)
+        if self.config:
+            os.unlink(self.config)
+            self.config = None
 
     def xprop(self, *arguments):
         return subprocess.run(["xprop", "-display", self.display, *arguments], capture_output=True, text=True).stdout
@@ -109,6 +133,17 @@ def start_accessibility_bus():
 
 def find_button(application_pid, label, timeout=20.0):
     """The accessible push button with this label in the application of that process."""
+    return _find(application_pid, lambda node: node.get_role() == Atspi.Role.PUSH_BUTTON and node.get_name() == label,
+                 timeout, f"the button {label}")
+
+
+def find_label(application_pid, text, timeout=20.0):
+    """A shown label of that application whose text starts with `text`."""
+    return _find(application_pid, lambda node: node.get_role() == Atspi.Role.LABEL and
+                 (node.get_name() or "").startswith(text), timeout, f"the text {text}")
+
+
+def _find(application_pid, matches, timeout, what):
 
     def search():
         desktop = Atspi.get_desktop(0)
@@ -119,20 +154,19 @@ def find_button(application_pid, label, timeout=20.0):
                     continue
             except gi.repository.GLib.Error:
                 continue
-            found = _button_in(app, label)
+            found = _node_in(app, matches)
             if found:
                 return found
         return None
-    return wait_for(search, timeout, f"the button {label}", every=0.3)
+    return wait_for(search, timeout, what, every=0.3)
 
 
-def _button_in(node, label):
+def _node_in(node, matches):
     try:
-        if node.get_role() == Atspi.Role.PUSH_BUTTON and node.get_name() == label and \
-                node.get_state_set().contains(Atspi.StateType.SHOWING):
+        if matches(node) and node.get_state_set().contains(Atspi.StateType.SHOWING):
             return node
         for i in range(node.get_child_count()):
-            found = _button_in(node.get_child_at_index(i), label)
+            found = _node_in(node.get_child_at_index(i), matches)
             if found:
                 return found
     except gi.repository.GLib.Error:
