@@ -26,9 +26,6 @@ void addClass(GtkWidget* widget, const char* name) {
 GtkWidget* line(const char* styleClass) {
     GtkWidget* label = gtk_label_new("");
     gtk_label_set_xalign(GTK_LABEL(label), 0);
-    // Lines wrap at the panel's width instead of widening it.
-    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
-    gtk_label_set_max_width_chars(GTK_LABEL(label), 1);
     addClass(label, styleClass);
     return label;
 }
@@ -71,6 +68,9 @@ GtkMeetingPopupPanel::GtkMeetingPopupPanel() {
     second_ = line("orvan-second");
     error_ = line("orvan-error");
     addClass(error_, "error");
+    // A message wraps at the panel's width instead of widening it.
+    gtk_label_set_line_wrap(GTK_LABEL(error_), TRUE);
+    gtk_label_set_max_width_chars(GTK_LABEL(error_), 1);
 
     GtkWidget* lines = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
     for (GtkWidget* label : {title_, second_, error_}) gtk_box_pack_start(GTK_BOX(lines), label, FALSE, FALSE, 0);
@@ -102,6 +102,9 @@ void GtkMeetingPopupPanel::setSecondLine(const std::string& text) {
     gtk_label_set_text(GTK_LABEL(second_), text.c_str());
     // An empty line takes no room, so the failure's message fits without growing the panel.
     showLine(second_, !text.empty());
+    // The permission line is a few pixels wider than the panel: it widens the panel for as long as
+    // it is shown rather than break a word in two.
+    gtk_window_resize(GTK_WINDOW(window_), kWidth, kHeight);
 }
 
 void GtkMeetingPopupPanel::showLine(GtkWidget* label, bool shown) {
