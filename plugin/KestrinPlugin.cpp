@@ -11,6 +11,7 @@ namespace orvan {
 
 KestrinPlugin::KestrinPlugin(Dependencies dependencies)
     : deps_(std::move(dependencies)),
+      popup_(std::make_shared<MeetingPopup>(deps_.popup)),
       watchQueue_(deps_.applicationId + ".meeting-watch", deps_.clock ? deps_.clock : std::make_shared<SteadyClock>()),
       autostartItem_(StatusMenuEntry::checkbox("ログイン時に起動", [this] { toggleAutostart(); })) {}
 

@@ -23,7 +23,7 @@
 namespace orvan {
 
 // The tray companion's principal class: the tray item with its badge and menu, window toggling,
-// the global hot key, launch at login, update checks, and (to come) the meeting watch and popup.
+// the global hot key, launch at login, update checks, the meeting watch and the meeting popup.
 class KestrinPlugin final : public KestrinProtocol {
 public:
     static constexpr const char* kClassName = "KestrinPlugin";
@@ -47,6 +47,8 @@ public:
         MeetingDetector::Sources meetingSources{};
         std::shared_ptr<MainLoop> mainLoop{};
         Clock::Time watchInterval = std::chrono::seconds(10);
+        // The floating meeting panel's ports; without a view factory it keeps state and never shows.
+        MeetingPopup::Ports popup{};
     };
 
     // Builds the fields only: no tray item, window or timer exists yet.
@@ -87,7 +89,7 @@ private:
     // The global hot key's registration; its handler lives inside it.
     std::unique_ptr<GlobalHotKey> hotKey_;
     std::vector<StatusMenuEntry> menu_;
-    std::shared_ptr<MeetingPopup> popup_ = std::make_shared<MeetingPopup>();
+    std::shared_ptr<MeetingPopup> popup_;
     MeetingWatcher watcher_;
     // The watch's timer; it runs its passes on the watch queue.
     std::shared_ptr<SerialQueue::Timer> watchTimer_;

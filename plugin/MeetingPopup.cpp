@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "plugin/MeetingPopupPlacement.h"
+
 namespace orvan {
 
 std::string MeetingPopup::clockText(const std::string& label, int elapsed) {
@@ -16,9 +18,42 @@ void MeetingPopup::show(const std::string& phase, const std::string& label, cons
     if (phase == "recording" && phase_ != "recording" && phase_ != "paused") elapsed_ = 0;
     phase_ = phase;
     label_ = label;
-    if (!view_ && ports_.makeView) view_ = ports_.makeView();
+    if (!view_) build();
     render(message);
     if (view_) view_->orderFront();
+}
+
+void MeetingPopup::build() {
+    if (!ports_.makeView) return;
+    view_ = ports_.makeView();
+    if (!view_) return;
+    const auto remembered = ports_.defaults ? ports_.defaults->string(MeetingPopupPlacement::kOriginKey) : std::nullopt;
+    if (const auto origin = MeetingPopupPlacement::origin(remembered, view_->screens())) view_->setOrigin(*origin);
+    std::weak_ptr<MeetingPopup> weak = weak_from_this();
+    view_->setMoveHandler([weak](PopupPoint origin) {
+        if (auto self = weak.lock()) self->moved(origin);
+    });
+}
+
+// A drag reports many moves: the first is saved at once, later ones at most every interval, and
+// the last one of the drag when its interval is over, so the panel comes back where it was left.
+void MeetingPopup::moved(PopupPoint origin) {
+    unsavedOrigin_ = origin;
+    if (!saveInterval_) saveOrigin();
+}
+
+void MeetingPopup::saveOrigin() {
+    if (!unsavedOrigin_ || !ports_.defaults) return;
+    ports_.defaults->setString(MeetingPopupPlacement::kOriginKey, MeetingPopupPlacement::pointString(*unsavedOrigin_));
+    unsavedOrigin_.reset();
+    if (!ports_.timers) return;
+    std::weak_ptr<MeetingPopup> weak = weak_from_this();
+    saveInterval_ = ports_.timers->schedule(kSaveInterval, false, [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->saveInterval_.reset();
+        self->saveOrigin();
+    });
 }
 
 void MeetingPopup::hide() {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/MainTimers.h"
+#include "platform/UserDefaults.h"
 #include "plugin/MeetingPopupView.h"
 
 namespace orvan {
@@ -21,7 +22,12 @@ public:
         std::shared_ptr<MainTimers> timers;
         // Opens the desktop's privacy settings, where there is such a page.
         std::function<void()> openSettings;
+        // Where the panel's origin is remembered between runs.
+        std::shared_ptr<UserDefaults> defaults;
     };
+
+    // Moves are remembered at most this often; the last one of a drag always is.
+    static constexpr std::chrono::milliseconds kSaveInterval{500};
 
     MeetingPopup() = default;
     explicit MeetingPopup(Ports ports) : ports_(std::move(ports)) {}
@@ -39,6 +45,9 @@ private:
     void render(const std::optional<std::string>& message);
     PopupButton button(const std::string& title, bool accent, std::function<void(MeetingPopup&)> press);
     void send(const std::string& action) { onAction(action); }
+    void build();
+    void moved(PopupPoint origin);
+    void saveOrigin();
 
     Ports ports_;
     std::unique_ptr<MeetingPopupView> view_;
@@ -46,6 +55,9 @@ private:
     std::string label_;
     int elapsed_ = 0;
     std::unique_ptr<MainTimer> clock_;
+    // A move arriving within the save interval waits here until the interval is over.
+    std::optional<PopupPoint> unsavedOrigin_;
+    std::unique_ptr<MainTimer> saveInterval_;
 };
 
 }  // namespace orvan

@@ -13,7 +13,29 @@ struct PopupButton {
     std::function<void()> press;
 };
 
-// The floating panel as the popup logic sees it: three lines, a row of buttons, shown or not.
+// Desktop coordinates as the popup's logic keeps them: the origin at the bottom-left corner of the
+// primary monitor, y growing upwards; a panel's origin is its bottom-left corner.
+struct PopupPoint {
+    double x = 0;
+    double y = 0;
+    bool operator==(const PopupPoint&) const = default;
+};
+
+struct PopupRect {
+    double x = 0, y = 0, width = 0, height = 0;
+    bool contains(PopupPoint point) const {
+        return point.x >= x && point.x < x + width && point.y >= y && point.y < y + height;
+    }
+};
+
+// One monitor as it is now: the part of it that windows may use.
+struct PopupScreen {
+    PopupRect workArea;
+    bool primary = false;
+};
+
+// The floating panel as the popup logic sees it: three lines, a row of buttons, shown or not,
+// and where it sits on which monitors.
 class MeetingPopupView {
 public:
     virtual ~MeetingPopupView() = default;
@@ -27,6 +49,12 @@ public:
     virtual void orderFront() = 0;
     virtual void orderOut() = 0;
     virtual bool isVisible() const = 0;
+
+    // The monitors connected now; one unplugged is simply not among them.
+    virtual std::vector<PopupScreen> screens() const = 0;
+    virtual void setOrigin(PopupPoint origin) = 0;
+    // Told the new origin whenever the panel has been moved (by the user, not by setOrigin).
+    virtual void setMoveHandler(std::function<void(PopupPoint origin)> moved) = 0;
 };
 
 }  // namespace orvan

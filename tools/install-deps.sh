@@ -15,6 +15,9 @@ packages=(
   # Every text of the shell and the page is Japanese: without a CJK font it shows as boxes.
   fonts-noto-cjk
 )
+# The meeting popup's tests: a small EWMH window manager, X property and monitor tools, and the
+# accessibility bus with its introspection data (buttons pressed as a user would).
+packages+=(openbox x11-utils at-spi2-core gir1.2-atspi-2.0 gir1.2-gtk-3.0)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -13,8 +13,11 @@
 
 #include "linux/dbus/PortalBackgroundLoginItem.h"
 #include "linux/dbus/StatusNotifierItem.h"
+#include "linux/glib/GLibMainTimers.h"
 #include "linux/glib/JsonFileUserDefaults.h"
 #include "linux/glib/XdgAutostartLoginItem.h"
+#include "linux/gtk/GtkMeetingPopupPanel.h"
+#include "linux/gtk/GtkPrivacySettings.h"
 #include "linux/gtk/GtkDesktopApplication.h"
 #include "linux/glib/SyslogSink.h"
 #include "linux/kestrin/DesktopHotKeys.h"
@@ -61,6 +64,21 @@ GtkApplication* runningApplication() {
     return application != nullptr && GTK_IS_APPLICATION(application) ? GTK_APPLICATION(application) : nullptr;
 }
 
+// The panel's origin lives in a settings file of the plug-in's own: the application's file is
+// rewritten whole by the application's own adapter, which would drop a key written beside it.
+orvan::MeetingPopup::Ports meetingPopupPorts() {
+    return {
+        .makeView = []() -> std::unique_ptr<orvan::MeetingPopupView> {
+            if (gdk_display_get_default() == nullptr) return nullptr;
+            return std::make_unique<orvan::GtkMeetingPopupPanel>();
+        },
+        .timers = std::make_shared<orvan::GLibMainTimers>(),
+        .openSettings = &orvan::openPrivacySettings,
+        .defaults = std::make_shared<orvan::JsonFileUserDefaults>(
+            orvan::JsonFileUserDefaults::defaultFile().parent_path() / "kestrin-popup.json"),
+    };
+}
+
 }  // namespace
 
 extern "C" {
@@ -90,6 +108,7 @@ __attribute__((visibility("default"))) orvan::KestrinProtocol* kestrin_create_pr
                            .clock = clock,
                            .ownProcessId = static_cast<int>(getpid())},
         .mainLoop = std::make_shared<orvan::GLibMainLoop>(),
+        .popup = meetingPopupPorts(),
     });
 }
 

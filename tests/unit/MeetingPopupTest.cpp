@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "plugin/MeetingPopupPlacement.h"
 #include "tests/fakes/FakeMainTimers.h"
+#include "tests/fakes/FakeUserDefaults.h"
 
 namespace orvan::testing {
 namespace {
@@ -17,6 +19,9 @@ public:
     void orderFront() override { shown = true; }
     void orderOut() override { shown = false; }
     bool isVisible() const override { return shown; }
+    std::vector<PopupScreen> screens() const override { return monitors; }
+    void setOrigin(PopupPoint point) override { origin = point; }
+    void setMoveHandler(std::function<void(PopupPoint)> handler) override { moved = std::move(handler); }
 
     std::string text() const {
         std::string row = title + " / " + second + " / " + error.value_or("-") + " /";
@@ -27,6 +32,9 @@ public:
     std::optional<std::string> error;
     std::vector<PopupButton> buttons;
     bool shown = false;
+    std::vector<PopupScreen> monitors{{{0, 0, 1920, 1050}, true}};
+    std::optional<PopupPoint> origin;
+    std::function<void(PopupPoint)> moved;
 };
 
 struct Steps {
@@ -50,6 +58,7 @@ TEST_P(MeetingPopupTest, ShowsThePhase) {
         },
         .timers = timers,
         .openSettings = [&] { ++settingsOpened; },
+        .defaults = {},
     });
     std::string sent;
     popup->onAction = [&](const std::string& action) { sent += (sent.empty() ? "" : ",") + action; };
@@ -127,13 +136,16 @@ TEST(MeetingPopupLifetime, ClockAndButtonsDoNothingOnceThePopupIsGone) {
         void orderFront() override {}
         void orderOut() override {}
         bool isVisible() const override { return true; }
+        std::vector<PopupScreen> screens() const override { return {}; }
+        void setOrigin(PopupPoint) override {}
+        void setMoveHandler(std::function<void(PopupPoint)>) override {}
 
     private:
         std::vector<PopupButton>& keep_;
     };
     int sent = 0;
     auto popup = std::make_shared<MeetingPopup>(MeetingPopup::Ports{
-        .makeView = [&] { return std::make_unique<KeepingView>(kept); }, .timers = timers, .openSettings = {}});
+        .makeView = [&] { return std::make_unique<KeepingView>(kept); }, .timers = timers, .openSettings = {}, .defaults = {}});
     popup->onAction = [&](const std::string&) { ++sent; };
     popup->show("recording", "Zoom", std::nullopt);
     std::weak_ptr<MeetingPopup> weak = popup;
@@ -142,6 +154,66 @@ TEST(MeetingPopupLifetime, ClockAndButtonsDoNothingOnceThePopupIsGone) {
     timers->advance(std::chrono::seconds(3));
     for (auto& button : kept) button.press();
     EXPECT_EQ(sent, 0);
+}
+
+struct Placement {
+    const char* name;
+    std::optional<std::string> remembered;
+    std::vector<PopupScreen> screens;
+    std::optional<PopupPoint> origin;
+};
+
+class MeetingPopupPlacementTest : public ::testing::TestWithParam<Placement> {};
+
+TEST_P(MeetingPopupPlacementTest, PlacesThePanel) {
+    EXPECT_EQ(MeetingPopupPlacement::origin(GetParam().remembered, GetParam().screens), GetParam().origin);
+}
+
+// A primary monitor with a 30-high panel at its bottom, and a smaller one above it to the right.
+const std::vector<PopupScreen> kTwoMonitors = {{{1920, 1080, 1280, 1024}, false}, {{0, 30, 1920, 1050}, true}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Origins, MeetingPopupPlacementTest,
+    ::testing::Values(
+        Placement{"NothingRememberedTakesThePrimaryCorner", std::nullopt, kTwoMonitors, PopupPoint{1556, 102}},
+        Placement{"RememberedOnTheSecondMonitor", "{2500, 1900}", kTwoMonitors, PopupPoint{2500, 1900}},
+        Placement{"HalfThePanelOverTheEdgeStillCounts", "{-170, -22}", kTwoMonitors, PopupPoint{-170, -22}},
+        Placement{"JustBeyondThatDoesNot", "{-170.5, 500}", kTwoMonitors, PopupPoint{1556, 102}},
+        Placement{"AMonitorUnpluggedSinceIsIgnored", "{2500, 1900}", {kTwoMonitors[1]}, PopupPoint{1556, 102}},
+        Placement{"WrittenWithoutSpacesAndFractions", "{12.5,-20}", kTwoMonitors, PopupPoint{12.5, -20}},
+        Placement{"UnreadableIsIgnored", "{12, }", kTwoMonitors, PopupPoint{1556, 102}},
+        Placement{"NoMonitorLeavesItWhereItIs", "{12, 40}", {}, std::nullopt}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(MeetingPopupMoves, SavedAtMostEveryHalfSecondAndTheLastOneAlways) {
+    auto timers = std::make_shared<FakeMainTimers>();
+    auto defaults = std::make_shared<FakeUserDefaults>();
+    defaults->values[MeetingPopupPlacement::kOriginKey] = "{100, 200}";
+    FakePopupView* view = nullptr;
+    auto popup = std::make_shared<MeetingPopup>(MeetingPopup::Ports{
+        .makeView = [&] {
+            auto made = std::make_unique<FakePopupView>();
+            view = made.get();
+            return made;
+        },
+        .timers = timers,
+        .openSettings = {},
+        .defaults = defaults,
+    });
+    popup->show("invite", "Zoom", std::nullopt);
+    ASSERT_EQ(view->origin, (PopupPoint{100, 200}));
+    std::vector<std::string> saved;
+    const auto step = [&](int x, int afterMs) {
+        if (x) view->moved(PopupPoint{static_cast<double>(x), 7});
+        timers->advance(std::chrono::milliseconds(afterMs));
+        saved.push_back(defaults->values[MeetingPopupPlacement::kOriginKey]);
+    };
+    step(1, 200);  // saved at once
+    step(2, 200);  // within the interval: waits
+    step(3, 100);  // the interval ends: the latest one is saved
+    step(0, 600);  // nothing new
+    step(4, 0);    // a move after a quiet spell is saved at once
+    EXPECT_EQ(saved, (std::vector<std::string>{"{1, 7}", "{1, 7}", "{3, 7}", "{3, 7}", "{4, 7}"}));
 }
 
 }  // namespace

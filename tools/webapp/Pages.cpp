@@ -78,7 +78,7 @@ std::string sectionPage(std::string_view path)
 // The meeting-notes page as the desktop application uses it: recorder buttons (also on the keys R,
 // P, U and S, so a test can press them), and the way the web application collects a recording:
 // "pending" for the file, readRecording for its bytes, an upload, then "discard". It collects on
-// load, and again after every stop.
+// load, and again after every stop. It also tells the server when the shell's recording flag changes.
 constexpr std::string_view kRecorderSection = R"html(<section id="recorder">
 <p id="record-status" role="status">待機中</p>
 <button id="record-start" type="button" data-action="start">録音開始 (R)</button>
@@ -94,6 +94,18 @@ constexpr std::string_view kRecorderSection = R"html(<section id="recorder">
   const status = document.getElementById('record-status');
   const show = (text) => { status.textContent = text; };
   const shell = window.orvanMobile;
+
+  // The shell's recording flag, reported to the server each time the shell sets it (as a beacon,
+  // which outlives the page when the shell sends the window elsewhere right after).
+  let recordingActive = window.__orvanRecordingActive;
+  Object.defineProperty(window, '__orvanRecordingActive', {
+    configurable: true,
+    get: () => recordingActive,
+    set: (value) => {
+      recordingActive = value;
+      navigator.sendBeacon(`/api/recording-flag?active=${value === true}`);
+    },
+  });
 
   async function refreshUploads() {
     const response = await fetch('/api/recordings', { cache: 'no-store' });

@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""The meeting popup's panel as a window manager (openbox) sees it: its hints, a click on a button
+without focus, where it comes back after a restart, and the desktop's privacy settings.
+Argument: the meeting_popup_preview executable. Run inside tools/test-env.sh (each case brings its
+own X server, so the window manager never meets other tests' windows)."""
+import contextlib
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+from desktop_session import Desktop, Lines, click, find_button, stop, wait_for  # noqa: E402
+
+PREVIEW = sys.argv[1]
+DEFAULT_CORNER = (1920 - 340 - 24, 1080 - 72 - 104)
+
+
+class Panel:
+    """The preview tool showing the panel in one phase, with a settings directory of the test's."""
+
+    def __init__(self, desktop, config, phase="invite", env=None):
+        self.desktop = desktop
+        environment = dict(desktop.env, XDG_CONFIG_HOME=config, ORVAN_LOG_STDERR="1", **(env or {}))
+        self.process = subprocess.Popen([PREVIEW, "show", phase], env=environment, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, text=True)
+        try:
+            line = self.process.stdout.readline().split()
+            assert line[:1] == ["window"], line
+            self.window = int(line[1], 16)
+            self.output, self.log = Lines(self.process.stdout), Lines(self.process.stderr)
+            # The window manager has framed and placed it once it says which desktop it is on.
+            wait_for(lambda: "_NET_WM_DESKTOP" in desktop.xprop("-id", str(self.window)), 10, "the window manager")
+        except BaseException:
+            stop(self.process)
+            raise
+
+    def close(self):
+        stop(self.process)
+
+
+class MeetingPopupPanelTest(unittest.TestCase):
+    def setUp(self):
+        self.config = tempfile.mkdtemp()
+        self.saved = os.path.join(self.config, "OrvanOffice", "kestrin-popup.json")
+
+    def remembered(self):
+        try:
+            with open(self.saved) as file:
+                return json.load(file).get("meetingPopupOrigin")
+        except (OSError, ValueError):
+            return None
+
+    def test_hints_as_the_window_manager_sees_them(self):
+        desktop = Desktop(accessibility=True)
+        self.addCleanup(desktop.close)
+        panel = Panel(desktop, self.config)
+        self.addCleanup(panel.close)
+        props = desktop.xprop("-id", str(panel.window))
+        # On every desktop: openbox says so with the desktop number "all" rather than a sticky state.
+        for expected in ["_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR",
+                         "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_WINDOW_TYPE(ATOM) = _NET_WM_WINDOW_TYPE_UTILITY",
+                         "Client accepts input or input focus: False",
+                         "_NET_WM_DESKTOP(CARDINAL) = 4294967295"]:
+            self.assertIn(expected, props)
+        geometry = desktop.xdotool("getwindowgeometry", str(panel.window))
+        self.assertIn("Geometry: 340x104", geometry)
+        # A real click on "取る" works although the panel never gets the focus.
+        click(desktop, find_button(panel.process.pid, "取る"))
+        wait_for(lambda: panel.output.saw("action start"), 10, "the start action")
+        active = desktop.xprop("-root", "_NET_ACTIVE_WINDOW")
+        self.assertNotIn(hex(panel.window), active)
+
+    def test_where_the_panel_comes_back_after_a_restart(self):
+        # Screen it was dragged on, where to (top-left), screen of the restart, where it shows then.
+        rows = [
+            ("same screen", (1920, 1080), (600, 400), (1920, 1080), (600, 400)),
+            # Kept at its distance from the bottom of the primary monitor.
+            ("taller screen before", (1920, 1200), (200, 300), (1920, 1080), (200, 180)),
+            ("monitor gone since", (2560, 1080), (2100, 400), (1920, 1080), DEFAULT_CORNER),
+            ("nothing remembered", None, None, (1920, 1080), DEFAULT_CORNER),
+        ]
+        for name, first, target, second, expected in rows:
+            with self.subTest(name), contextlib.ExitStack() as running:
+                if os.path.exists(self.saved):
+                    os.unlink(self.saved)
+                if first:
+                    desktop = Desktop(*first)
+                    running.callback(desktop.close)
+                    panel = Panel(desktop, self.config)
+                    running.callback(panel.close)
+                    x, y = desktop.position(panel.window)
+                    # Dragged by its background: the top-left corner above the first line.
+                    desktop.drag((x + 5, y + 5), (target[0] + 5, target[1] + 5))
+                    wait_for(lambda: desktop.position(panel.window) == target, 10, "the drag")
+                    bottom_left = f"{{{target[0]}, {first[1] - target[1] - 104}}}"
+                    wait_for(lambda: self.remembered() == bottom_left, 5, f"{bottom_left} saved")
+                    running.close()
+                desktop = Desktop(*second)
+                running.callback(desktop.close)
+                panel = Panel(desktop, self.config)
+                running.callback(panel.close)
+                self.assertEqual(desktop.position(panel.window), expected)
+
+    def test_open_settings_opens_the_privacy_panel_where_there_is_one(self):
+        data = tempfile.mkdtemp()
+        marker = os.path.join(data, "opened")
+        desktop = Desktop(accessibility=True)
+        self.addCleanup(desktop.close)
+        for has_panel in (True, False):
+            with self.subTest(has_panel=has_panel):
+                applications = os.path.join(data, "applications")
+                os.makedirs(applications, exist_ok=True)
+                entry = os.path.join(applications, "gnome-privacy-panel.desktop")
+                if has_panel:
+                    with open(entry, "w") as file:
+                        file.write(f"[Desktop Entry]\nType=Application\nName=Privacy\nExec=touch {marker}\n")
+                elif os.path.exists(entry):
+                    os.unlink(entry)
+                panel = Panel(desktop, self.config, "permission",
+                              env={"XDG_DATA_HOME": data, "XDG_DATA_DIRS": os.path.join(data, "none")})
+                try:
+                    find_button(panel.process.pid, "設定を開く").get_action_iface().do_action(0)
+                    if has_panel:
+                        wait_for(lambda: os.path.exists(marker), 10, "the privacy panel to start")
+                    else:
+                        wait_for(lambda: panel.log.saw("Kestrin: この環境にはプライバシー設定の画面がありません"), 10,
+                                 "the log line")
+                        self.assertIsNone(panel.process.poll(), "still running")
+                finally:
+                    panel.close()
+
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]], verbosity=2)
