@@ -20,6 +20,7 @@ namespace orvan {
 inline constexpr std::chrono::seconds kRequestTimeout{60};
 inline constexpr const char* kUserAgentApplicationName = "Version/18.0 Safari/605.1.15 OrvanOfficeMac";
 inline constexpr const char* kFrontOnlyKey = "frontOnly";
+inline constexpr std::chrono::milliseconds kPagePollInterval{60000};
 
 // What every coordinator shares with the rest of the application.
 struct WebHostContext {
@@ -33,6 +34,8 @@ struct WebHostContext {
     std::shared_ptr<NavigationPolicy> navigationPolicy;
     // Push registration's hook, run after each finished navigation and on a new device token.
     std::function<void(const std::shared_ptr<WebView>&)> syncRegistration;
+    // How often the page asks for the badge counts and the deployment id.
+    std::chrono::milliseconds pagePollInterval = kPagePollInterval;
 };
 
 // One per window: the web view's delegate and the receiver of the in-process notifications that

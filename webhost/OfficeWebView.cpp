@@ -23,7 +23,7 @@ std::shared_ptr<WebView> OfficeWebView::makeUIView(Coordinator& coordinator, Web
     configuration.userScripts = {
         {PageScripts::messageRelay(appOrigin), kShellScriptWorld},
         {PageScripts::mobileBridge(appOrigin), ""},
-        {PageScripts::shellPage(appOrigin), ""},
+        {PageScripts::shellPage(appOrigin, context_.pagePollInterval), ""},
     };
     auto webView = factory.createWebView(configuration, coordinator.weak_from_this());
     coordinator.attach(webView);

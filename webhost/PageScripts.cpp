@@ -35,9 +35,11 @@ std::string PageScripts::mobileBridge(const std::string& appOrigin) {
     return source;
 }
 
-std::string PageScripts::shellPage(const std::string& appOrigin) {
+std::string PageScripts::shellPage(const std::string& appOrigin, std::chrono::milliseconds pollInterval) {
     std::string source = embedded::kShellPageScript;
     insertString(source, "__ORVAN_APP_ORIGIN__", appOrigin);
+    const std::string placeholder = "__ORVAN_POLL_MS__";
+    source.replace(source.find(placeholder), placeholder.size(), std::to_string(pollInterval.count()));
     return source;
 }
 

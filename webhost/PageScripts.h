@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "app/Url.h"
@@ -21,7 +22,7 @@ struct PageScripts {
     // window.orvanMobile and window.open; runs in the page's world.
     static std::string mobileBridge(const std::string& appOrigin);
     // Notifications, visibility, badge and deployment polling; runs in the page's world, after the bridge.
-    static std::string shellPage(const std::string& appOrigin);
+    static std::string shellPage(const std::string& appOrigin, std::chrono::milliseconds pollInterval);
 };
 
 }  // namespace orvan

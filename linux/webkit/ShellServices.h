@@ -22,6 +22,7 @@ struct ShellServices {
     std::shared_ptr<WebViewFactory> webViewFactory;
     std::shared_ptr<CommandDispatcher> dispatcher;
     std::shared_ptr<NavigationPolicy> navigationPolicy;
+    std::chrono::milliseconds pagePollInterval = kPagePollInterval;
 
     WebHostContext webHostContext() const {
         return WebHostContext{.center = center,
@@ -32,7 +33,8 @@ struct ShellServices {
                               .navigationPolicy = navigationPolicy,
                               .syncRegistration = [push = push](const std::shared_ptr<WebView>& view) {
                                   push->syncRegistration(view);
-                              }};
+                              },
+                              .pagePollInterval = pagePollInterval};
     }
 };
 

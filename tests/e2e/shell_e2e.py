@@ -81,16 +81,6 @@ class ShellEndToEnd(unittest.TestCase):
         time.sleep(1.0)
         self.assertEqual(len(self.requests("/meeting-notes")), 2)
 
-    def test_badge_counts_become_the_tray_label(self):
-        # Signed in before the page's first poll: start the shell again.
-        control = json.dumps({"signedIn": True, "badges": {"outbox": 2, "chatUnread": 1, "notifications": 4}})
-        urllib.request.urlopen(urllib.request.Request(self.base + "/__control", data=control.encode(), method="POST",
-                                                      headers={"Content-Type": "application/json"}))
-        stop(self.shell)
-        self.start_shell()
-        item = self.registered_item()
-        wait_for(lambda: self.label(item) == " 3", what="the label of the badge counts")
-
     def test_the_tray_menu_quits(self):
         wait_for(lambda: self.requests("/"), what="the start page")
         self.click_menu(self.registered_item(), "終了")
@@ -112,13 +102,6 @@ class ShellEndToEnd(unittest.TestCase):
         subprocess.run(["gdbus", "call", "--session", "--dest", item, "--object-path", "/MenuBar",
                         "--method", "com.canonical.dbusmenu.Event", "--", row.group(1), "clicked", "<0>", "0"],
                        capture_output=True, check=True)
-
-    def label(self, item):
-        answer = subprocess.run(["gdbus", "call", "--session", "--dest", item, "--object-path", "/StatusNotifierItem",
-                                 "--method", "org.freedesktop.DBus.Properties.Get", "org.kde.StatusNotifierItem",
-                                 "XAyatanaLabel"], capture_output=True, text=True)
-        # (<' 3'>,)
-        return answer.stdout.strip().removeprefix("(<'").removesuffix("'>,)")
 
     def tryKey(self, keys, path, count):
         # The window needs a moment to be mapped and focused before it hears keys.

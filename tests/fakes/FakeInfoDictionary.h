@@ -11,14 +11,12 @@ namespace orvan::testing {
 class FakeInfoDictionary final : public InfoDictionary {
 public:
     std::optional<std::string> stringValue(const std::string& key) const override {
-        ++reads;
         const auto found = strings.find(key);
         if (found == strings.end()) return std::nullopt;
         return found->second;
     }
 
     std::map<std::string, std::string> strings;
-    mutable int reads = 0;
 };
 
 }  // namespace orvan::testing

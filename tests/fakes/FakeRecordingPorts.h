@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -30,13 +31,9 @@ namespace orvan::testing {
 class FakeRecordPermission final : public RecordPermission {
 public:
     void request(std::function<void(bool)> answer) override {
-        std::lock_guard lock(mutex);
-        ++requests;
         answer(granted);
     }
-    std::mutex mutex;
-    bool granted = true;
-    int requests = 0;
+    std::atomic<bool> granted = true;
 };
 
 class FakeAudioSession final : public AudioSession {
@@ -44,7 +41,7 @@ public:
     std::optional<SystemError> configureForSpokenRecording() override {
         std::lock_guard lock(mutex);
         calls_.push_back("configure");
-        return configureFailure;
+        return std::nullopt;
     }
     std::optional<SystemError> activate() override {
         std::lock_guard lock(mutex);
@@ -56,7 +53,7 @@ public:
         std::lock_guard lock(mutex);
         calls_.push_back("deactivate");
         active_ = false;
-        return deactivateFailure;
+        return std::nullopt;
     }
 
     std::vector<std::string> calls() {
@@ -69,9 +66,7 @@ public:
     }
 
     std::mutex mutex;
-    std::optional<SystemError> configureFailure;
     std::optional<SystemError> activateFailure;
-    std::optional<SystemError> deactivateFailure;
 
 private:
     std::vector<std::string> calls_;

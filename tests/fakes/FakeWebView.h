@@ -51,16 +51,13 @@ public:
 
 class FakeWebViewFactory final : public WebViewFactory {
 public:
-    std::shared_ptr<WebView> createWebView(const WebViewConfiguration& configuration,
-                                           std::weak_ptr<WebViewDelegate> delegate) override {
-        lastConfiguration = configuration;
+    std::shared_ptr<WebView> createWebView(const WebViewConfiguration&, std::weak_ptr<WebViewDelegate> delegate) override {
         lastDelegate = std::move(delegate);
         auto view = std::make_shared<FakeWebView>();
         created.push_back(view);
         return view;
     }
 
-    WebViewConfiguration lastConfiguration;
     std::weak_ptr<WebViewDelegate> lastDelegate;
     std::vector<std::shared_ptr<FakeWebView>> created;
 };

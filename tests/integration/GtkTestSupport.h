@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
@@ -7,6 +8,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -52,6 +55,43 @@ inline std::optional<nlohmann::json> evaluate(WebKitWebView* view, const std::st
         },
         &outcome);
     runUntil([&] { return outcome.done; });
+    return outcome.value;
+}
+
+// Runs `body` as an async function in the page, with string arguments by name; its resolved value
+// as JSON (null on a script error, which fails the test).
+inline nlohmann::json callAsync(WebKitWebView* view, const std::string& body,
+                                const std::vector<std::pair<std::string, std::string>>& arguments = {}) {
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE_VARDICT);
+    for (const auto& [name, value] : arguments)
+        g_variant_builder_add(&builder, "{sv}", name.c_str(), g_variant_new_string(value.c_str()));
+    struct Outcome {
+        bool done = false;
+        nlohmann::json value;
+    } outcome;
+    webkit_web_view_call_async_javascript_function(
+        view, body.c_str(), static_cast<gssize>(body.size()), g_variant_builder_end(&builder), nullptr, nullptr,
+        nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            auto* out = static_cast<Outcome*>(data);
+            GError* error = nullptr;
+            JSCValue* value =
+                webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            if (value != nullptr) {
+                char* json = jsc_value_to_json(value, 0);
+                if (json != nullptr) out->value = nlohmann::json::parse(json);
+                g_free(json);
+                g_object_unref(value);
+            }
+            if (error != nullptr) {
+                ADD_FAILURE() << "script error: " << error->message;
+                g_error_free(error);
+            }
+            out->done = true;
+        },
+        &outcome);
+    EXPECT_TRUE(runUntil([&] { return outcome.done; }));
     return outcome.value;
 }
 

@@ -3,17 +3,11 @@
 #include <memory>
 
 #include "app/OfficeAppDelegate.h"
-#include "app/Uuid.h"
 #include "linux/dbus/DBusNotificationCenter.h"
 #include "linux/gtk/GtkApplicationActivator.h"
-#include "linux/webkit/OfficeWindow.h"
-#include "linux/webkit/WebKitWebViewFactory.h"
-#include "tests/fakes/FakeCommandPorts.h"
 #include "tests/fakes/FakeUserDefaults.h"
 #include "tests/integration/FakeNotificationServer.h"
-#include "tests/integration/GtkTestSupport.h"
-#include "tests/integration/ShellTestServices.h"
-#include "tools/webapp/StandInServer.h"
+#include "tests/integration/ShellWindowFixture.h"
 
 namespace orvan {
 namespace {
@@ -24,39 +18,30 @@ using APIResult = PushNotifications::APIResult;
 
 // The shell with its real push registration, notification centre and application delegate, in a
 // GtkApplication of the tests' own.
-class PushRegistrationTest : public ::testing::Test {
+class PushRegistrationTest : public ShellWindowFixture {
 protected:
     void SetUp() override {
-        server.start();
-        services = makeShellServices(server.baseURL() + "/", factory());
-        notifications = std::make_shared<DBusNotificationCenter>();
+        ShellWindowFixture::SetUp();
+        desktopNotifications = std::make_shared<DBusNotificationCenter>();
+        ports.notifications = desktopNotifications;
         services.push = std::make_shared<PushNotifications>(PushNotifications::Dependencies{
             .center = services.center,
             .config = services.config,
             .defaults = std::make_shared<FakeUserDefaults>(),
-            .notifications = notifications,
+            .notifications = desktopNotifications,
             .remote = nullptr,
             .mainLoop = services.mainLoop.get(),
             .bundleId = "jp.tomoriva.OrvanOffice",
         });
-        services.dispatcher = std::make_shared<CommandDispatcher>(CommandPorts{
-            .recorder = std::make_shared<FakeRecorder>(),
-            .macShell = std::make_shared<FakeMacShell>(),
-            .notifications = notifications,
-            .opener = std::make_shared<FakeUrlOpener>(),
-            .signIn = nullptr,
-            .newUUID = randomUUID,
-        });
         current() = this;
         application = sharedApplication();
         ASSERT_NE(application, nullptr);
-        activator = std::make_shared<GtkApplicationActivator>(application);
         delegate = std::make_unique<OfficeAppDelegate>(OfficeAppDelegate::Dependencies{
             .mainLoop = services.mainLoop.get(),
-            .notifications = notifications,
+            .notifications = desktopNotifications,
             .macShell = std::make_shared<MacShell>(std::filesystem::path("/nonexistent"), nullptr),
             .push = services.push,
-            .activator = activator,
+            .activator = std::make_shared<GtkApplicationActivator>(application),
         });
     }
 
@@ -70,7 +55,7 @@ protected:
         static GtkApplication* app = [] {
             GtkApplication* made = gtk_application_new("jp.tomoriva.OrvanOffice.Tests", G_APPLICATION_NON_UNIQUE);
             g_signal_connect(made, "activate", G_CALLBACK(+[](GApplication*, gpointer) {
-                                 if (current() != nullptr) current()->open();
+                                 if (current() != nullptr) current()->open(current()->application, false);
                              }),
                              nullptr);
             return g_application_register(G_APPLICATION(made), nullptr, nullptr) ? made : nullptr;
@@ -80,46 +65,26 @@ protected:
 
     void TearDown() override {
         current() = nullptr;
-        for (GtkWindow* window : windows) gtk_widget_destroy(GTK_WIDGET(window));
         if (other != nullptr) gtk_widget_destroy(other);
-        spin(milliseconds(50));
-    }
-
-    static std::shared_ptr<WebKitWebViewFactory> factory() {
-        static auto shared = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory());
-        return shared;
-    }
-
-    WebKitWebView* open() {
-        GtkWindow* window = openOfficeWindow(application, services);
-        windows.push_back(window);
-        auto view = coordinatorOfWindow(window)->webView();
-        webViews.push_back(view);
-        return dynamic_cast<WebKitWebViewAdapter&>(*view).view();
+        ShellWindowFixture::TearDown();
     }
 
     APIResult call(const std::string& method, nlohmann::json body) {
         std::optional<APIResult> result;
-        services.push->callAPI("/api/push/apns/register", method, std::move(body), webViews.back(),
+        services.push->callAPI("/api/push/apns/register", method, std::move(body), coordinatorOfWindow(windows.back())->webView(),
                                [&](APIResult r) { result = r; });
         EXPECT_TRUE(runUntil([&] { return result.has_value(); }));
         return result.value_or(APIResult{false, -1, false});
     }
 
-    webapp::StandInServer server;
-    ShellServices services;
-    std::shared_ptr<DBusNotificationCenter> notifications;
+    std::shared_ptr<DBusNotificationCenter> desktopNotifications;
     GtkApplication* application = nullptr;  // shared, lives for the run
-    std::shared_ptr<GtkApplicationActivator> activator;
     std::unique_ptr<OfficeAppDelegate> delegate;
-    std::vector<GtkWindow*> windows;
-    std::vector<std::shared_ptr<WebView>> webViews;
     GtkWidget* other = nullptr;
 };
 
 TEST_F(PushRegistrationTest, TheFetchWrapperCarriesTheCookieAndBodyAndReadsTheAnswer) {
-    WebKitWebView* view = open();
-    ASSERT_TRUE(waitForLoaded(view, server.baseURL() + "/"));
+    WebKitWebView* view = open(application);
     EXPECT_EQ(call("POST", {{"deviceToken", "0aff"}}), (APIResult{false, 401, false})) << "signed out";
 
     webkit_web_view_load_uri(view, (server.baseURL() + "/auth/session?next=/chat").c_str());
@@ -148,10 +113,9 @@ TEST_F(PushRegistrationTest, TheFetchWrapperCarriesTheCookieAndBodyAndReadsTheAn
 }
 
 TEST_F(PushRegistrationTest, AFailedFetchOrAGoneViewCountsAsNothing) {
-    WebKitWebView* view = open();
-    ASSERT_TRUE(waitForLoaded(view, server.baseURL() + "/"));
+    open(application);
     std::optional<APIResult> result;
-    services.push->callAPI("http://127.0.0.1:1/unreachable", "POST", nlohmann::json::object(), webViews.back(),
+    services.push->callAPI("http://127.0.0.1:1/unreachable", "POST", nlohmann::json::object(), coordinatorOfWindow(windows.back())->webView(),
                            [&](APIResult r) { result = r; });
     ASSERT_TRUE(runUntil([&] { return result.has_value(); }));
     EXPECT_EQ(*result, (APIResult{false, 0, false}));
@@ -167,8 +131,7 @@ TEST_F(PushRegistrationTest, AClickedPageNotificationOpensNothingAndBringsTheWin
     FakeNotificationServer notificationServer;
     ASSERT_TRUE(notificationServer.own());
     delegate->didFinishLaunching();
-    WebKitWebView* view = open();
-    ASSERT_TRUE(waitForLoaded(view, server.baseURL() + "/"));
+    WebKitWebView* view = open(application);
     evaluate(view, "new Notification('会議が始まります', { body: '営業会議' }); 0");
     ASSERT_TRUE(runUntil([&] { return notificationServer.notifications.size() == 1; }));
 
@@ -185,7 +148,7 @@ TEST_F(PushRegistrationTest, AClickedPageNotificationOpensNothingAndBringsTheWin
     notificationServer.emitActionInvoked(id, "default");
     EXPECT_TRUE(runUntil([&] { return gtk_window_is_active(windows[0]) == TRUE; }));
     spin(milliseconds(300));
-    EXPECT_EQ(uriOf(view), server.baseURL() + "/") << "a page notification carries no page to open";
+    EXPECT_EQ(uriOf(view), url("/")) << "a page notification carries no page to open";
     // Coming forward makes the page poll its badges; no page is loaded.
     for (const auto& request : server.requests()) EXPECT_TRUE(request.path.starts_with("/api/")) << request.path;
     EXPECT_EQ(windows.size(), 1u);
@@ -198,7 +161,7 @@ TEST_F(PushRegistrationTest, AnOpenedNotificationWithAURLWhileNoWindowExistsIsTh
     delegate->didReceiveNotificationResponse({{{"url", "https://app.tomoriva.jp/calendar"}}, ""});
     // No window: the application is activated, which opens one showing the pending page.
     ASSERT_TRUE(runUntil([&] { return windows.size() == 1; }));
-    auto* view = dynamic_cast<WebKitWebViewAdapter&>(*webViews[0]).view();
+    WebKitWebView* view = viewOf(windows[0]);
     EXPECT_TRUE(runUntil([&] { return uriOf(view).starts_with("https://app.tomoriva.jp/calendar"); }, milliseconds(5000)))
         << uriOf(view);
     EXPECT_FALSE(services.push->pendingOpenURL());

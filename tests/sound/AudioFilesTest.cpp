@@ -113,21 +113,6 @@ TEST_F(AudioFilesTest, AKilledWriterLeavesEverythingButTheLastSecondReadable) {
     EXPECT_GT(toneLevels(audio->samples, 440, kRate, kWindow, kStartRinging).smallestShare, 0.95);
 }
 
-TEST_F(AudioFilesTest, ALeadInIsEncodedBeforeTheSegmentsOwnAudio) {
-    const fs::path file = dir.path() / "segment-002.m4a";
-    writeSegment(file, 32000, 32000, 2048);
-    EXPECT_EQ(joiner.audioDuration(file), (MediaTime{32000, kRate}));
-    const auto audio = decodeAudio(file);
-    ASSERT_TRUE(audio);
-    ASSERT_EQ(audio->samples.size(), 32000u);
-    // It starts exactly where the lead-in ends, and without the ringing of a cold start.
-    const auto expected = tone(440, 32000, 32000);
-    EXPECT_GT(toneLevels(audio->samples, 440, kRate, kWindow, 0).smallestShare, 0.95);
-    const auto measured = toneAt(audio->samples, 0, 3200, 440, kRate);
-    const auto reference = toneAt(expected, 0, 3200, 440, kRate);
-    EXPECT_LT(std::abs(std::remainder(std::arg(measured) - std::arg(reference), 2 * 3.14159265358979)), 0.05);
-}
-
 TEST_F(AudioFilesTest, Segments300300And60SecondsJoinInto660SecondsWithoutAGapOrOverlap) {
     const std::vector<std::int64_t> lengths = {300 * kRate, 300 * kRate, 60 * kRate};
     std::vector<AudioJoiner::Piece> pieces;
@@ -149,7 +134,7 @@ TEST_F(AudioFilesTest, Segments300300And60SecondsJoinInto660SecondsWithoutAGapOr
     EXPECT_EQ(static_cast<std::int64_t>(audio->samples.size()), from);
     EXPECT_EQ(joiner.audioDuration(output), (MediaTime{from, kRate}));
     // The tone runs on across both joins: a gap or an overlap would shift its phase, and a gap of
-    // silence would drop its level.
+    // silence, or a cold encoder ringing where the lead-in should have warmed it, would drop its level.
     for (const std::int64_t join : {lengths[0], lengths[0] + lengths[1]}) {
         const auto at = static_cast<std::size_t>(join);
         const double shift = toneShiftAt(audio->samples, at, 440, kRate);

@@ -1,23 +1,18 @@
-// The whole recorder on the private sound server and FFmpeg: rotations, joining, and a recording
-// whose process is killed.
+// The whole recorder on the private sound server and FFmpeg: a recording whose process is killed,
+// and one on a computer without a microphone.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
-#include <vector>
 
-#include "linux/ffmpeg/FfmpegSegmentWriter.h"
 #include "recording/MeetingRecorder.h"
-#include "tests/fakes/CapturingLogSink.h"
-#include "tests/fakes/FakeRecordingPorts.h"
 #include "tests/sound/PrivateSoundServer.h"
 #include "tests/sound/RealRecorder.h"
 #include "tests/sound/SoundServer.h"
@@ -44,15 +39,6 @@ Result await(FakeMainLoop& loop, const std::function<void(std::function<void(Res
     }
     EXPECT_TRUE(result.has_value()) << "no answer";
     return result.value_or(Result{});
-}
-
-bool waitForRecorded(const PulseSegmentRecorder& microphone, std::int64_t frames) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (microphone.framesRecorded() < frames) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
 }
 
 // The tone's phase, checked every quarter second: a sample lost or doubled anywhere shifts it.
@@ -83,37 +69,6 @@ protected:
 
     TempDirectory home{"orvan-meeting"};
 };
-
-TEST_F(MeetingRecorderSoundTest, ARecordingWithTwoRotationsJoinsIntoTheUnbrokenTone) {
-    SoundServer::Tone tone(440);
-    RealRecorder real(recordings(), 1500ms);
-    auto& loop = *real.mainLoop;
-    const auto started = await<std::optional<RecordingFailure>>(loop, [&](auto done) { real.recorder->start(done); });
-    ASSERT_FALSE(started) << started->description();
-    ASSERT_TRUE(waitForRecorded(*real.microphone, kRate / 2));
-    // Past the rotations at 1.5 s and 3 s from the start.
-    std::this_thread::sleep_for(3200ms);
-    const auto dirs = std::vector<fs::directory_entry>(fs::directory_iterator(recordings()), {});
-    ASSERT_EQ(dirs.size(), 1u);
-    const auto segments = MeetingRecorder::listSegments(dirs[0].path());
-    ASSERT_GE(segments.size(), 3u);
-    EXPECT_EQ(segments[0].filename(), "segment-001.m4a");
-    EXPECT_EQ(segments[2].filename(), "segment-003.m4a");
-
-    const auto stopped = await<std::variant<std::string, RecordingFailure>>(loop, [&](auto done) { real.recorder->stop(done); });
-    ASSERT_TRUE(std::holds_alternative<std::string>(stopped)) << std::get<RecordingFailure>(stopped).description();
-    const fs::path finished = std::get<std::string>(stopped);
-    EXPECT_EQ(finished, dirs[0].path() / "meeting.m4a");
-    EXPECT_TRUE(MeetingRecorder::listSegments(dirs[0].path()).empty());
-    EXPECT_FALSE(real.recorder->isRecording());
-
-    const auto audio = decodeAudio(finished);
-    ASSERT_TRUE(audio);
-    // Every recorded sample, each once: the segments were handed the stream without a break.
-    EXPECT_EQ(static_cast<std::int64_t>(audio->samples.size()), real.microphone->framesRecorded());
-    EXPECT_GT(audio->seconds(), 3.5);
-    expectUnbrokenTone(audio->samples);
-}
 
 TEST_F(MeetingRecorderSoundTest, AKilledRecordingComesBackThroughPendingLosingAboutASecond) {
     SoundServer::Tone tone(440);
@@ -162,35 +117,6 @@ TEST_F(MeetingRecorderSoundTest, AKilledRecordingComesBackThroughPendingLosingAb
     expectUnbrokenTone(audio->samples);
 }
 
-TEST_F(MeetingRecorderSoundTest, WithoutAnyOutputTheRecorderFallsBackToTheMicrophoneAfterTheAlert) {
-    // A computer with a microphone and nothing to play through.
-    PrivateSoundServer server(home.path() / "server", {"module-null-source source_name=only"});
-    server.use();
-    auto log = CapturingLogSink::install();
-    auto alerts = std::make_shared<FakeAlertPresenter>();
-    RealRecorder real(recordings(), 300s, /*systemAudio=*/true, alerts);
-    auto& loop = *real.mainLoop;
-    const auto started = await<std::optional<RecordingFailure>>(loop, [&](auto done) { real.recorder->start(done); });
-    ASSERT_FALSE(started) << started->description();
-    loop.runUntilIdle();
-    EXPECT_EQ(alerts->shown, std::vector<std::string>{std::string(MeetingRecorder::kFallbackAlertTitle) + "|" +
-                                                      MeetingRecorder::kFallbackAlertMessage});
-    const auto lines = log->lines();
-    EXPECT_NE(std::find(lines.begin(), lines.end(),
-                        "SystemAudioCapture unavailable, falling back to mic: 画面が見つかりません"),
-              lines.end());
-    ASSERT_TRUE(waitForRecorded(*real.microphone, kRate / 2));
-    // Only the microphone session is left: the capture's directory went with its failure.
-    const auto dirs = std::vector<fs::directory_entry>(fs::directory_iterator(recordings()), {});
-    ASSERT_EQ(dirs.size(), 1u);
-    EXPECT_EQ(MeetingRecorder::listSegments(dirs[0].path()).size(), 1u);
-    EXPECT_FALSE(fs::exists(dirs[0].path() / "system.f32"));
-
-    const auto stopped = await<std::variant<std::string, RecordingFailure>>(loop, [&](auto done) { real.recorder->stop(done); });
-    ASSERT_TRUE(std::holds_alternative<std::string>(stopped)) << std::get<RecordingFailure>(stopped).description();
-    EXPECT_EQ(fs::path(std::get<std::string>(stopped)), dirs[0].path() / "meeting.m4a");
-}
-
 TEST_F(MeetingRecorderSoundTest, WithoutAMicrophoneTheSystemAudioIsRecordedAlone) {
     // The only capture source is the output's monitor, which the server makes the default source.
     PrivateSoundServer server(home.path() / "server",
@@ -209,58 +135,6 @@ TEST_F(MeetingRecorderSoundTest, WithoutAMicrophoneTheSystemAudioIsRecordedAlone
     const std::size_t last = system->samples.size() - kRate / 2 - 800;
     EXPECT_GT(toneShare(system->samples, last, kRate / 2, 880, kRate), 0.9);
     EXPECT_LT(rms(mic->samples, 0, mic->samples.size()), 0.001);
-}
-
-TEST_F(MeetingRecorderSoundTest, PendingAnswersFinishedRecordingsInOrderAndDiscardFollowsLinksAndDotDot) {
-    RealRecorder real(recordings());
-    auto& loop = *real.mainLoop;
-    using Pending = std::variant<std::optional<std::string>, RecordingFailure>;
-    using Done = std::optional<RecordingFailure>;
-    auto pending = [&] { return await<Pending>(loop, [&](auto done) { real.recorder->pending(done); }); };
-    auto discard = [&](const std::string& path) {
-        return await<Done>(loop, [&](auto done) { real.recorder->discard(path, done); });
-    };
-
-    // Two finished recordings, and a third session left with segments only.
-    const fs::path first = recordings() / "2f1e0d4c-0000-4000-8000-000000000000";
-    const fs::path second = recordings() / "9a8b7c6d-0000-4000-8000-000000000000";
-    const fs::path third = recordings() / "e0e0e0e0-0000-4000-8000-000000000000";
-    for (const auto& [dir, seconds] : {std::pair{second, 2}, std::pair{first, 1}}) {
-        fs::create_directories(dir);
-        FfmpegAudioJoiner joiner;
-        auto created = FfmpegSegmentWriter::create(dir / "segment-001.m4a", {});
-        auto& writer = *std::get<std::unique_ptr<FfmpegSegmentWriter>>(created);
-        const std::vector<float> steady(static_cast<std::size_t>(seconds * kRate), 0.25f);
-        writer.append(steady.data(), steady.size());
-        ASSERT_EQ(writer.finish(), std::nullopt);
-        ASSERT_FALSE(joiner.join({{dir / "segment-001.m4a", MediaTime{seconds * kRate, kRate}}}, dir / "meeting.m4a"));
-        fs::remove(dir / "segment-001.m4a");
-    }
-    fs::create_directories(third);
-    fs::copy_file(second / "meeting.m4a", third / "segment-001.m4a");
-
-    EXPECT_EQ(std::get<std::optional<std::string>>(pending()), (first / "meeting.m4a").string());
-    fs::create_directory_symlink(first, home.path() / "link");
-    EXPECT_EQ(discard((home.path() / "link" / "meeting.m4a").string()), std::nullopt);
-    EXPECT_FALSE(fs::exists(first));
-
-    EXPECT_EQ(std::get<std::optional<std::string>>(pending()), (second / "meeting.m4a").string());
-    EXPECT_EQ(discard((first / ".." / second.filename() / "meeting.m4a").string()), std::nullopt);
-    EXPECT_FALSE(fs::exists(second));
-    const auto again = discard((second / "meeting.m4a").string());
-    ASSERT_TRUE(again.has_value());
-    EXPECT_EQ(again->description(), "No such file or directory");
-
-    // The left-over session is joined now, from its segment.
-    const auto joined = std::get<std::optional<std::string>>(pending());
-    EXPECT_EQ(joined, (third / "meeting.m4a").string());
-    EXPECT_TRUE(MeetingRecorder::listSegments(third).empty());
-    const auto audio = decodeAudio(third / "meeting.m4a");
-    ASSERT_TRUE(audio);
-    EXPECT_EQ(audio->samples.size(), static_cast<std::size_t>(2 * kRate));
-    EXPECT_EQ(discard(*joined), std::nullopt);
-    EXPECT_EQ(std::get<std::optional<std::string>>(pending()), std::nullopt);
-    EXPECT_TRUE(fs::is_empty(recordings()));
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 
 #include "linux/ffmpeg/FfmpegAudioFileWriter.h"
 #include "recording/SystemAudioCapture.h"
-#include "tests/sound/RealRecorder.h"
 #include "tests/sound/ToneSource.h"
 #include "tests/support/AudioCheck.h"
 #include "tests/support/TempDirectory.h"
@@ -88,29 +87,6 @@ TEST_F(MixdownSoundTest, EachTrackIsHeardOnItsOwnChannelFromTheFirstSample) {
     const auto again = SystemAudioCapture::finalize(dir, writers);
     ASSERT_TRUE(std::holds_alternative<fs::path>(again));
     EXPECT_EQ(std::get<fs::path>(again), file);
-}
-
-TEST_F(MixdownSoundTest, PendingMixesLeftOverRawTracksAndRemovesSilentOnes) {
-    const fs::path recordings = temp.path() / "recordings";
-    // "pending" looks at names in order: the silent one first.
-    const fs::path silent = recordings / "1a2b3c4d-0000-4000-8000-000000000000";
-    const fs::path left = recordings / "8f00e1d2-0000-4000-8000-000000000000";
-    writeTrack(silent / "system.f32", std::vector<float>(kRate, 0.00005f));
-    writeTrack(left / "mic.f32", tone(kMicTone, 0, kRate * 3 / 2, kRate, 0.3f));
-
-    RealRecorder real(recordings);
-    const auto found = real.recorder->findPending();
-    ASSERT_TRUE(std::holds_alternative<std::optional<std::string>>(found))
-        << std::get<RecordingFailure>(found).description();
-    ASSERT_EQ(std::get<std::optional<std::string>>(found), (left / "meeting.m4a").string());
-    EXPECT_FALSE(fs::exists(silent));
-    EXPECT_FALSE(fs::exists(left / "mic.f32"));
-
-    const auto system = channel(left / "meeting.m4a", 0);
-    const auto mic = channel(left / "meeting.m4a", 1);
-    EXPECT_NEAR(mic.seconds(), 1.5, 0.01);
-    EXPECT_GT(smallestShare(mic, kMicTone, 800, kRate * 3 / 2 - 800), 0.95);
-    EXPECT_LT(rms(system.samples, 0, system.samples.size()), 0.001);
 }
 
 }  // namespace

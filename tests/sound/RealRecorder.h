@@ -21,8 +21,7 @@ namespace orvan::testing {
 // Completions go to a fake main loop that the caller runs.
 struct RealRecorder {
     explicit RealRecorder(const std::filesystem::path& recordings,
-                          std::chrono::milliseconds rotation = std::chrono::seconds(300), bool systemAudio = false,
-                          std::shared_ptr<AlertPresenter> alerts = nullptr) {
+                          std::chrono::milliseconds rotation = std::chrono::seconds(300), bool systemAudio = false) {
         auto writers = std::make_shared<FfmpegAudioFileWriters>();
         std::shared_ptr<SystemAudio> system = std::make_shared<MixdownOnlySystemAudio>(writers);
         if (systemAudio) {
@@ -44,7 +43,7 @@ struct RealRecorder {
             .segments = microphone,
             .joiner = std::make_shared<FfmpegAudioJoiner>(),
             .systemAudio = system,
-            .alerts = std::move(alerts),
+            .alerts = nullptr,
             .recordingsDirectory = recordings,
             .newUUID = randomUUID,
             .rotationInterval = rotation,

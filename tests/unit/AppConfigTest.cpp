@@ -8,95 +8,62 @@
 namespace orvan {
 namespace {
 
-using testing::FakeInfoDictionary;
-
-class AppConfigTest : public ::testing::Test {
-protected:
-    AppConfig configWith(std::optional<std::string> appURL) {
-        auto info = std::make_shared<FakeInfoDictionary>();
-        if (appURL) info->strings[AppConfig::kAppURLKey] = *appURL;
-        info_ = info;
-        return AppConfig(info);
-    }
-    std::shared_ptr<FakeInfoDictionary> info_;
-};
-
-TEST_F(AppConfigTest, AppURLFallsBackToProductionWhenMissingEmptyOrUnparsable) {
-    EXPECT_EQ(configWith(std::nullopt).appURL().string(), AppConfig::kProductionOrigin);
-    EXPECT_EQ(configWith("").appURL().string(), AppConfig::kProductionOrigin);
-    EXPECT_EQ(configWith("not a url").appURL().string(), AppConfig::kProductionOrigin);
+AppConfig configWith(std::optional<std::string> appURL, std::shared_ptr<testing::FakeInfoDictionary> info =
+                                                            std::make_shared<testing::FakeInfoDictionary>()) {
+    if (appURL) info->strings[AppConfig::kAppURLKey] = *appURL;
+    return AppConfig(info);
 }
 
-TEST_F(AppConfigTest, AppURLTakesAnyParsableValueUnchangedAndReadsTheBundleEachTime) {
-    const AppConfig config = configWith("http://127.0.0.1:8741/start");
+TEST(AppConfigTest, TheAppURLIsReadEachTimeAndFallsBackToProductionWhenMissingEmptyOrUnparsable) {
+    for (const auto& value : {std::optional<std::string>(), std::optional<std::string>(""), std::optional<std::string>("not a url")})
+        EXPECT_EQ(configWith(value).appURL().string(), "https://app.tomoriva.jp") << value.value_or("(none)");
+    auto info = std::make_shared<testing::FakeInfoDictionary>();
+    const AppConfig config = configWith("http://127.0.0.1:8741/start", info);
     EXPECT_EQ(config.appURL().string(), "http://127.0.0.1:8741/start");
-    info_->strings[AppConfig::kAppURLKey] = "https://preview.tomoriva.jp";
+    info->strings[AppConfig::kAppURLKey] = "https://preview.tomoriva.jp";
     EXPECT_EQ(config.appURL().string(), "https://preview.tomoriva.jp");
-    EXPECT_EQ(info_->reads, 2);
 }
 
-TEST_F(AppConfigTest, StaysInWebViewHostRules) {
+TEST(AppConfigTest, WhichHostsStayInTheWebView) {
     const AppConfig config = configWith("http://localhost:3000");
+    for (const char* host : {"LOCALHOST", "APP.Tomoriva.JP", "preview.tomoriva.jp", "abcdef.supabase.co", "x.y.Supabase.co",
+                             "accounts.google.com", "Accounts.YouTube.com"})
+        EXPECT_TRUE(config.staysInWebView(host)) << host;
+    for (const char* host : {"supabase.co", "evilsupabase.co", "mail.google.com", "tomoriva.jp", ""})
+        EXPECT_FALSE(config.staysInWebView(host)) << host;
     EXPECT_FALSE(config.staysInWebView(std::nullopt));
-    EXPECT_TRUE(config.staysInWebView("LOCALHOST"));
-    EXPECT_TRUE(config.staysInWebView("APP.Tomoriva.JP"));
-    EXPECT_TRUE(config.staysInWebView("preview.tomoriva.jp"));
-    EXPECT_TRUE(config.staysInWebView("abcdef.supabase.co"));
-    EXPECT_TRUE(config.staysInWebView("x.y.Supabase.co"));
-    EXPECT_FALSE(config.staysInWebView("supabase.co"));
-    EXPECT_FALSE(config.staysInWebView("evilsupabase.co"));
-    EXPECT_TRUE(config.staysInWebView("accounts.google.com"));
-    EXPECT_TRUE(config.staysInWebView("Accounts.YouTube.com"));
-    EXPECT_FALSE(config.staysInWebView("mail.google.com"));
-    EXPECT_FALSE(config.staysInWebView("tomoriva.jp"));
-    EXPECT_FALSE(config.staysInWebView(""));
 }
 
-TEST_F(AppConfigTest, ConfiguredAppHostIsAcceptedByTheHostTestButNotByInternalURL) {
-    const AppConfig config = configWith("http://127.0.0.1:8741");
-    EXPECT_TRUE(config.staysInWebView("127.0.0.1"));
-    EXPECT_FALSE(config.internalURL("/calendar"));
-    EXPECT_FALSE(config.internalURL("http://127.0.0.1:8741/calendar"));
+TEST(AppConfigTest, InternalURLsAreTrimmedPathsOrHttpsLinksOnTheApplicationsOwnHosts) {
+    const AppConfig production = configWith(std::nullopt);
+    EXPECT_EQ(production.internalURL("  /calendar \n")->string(), "https://app.tomoriva.jp/calendar");
+    EXPECT_EQ(production.internalURL("/chat/42?x=1")->string(), "https://app.tomoriva.jp/chat/42?x=1");
+    const auto kept = production.internalURL("HTTPS://Preview.Tomoriva.JP/Tasks");
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->host(), "Preview.Tomoriva.JP") << "letter case kept";
+    EXPECT_EQ(kept->path(), "/Tasks");
+    for (const char* refused : {"", " \t\n ", "http://app.tomoriva.jp/calendar", "https://evil.example/calendar",
+                                "//evil.example/calendar", "https://x.supabase.co/", "https://accounts.google.com/",
+                                "mailto:someone@tomoriva.jp"})
+        EXPECT_FALSE(production.internalURL(refused)) << refused;
+
+    // A configured app host stays in the view but is no internal URL, not even its paths.
+    const AppConfig local = configWith("http://127.0.0.1:8741");
+    EXPECT_TRUE(local.staysInWebView("127.0.0.1"));
+    EXPECT_FALSE(local.internalURL("/calendar"));
+    EXPECT_FALSE(local.internalURL("http://127.0.0.1:8741/calendar"));
 }
 
-TEST_F(AppConfigTest, InternalURLResolvesTrimmedPathsAgainstAProductionAppURL) {
-    const AppConfig config = configWith(std::nullopt);
-    const auto url = config.internalURL("  /calendar \n");
-    ASSERT_TRUE(url);
-    EXPECT_EQ(url->string(), "https://app.tomoriva.jp/calendar");
-    EXPECT_EQ(config.internalURL("/chat/42?x=1")->string(), "https://app.tomoriva.jp/chat/42?x=1");
-}
-
-TEST_F(AppConfigTest, InternalURLRejectsEmptyHttpForeignAndProtocolRelativeLinks) {
-    const AppConfig config = configWith(std::nullopt);
-    EXPECT_FALSE(config.internalURL(""));
-    EXPECT_FALSE(config.internalURL(" \t\n "));
-    EXPECT_FALSE(config.internalURL("http://app.tomoriva.jp/calendar"));
-    EXPECT_FALSE(config.internalURL("https://evil.example/calendar"));
-    EXPECT_FALSE(config.internalURL("//evil.example/calendar"));
-    EXPECT_FALSE(config.internalURL("https://x.supabase.co/"));
-    EXPECT_FALSE(config.internalURL("https://accounts.google.com/"));
-    EXPECT_FALSE(config.internalURL("mailto:someone@tomoriva.jp"));
-}
-
-TEST_F(AppConfigTest, InternalURLAcceptsFullLinksOnTrustedHostsKeepingTheirLetterCase) {
-    const AppConfig config = configWith(std::nullopt);
-    const auto url = config.internalURL("HTTPS://Preview.Tomoriva.JP/Tasks");
-    ASSERT_TRUE(url);
-    EXPECT_EQ(url->host(), "Preview.Tomoriva.JP");
-    EXPECT_EQ(url->path(), "/Tasks");
-}
-
-TEST(OriginTest, SchemeHostAndOnlyAnExplicitPort) {
-    EXPECT_EQ(origin(*Url::parse("https://app.tomoriva.jp/chat?x=1")), "https://app.tomoriva.jp");
-    EXPECT_EQ(origin(*Url::parse("http://127.0.0.1:8741/")), "http://127.0.0.1:8741");
-    EXPECT_EQ(origin(*Url::parse("https://app.tomoriva.jp:443/")), "https://app.tomoriva.jp:443");
-    EXPECT_EQ(origin(*Url::parse("http://[::1]:9000/x")), "http://[::1]:9000");
-}
-
-TEST(OriginTest, WithoutAHostTheWholeURL) {
-    EXPECT_EQ(origin(*Url::parse("mailto:a@b.jp")), "mailto:a@b.jp");
-    EXPECT_EQ(origin(*Url::parse("about:blank")), "about:blank");
+TEST(OriginTest, SchemeHostAndOnlyAnExplicitPortOrWithoutAHostTheWholeURL) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"https://app.tomoriva.jp/chat?x=1", "https://app.tomoriva.jp"},
+        {"http://127.0.0.1:8741/", "http://127.0.0.1:8741"},
+        {"https://app.tomoriva.jp:443/", "https://app.tomoriva.jp:443"},
+        {"http://[::1]:9000/x", "http://[::1]:9000"},
+        {"mailto:a@b.jp", "mailto:a@b.jp"},
+        {"about:blank", "about:blank"},
+    };
+    for (const auto& [url, expected] : cases) EXPECT_EQ(origin(*Url::parse(url)), expected) << url;
 }
 
 }  // namespace

@@ -104,15 +104,22 @@ TEST_F(MacShellTest, EveryRefusedBundleIsOneLogLineAndNothingElse) {
         std::filesystem::path folder = plugIns;
         c.spoil(folder, fakeLoader->bundle);
         created = nullptr;
+        auto refusedBadge = std::make_shared<FakeApplicationBadge>();
+        auto refusedNotifications = std::make_shared<FakeUserNotificationCenter>();
         MacShell refused(MacShell::Dependencies{.plugInsFolder = folder, .loader = fakeLoader, .mainLoop = &loop,
-                                                .center = center, .notifications = nullptr, .badge = nullptr,
-                                                .openWindow = nullptr, .newUUID = nullptr});
+                                                .center = center, .notifications = refusedNotifications,
+                                                .badge = refusedBadge, .openWindow = nullptr,
+                                                .newUUID = [] { return std::string("id"); }});
         refused.loadPlugin();
         EXPECT_FALSE(refused.isPluginLoaded());
         EXPECT_EQ(created, nullptr);
         EXPECT_EQ(lines->lines(), std::vector<std::string>{MacShell::kLoadFailedLine});
-        refused.applyBadges(nlohmann::json{{"outbox", 2}});
         EXPECT_TRUE(evaluatedAfter(notification_names::kSceneDidEnterBackground).empty()) << "no observers without a plug-in";
+        // Without a plug-in the icon badge and the notification still happen.
+        refused.applyBadges(nlohmann::json{{"outbox", 1}, {"notifications", 1}, {"chatUnread", 0}});
+        refused.applyBadges(nlohmann::json{{"outbox", 2}, {"notifications", 1}, {"chatUnread", 0}});
+        EXPECT_EQ(refusedBadge->counts, (std::vector<std::int64_t>{1, 1}));
+        EXPECT_EQ(refusedNotifications->added.size(), 1u);
     }
 }
 
@@ -206,16 +213,6 @@ TEST_F(MacShellTest, BadgeUpdatesSetTheTitleTheIconCountAndNotifyWhatRose) {
         EXPECT_EQ(shown.sound, c.sound);
         EXPECT_EQ(shown.identifier, "uuid-" + std::to_string(ids)) << "a fresh identifier each time";
     }
-}
-
-TEST_F(MacShellTest, WithoutAPlugInTheIconBadgeAndNotificationStillHappen) {
-    loader->bundle.reset();
-    shell->loadPlugin();
-    shell->applyBadges(nlohmann::json{{"outbox", 1}, {"notifications", 1}, {"chatUnread", 0}});
-    shell->applyBadges(nlohmann::json{{"outbox", 2}, {"notifications", 1}, {"chatUnread", 0}});
-    EXPECT_EQ(badge->counts, (std::vector<std::int64_t>{1, 1}));
-    ASSERT_EQ(notifications->added.size(), 1u);
-    EXPECT_NE(notifications->added[0].identifier, "");
 }
 
 TEST_F(MacShellTest, ACaptureFailureEndsInASavedRecording) {

@@ -19,12 +19,6 @@ using orvan::testing::MeetingRecorderFixture;
 constexpr const char* kPermissionText =
     "マイクの使用が許可されていません。設定アプリの「トモリバ」でマイクをオンにしてください。";
 
-std::vector<std::string> names(const std::vector<FakeSegmentRecorder::Segment>& segments) {
-    std::vector<std::string> result;
-    for (const auto& segment : segments) result.push_back(segment.file.filename().string());
-    return result;
-}
-
 constexpr double kNever = -1;
 
 // Seconds from `origin` at which each segment started and stopped (kNever: not yet, or not at all).
@@ -44,21 +38,25 @@ protected:
 
 // ---- Starting --------------------------------------------------------------------------------------
 
-TEST_F(MeetingRecorderTest, StartRecordsTheFirstSegmentOfANewSessionDirectory) {
+TEST_F(MeetingRecorderTest, StartRecordsTheFirstSegmentOfANewSessionDirectoryAndASecondStartFails) {
     EXPECT_FALSE(recorder->isRecording());
     EXPECT_EQ(start(), std::nullopt);
     EXPECT_TRUE(recorder->isRecording());
-    EXPECT_EQ(recorder->queue().label(), "jp.tomoriva.OrvanOffice.recorder");
-
     const auto dirs = sessionDirectories();
     ASSERT_EQ(dirs.size(), 1u);
     EXPECT_EQ(dirs[0].filename(), "5e55a0d1-0000-4000-8000-000000000001");
     EXPECT_EQ(session->calls(), (std::vector<std::string>{"configure", "activate"}));
-    const auto made = segments->segments();
-    ASSERT_EQ(made.size(), 1u);
-    EXPECT_EQ(made[0].file, dirs[0] / "segment-001.m4a");
-    EXPECT_EQ(made[0].settings, (SegmentSettings{0x61616320, 16000, 1, 32000}));
+    ASSERT_EQ(segments->segments().size(), 1u);
+    EXPECT_EQ(segments->segments()[0].file, dirs[0] / "segment-001.m4a");
     EXPECT_EQ(segments->recordingNow(), 1);
+
+    runFor(10s);
+    EXPECT_EQ(text(start()), "すでに録音中です");
+    EXPECT_EQ(sessionDirectories().size(), 1u);
+    EXPECT_EQ(segments->segments().size(), 1u);
+    EXPECT_EQ(segments->recordingNow(), 1);
+    // The refusal comes before the audio session is touched again.
+    EXPECT_EQ(session->calls(), (std::vector<std::string>{"configure", "activate"}));
 }
 
 TEST_F(MeetingRecorderTest, RefusedPermissionFailsAndMakesNothing) {
@@ -68,17 +66,6 @@ TEST_F(MeetingRecorderTest, RefusedPermissionFailsAndMakesNothing) {
     EXPECT_FALSE(fs::exists(recordings()));
     EXPECT_TRUE(session->calls().empty());
     EXPECT_TRUE(segments->segments().empty());
-}
-
-TEST_F(MeetingRecorderTest, StartTwiceFailsAndLeavesTheFirstSessionAlone) {
-    ASSERT_EQ(start(), std::nullopt);
-    runFor(10s);
-    EXPECT_EQ(text(start()), "すでに録音中です");
-    EXPECT_EQ(sessionDirectories().size(), 1u);
-    EXPECT_EQ(segments->segments().size(), 1u);
-    EXPECT_EQ(segments->recordingNow(), 1);
-    // The refusal comes before the audio session is touched again.
-    EXPECT_EQ(session->calls(), (std::vector<std::string>{"configure", "activate"}));
 }
 
 TEST_F(MeetingRecorderTest, AFirstSegmentThatDoesNotStartRollsTheSessionBack) {
@@ -118,77 +105,74 @@ TEST_F(MeetingRecorderTest, AudioSessionAndDirectoryFailuresAreThrownUnchanged) 
     EXPECT_TRUE(session->active());
 }
 
-// ---- Rotation --------------------------------------------------------------------------------------
+// ---- Rotation, pause and interruptions, as scripts -------------------------------------------------
 
-TEST_F(MeetingRecorderTest, ElevenMinutesMakeSegmentsOf300300And60Seconds) {
+// What happens after a start, one step each: "run <seconds>", "pause", "resume", "began" and
+// "ended" (an interruption), "odd" (interruptions without a usable type), "refuse" and "accept"
+// (segments that will not, or will again, record); then where each segment started and stopped,
+// seconds from the start, and the audio session's calls.
+struct Script {
+    const char* name;
+    std::vector<std::string> steps;
+    std::vector<std::pair<double, double>> spans;
+    std::vector<std::string> sessionCalls;
+};
+
+class RecorderScriptTest : public MeetingRecorderTest, public ::testing::WithParamInterface<Script> {
+protected:
+    void play(const std::string& step) {
+        if (step.starts_with("run ")) runFor(std::chrono::seconds(std::stoi(step.substr(4))));
+        else if (step == "pause") EXPECT_EQ(pause(), std::nullopt);
+        else if (step == "resume") EXPECT_EQ(resume(), std::nullopt);
+        else if (step == "refuse") segments->refuseToRecord = true;
+        else if (step == "accept") segments->refuseToRecord = false;
+        else {
+            if (step == "began") interruptions->send(AudioInterruption::kBegan);
+            if (step == "ended") interruptions->send(AudioInterruption::kEnded);
+            if (step == "odd") {
+                interruptions->send(std::nullopt);
+                interruptions->send(7);
+            }
+            drainQueue();
+        }
+    }
+};
+
+TEST_P(RecorderScriptTest, SegmentsFollowTheScript) {
+    const Script& script = GetParam();
     const double origin = now();
     ASSERT_EQ(start(), std::nullopt);
-    runFor(660s);
-    const auto stopped = stop();
-    ASSERT_TRUE(std::holds_alternative<std::string>(stopped)) << text(stopped);
-
-    const auto made = segments->segments();
-    EXPECT_EQ(names(made), (std::vector<std::string>{"segment-001.m4a", "segment-002.m4a", "segment-003.m4a"}));
-    EXPECT_EQ(spans(made, origin), (std::vector<std::pair<double, double>>{{0, 300}, {300, 600}, {600, 660}}));
-
-    // The finished file joins them in order, and they are gone.
-    const fs::path finished = std::get<std::string>(stopped);
-    EXPECT_EQ(finished.filename(), "meeting.m4a");
-    std::ifstream in(finished);
-    const std::string joined((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(joined, "segment-001.m4a 300\nsegment-002.m4a 300\nsegment-003.m4a 60\n");
-    EXPECT_TRUE(MeetingRecorder::listSegments(finished.parent_path()).empty());
-}
-
-TEST_F(MeetingRecorderTest, PauseAndResumeKeepTheRotationGridFixedFromTheStart) {
-    const double origin = now();
-    ASSERT_EQ(start(), std::nullopt);
-    runFor(100s);
-    ASSERT_EQ(pause(), std::nullopt);
-    EXPECT_EQ(segments->recordingNow(), 0);
-    runFor(100s);
-    ASSERT_EQ(resume(), std::nullopt);
-    runFor(150s);  // through the rotation at 300 s
-    ASSERT_EQ(names(segments->segments()),
-              (std::vector<std::string>{"segment-001.m4a", "segment-002.m4a", "segment-003.m4a"}));
-    EXPECT_EQ(spans(segments->segments(), origin),
-              (std::vector<std::pair<double, double>>{{0, 100}, {200, 300}, {300, kNever}}));
-    // Resuming activates the audio session again.
-    EXPECT_EQ(session->calls(), (std::vector<std::string>{"configure", "activate", "activate"}));
-}
-
-TEST_F(MeetingRecorderTest, NoRotationWhilePausedAndTheGridHoldsAfterwards) {
-    const double origin = now();
-    ASSERT_EQ(start(), std::nullopt);
-    runFor(250s);
-    ASSERT_EQ(pause(), std::nullopt);
-    runFor(100s);  // the rotation at 300 s finds no recorder
-    EXPECT_EQ(segments->segments().size(), 1u);
-    ASSERT_EQ(resume(), std::nullopt);
-    runFor(260s);  // to 610 s
-    EXPECT_EQ(spans(segments->segments(), origin),
-              (std::vector<std::pair<double, double>>{{0, 250}, {350, 600}, {600, kNever}}));
-}
-
-TEST_F(MeetingRecorderTest, ASegmentThatFailsAtRotationIsStartedAtTheNextRotation) {
-    const double origin = now();
-    ASSERT_EQ(start(), std::nullopt);
-    runFor(299s);
-    segments->refuseToRecord = true;
-    runFor(1s);
+    for (const auto& step : script.steps) play(step);
     EXPECT_TRUE(recorder->isRecording());
-    EXPECT_EQ(segments->recordingNow(), 0);
-    segments->refuseToRecord = false;
-    runFor(300s);
-    // The rotation at 600 s finds no recorder and starts one; the failed number is not reused.
     const auto made = segments->segments();
-    ASSERT_EQ(names(made), (std::vector<std::string>{"segment-001.m4a", "segment-002.m4a", "segment-003.m4a"}));
-    EXPECT_EQ(spans(made, origin)[2], (std::pair<double, double>{600, kNever}));
-    EXPECT_EQ(segments->recordingNow(), 1);
-    EXPECT_EQ(pause(), std::nullopt);
+    EXPECT_EQ(spans(made, origin), script.spans);
+    for (std::size_t i = 0; i < made.size(); ++i)
+        EXPECT_EQ(made[i].file.filename(), "segment-00" + std::to_string(i + 1) + ".m4a") << "numbers are never reused";
+    EXPECT_EQ(session->calls(), script.sessionCalls);
 }
+
+const std::vector<std::string> kStarted = {"configure", "activate"};
+const std::vector<std::string> kStartedTwice = {"configure", "activate", "activate"};
+
+INSTANTIATE_TEST_SUITE_P(Scripts, RecorderScriptTest, ::testing::Values(
+    Script{"rotations every 300 s", {"run 660"}, {{0, 300}, {300, 600}, {600, kNever}}, kStarted},
+    Script{"a pause keeps the grid fixed from the start", {"run 100", "pause", "run 100", "resume", "run 150"},
+           {{0, 100}, {200, 300}, {300, kNever}}, kStartedTwice},
+    Script{"no rotation while paused", {"run 250", "pause", "run 100", "resume", "run 260"},
+           {{0, 250}, {350, 600}, {600, kNever}}, kStartedTwice},
+    Script{"a segment failing at a rotation is started at the next", {"run 299", "refuse", "run 1", "accept", "run 300"},
+           {{0, 300}, {kNever, kNever}, {600, kNever}}, kStarted},
+    Script{"an interruption ends the segment and its end starts the next; a second end starts nothing",
+           {"run 50", "began", "run 10", "ended", "ended"}, {{0, 50}, {60, kNever}},
+           {"configure", "activate", "activate", "activate"}},  // each end activates the session
+    Script{"interruptions without a usable type or while paused change nothing",
+           {"odd", "run 5", "pause", "began", "ended"}, {{0, 5}}, kStarted}),
+    [](const ::testing::TestParamInfo<Script>& script) { return "Script" + std::to_string(script.index); });
 
 TEST_F(MeetingRecorderTest, ARotationHandsTheSegmentOverWhileAPauseEndsIt) {
+    interruptions->send(AudioInterruption::kBegan);  // while idle: nothing
+    drainQueue();
+    EXPECT_TRUE(segments->segments().empty());
     ASSERT_EQ(start(), std::nullopt);
     runFor(300s);
     ASSERT_EQ(pause(), std::nullopt);
@@ -202,6 +186,12 @@ TEST_F(MeetingRecorderTest, ARotationHandsTheSegmentOverWhileAPauseEndsIt) {
 // ---- Pause, resume, stop ---------------------------------------------------------------------------
 
 TEST_F(MeetingRecorderTest, PauseTwiceFailsAndResumeWhenNotPausedChangesNothing) {
+    // Without a session every command but start says so.
+    EXPECT_EQ(text(pause()), "録音していません");
+    EXPECT_EQ(text(resume()), "録音していません");
+    EXPECT_EQ(text(stop()), "error: 録音していません");
+    EXPECT_TRUE(session->calls().empty());
+
     ASSERT_EQ(start(), std::nullopt);
     EXPECT_EQ(resume(), std::nullopt);
     EXPECT_EQ(segments->segments().size(), 1u);
@@ -213,13 +203,6 @@ TEST_F(MeetingRecorderTest, PauseTwiceFailsAndResumeWhenNotPausedChangesNothing)
     EXPECT_EQ(resume(), std::nullopt);
     EXPECT_EQ(segments->segments().size(), 2u);
     EXPECT_EQ(segments->recordingNow(), 1);
-}
-
-TEST_F(MeetingRecorderTest, WithoutASessionEveryCommandButStartSaysNotRecording) {
-    EXPECT_EQ(text(pause()), "録音していません");
-    EXPECT_EQ(text(resume()), "録音していません");
-    EXPECT_EQ(text(stop()), "error: 録音していません");
-    EXPECT_TRUE(session->calls().empty());
 }
 
 TEST_F(MeetingRecorderTest, AResumeThatCannotActivateIsThrownAndLeavesTheSessionUnpaused) {
@@ -302,50 +285,6 @@ TEST_F(MeetingRecorderTest, ClosingForExitKeepsTheSegmentsUnjoinedForPending) {
     EXPECT_EQ(text(found), (dirs[0] / "meeting.m4a").string());
 }
 
-// ---- Interruptions ---------------------------------------------------------------------------------
-
-TEST_F(MeetingRecorderTest, AnInterruptionEndsTheSegmentAndItsEndStartsTheNextNumber) {
-    const double origin = now();
-    ASSERT_EQ(start(), std::nullopt);
-    EXPECT_TRUE(interruptions->observed());
-    runFor(50s);
-    interruptions->send(AudioInterruption::kBegan);
-    drainQueue();
-    EXPECT_EQ(segments->recordingNow(), 0);
-    EXPECT_TRUE(recorder->isRecording());
-    runFor(10s);
-    interruptions->send(AudioInterruption::kEnded);
-    drainQueue();
-    EXPECT_EQ(spans(segments->segments(), origin),
-              (std::vector<std::pair<double, double>>{{0, 50}, {60, kNever}}));
-    EXPECT_EQ(session->calls(), (std::vector<std::string>{"configure", "activate", "activate"}));
-    // Not a pause: pausing now works, and a second end while recording starts nothing new.
-    interruptions->send(AudioInterruption::kEnded);
-    drainQueue();
-    EXPECT_EQ(segments->segments().size(), 2u);
-    EXPECT_EQ(pause(), std::nullopt);
-}
-
-TEST_F(MeetingRecorderTest, InterruptionsWithoutAUsableTypeAndWhileIdleOrPausedChangeNothing) {
-    interruptions->send(AudioInterruption::kBegan);
-    drainQueue();
-    EXPECT_TRUE(segments->segments().empty());
-
-    ASSERT_EQ(start(), std::nullopt);
-    interruptions->send(std::nullopt);
-    interruptions->send(7);
-    drainQueue();
-    EXPECT_EQ(segments->recordingNow(), 1);
-
-    ASSERT_EQ(pause(), std::nullopt);
-    interruptions->send(AudioInterruption::kBegan);
-    interruptions->send(AudioInterruption::kEnded);
-    drainQueue();
-    EXPECT_EQ(segments->segments().size(), 1u);
-    EXPECT_EQ(segments->recordingNow(), 0);
-    EXPECT_EQ(session->calls(), (std::vector<std::string>{"configure", "activate"}));
-}
-
 // ---- System audio ----------------------------------------------------------------------------------
 
 class SystemAudioRecorderTest : public MeetingRecorderTest {
@@ -424,15 +363,15 @@ TEST_F(SystemAudioRecorderTest, ACaptureThatCannotStartFallsBackToTheMicrophoneI
     EXPECT_NE(dirs[0], failed);
     EXPECT_EQ(segments->segments().size(), 1u);
     EXPECT_EQ(segments->segments()[0].file.parent_path(), dirs[0]);
-    EXPECT_EQ(alerts->shown, (std::vector<std::string>{
-                                 std::string(MeetingRecorder::kFallbackAlertTitle) + "|" +
-                                 MeetingRecorder::kFallbackAlertMessage}));
-    EXPECT_EQ(log->lines(),
-              (std::vector<std::string>{"SystemAudioCapture unavailable, falling back to mic: 画面が見つかりません"}));
+    EXPECT_EQ(alerts->shown.size(), 1u);
     // From here on it is microphone recording: pause is the recorder's own.
     EXPECT_EQ(pause(), std::nullopt);
     EXPECT_TRUE(captureCalls().empty());
     EXPECT_EQ(text(pause()), "録音していません");
+    // A second start is refused without trying the capture again.
+    EXPECT_EQ(text(start()), "すでに録音中です");
+    EXPECT_EQ(systemAudio->startedDirs.size(), 1u);
+    EXPECT_EQ(alerts->shown.size(), 1u);
 }
 
 TEST_F(SystemAudioRecorderTest, AStopWhileTheCaptureStartsWaitsForItAndFinishesTheRecording) {
@@ -457,14 +396,6 @@ TEST_F(SystemAudioRecorderTest, AStopWhileTheCaptureStartsWaitsForItAndFinishesT
     EXPECT_EQ(text(*stopped), finished.string());
     EXPECT_EQ(captureCalls(), std::vector<std::string>{"stop"});
     EXPECT_FALSE(recorder->isRecording());
-}
-
-TEST_F(SystemAudioRecorderTest, StartWhileAMicrophoneSessionRunsIsRefusedWithoutTryingTheCapture) {
-    systemAudio->startFailure = RecordingFailure(SystemError{"x"});
-    ASSERT_EQ(start(), std::nullopt);
-    EXPECT_EQ(text(start()), "すでに録音中です");
-    EXPECT_EQ(systemAudio->startedDirs.size(), 1u);
-    EXPECT_EQ(alerts->shown.size(), 1u);
 }
 
 }  // namespace

@@ -80,37 +80,41 @@ TEST_F(NativeOAuthTest, CallbackHostIsTrimmedAndLowerCasedAndThePathGetsItsSlash
     EXPECT_EQ(NativeOAuth::normalizedCallbackPath("/x"), "/x");
 }
 
-TEST_F(NativeOAuthTest, TheCallbackURLWithItsQueryIsLoadedAndTheAnswerIsOk) {
-    run();
-    EXPECT_TRUE(results.empty()) << "waits for the session";
-    sessions->created[0]->complete({Url::parse("https://app.tomoriva.jp/auth/callback?code=abc&state=s"), std::nullopt});
-    EXPECT_TRUE(results.empty()) << "the completion hops onto the main loop";
-    loop.runUntilIdle();
-    EXPECT_EQ(results, std::vector<std::string>{"ok"});
-    EXPECT_EQ(loads(), std::vector<std::string>{"https://app.tomoriva.jp/auth/callback?code=abc&state=s"});
-    EXPECT_EQ(view->loads[0].timeout, std::chrono::seconds(60));
-    EXPECT_FALSE(oauth.hasCurrentSession());
-}
-
-TEST_F(NativeOAuthTest, CancelAndOtherEndingsGoToTheLoginErrorPage) {
-    run();
-    sessions->created[0]->complete({std::nullopt, WebAuthenticationResult::kCancelledByUser});
-    loop.runUntilIdle();
-    run();
-    sessions->created[1]->complete({std::nullopt, 2});
-    loop.runUntilIdle();
-    run();
-    sessions->created[2]->complete({std::nullopt, std::nullopt});
-    loop.runUntilIdle();
-    EXPECT_EQ(results, (std::vector<std::string>{"cancelled", "error", "error"}));
-    EXPECT_EQ(loads(), std::vector<std::string>(3, errorPage));
-}
-
-TEST_F(NativeOAuthTest, ASessionThatCannotStartAnswersErrorAtOnce) {
-    sessions->nextStartSucceeds = false;
-    run();
-    EXPECT_EQ(results, std::vector<std::string>{"error"});
-    EXPECT_EQ(loads(), std::vector<std::string>{errorPage});
+TEST_F(NativeOAuthTest, EachEndingAnswersThePageAndLoadsTheCallbackOrTheLoginErrorPage) {
+    const std::string callback = "https://app.tomoriva.jp/auth/callback?code=abc&state=s";
+    const struct {
+        const char* name;
+        bool starts;
+        const char* callbackURL;  // the session's ending: this URL, or no URL and `errorCode`
+        std::optional<int> errorCode;
+        const char* answer;
+        std::string load;
+    } cases[] = {
+        {"the callback, with its query", true, callback.c_str(), std::nullopt, "ok", callback},
+        {"cancelled by the user", true, nullptr, WebAuthenticationResult::kCancelledByUser, "cancelled", errorPage},
+        {"another failure", true, nullptr, 2, "error", errorPage},
+        {"neither", true, nullptr, std::nullopt, "error", errorPage},
+        {"a session that cannot start answers at once", false, nullptr, std::nullopt, "error", errorPage},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        results.clear();
+        view->loads.clear();
+        sessions->nextStartSucceeds = c.starts;
+        run();
+        if (c.starts) {
+            EXPECT_TRUE(results.empty()) << "waits for the session";
+            sessions->created.back()->complete(
+                {c.callbackURL != nullptr ? Url::parse(c.callbackURL) : std::nullopt, c.errorCode});
+            EXPECT_TRUE(results.empty()) << "the completion hops onto the main loop";
+            loop.runUntilIdle();
+        }
+        EXPECT_EQ(results, std::vector<std::string>{c.answer});
+        EXPECT_EQ(loads(), std::vector<std::string>{c.load});
+        if (c.starts) {
+            EXPECT_FALSE(oauth.hasCurrentSession());
+        }
+    }
 }
 
 TEST_F(NativeOAuthTest, ASecondRunCancelsTheFirstAndKeepsItsOwnSession) {

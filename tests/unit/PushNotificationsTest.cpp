@@ -41,21 +41,15 @@ protected:
         view->current = Url::parse("https://app.tomoriva.jp/chat");
     }
 
-    // Completes the oldest waiting script call with the page's answer.
-    void answer(const nlohmann::json& result) {
+    // Completes the oldest waiting script call with the page's answer (a string: the call failed).
+    void complete(WebView::ScriptResult result) {
         ASSERT_FALSE(view->calls.empty());
         auto call = std::move(view->calls.front());
         view->calls.erase(view->calls.begin());
-        call.completion(result);
+        call.completion(std::move(result));
         loop.runUntilIdle();
     }
-    void fail(const std::string& message) {
-        ASSERT_FALSE(view->calls.empty());
-        auto call = std::move(view->calls.front());
-        view->calls.erase(view->calls.begin());
-        call.completion(message);
-        loop.runUntilIdle();
-    }
+    void answer(const nlohmann::json& result) { complete(result); }
 
     void sync() {
         push->syncRegistration(view);
@@ -129,7 +123,7 @@ TEST_F(PushNotificationsTest, RegistrationOutcomesThatDoNotCount) {
         EXPECT_FALSE(push->isRegistering()) << what;
     }
     sync();
-    fail("TypeError: Load failed");
+    complete(std::string("TypeError: Load failed"));
     EXPECT_EQ(defaults->values.count(Key::kRegisteredTokenKey), 0u);
     EXPECT_FALSE(push->isRegistering());
 }

@@ -11,7 +11,7 @@
   window.__orvanMacShell = true;
 
   const send = (cmd, args = {}) => transport({ cmd, ...args });
-  const POLL_MS = 60000;
+  const POLL_MS = __ORVAN_POLL_MS__;
 
   // Notifications.
   let notifyPermission = 'default';
