@@ -59,6 +59,7 @@ void NativeOAuth::run(const Url& url, const std::string& callbackHost, const std
     *holder = session;
     current_ = session;
     if (!session->start()) {
+        current_.reset();
         if (webView) loadLoginError(*webView, appURL);
         done("error");
     }

@@ -69,6 +69,8 @@ public:
         g_signal_connect_data(cancel, "clicked", G_CALLBACK(&onCancelClicked), weak, freeWeak, GConnectFlags(0));
         g_signal_connect_data(window_, "delete-event", G_CALLBACK(&onDeleteEvent),
                               new std::weak_ptr<SignInWindowSession>(*weak), freeWeak, GConnectFlags(0));
+        g_signal_connect_data(window_, "destroy", G_CALLBACK(&onDestroy),
+                              new std::weak_ptr<SignInWindowSession>(*weak), freeWeak, GConnectFlags(0));
         g_signal_connect_data(view_.get(), "decide-policy", G_CALLBACK(&onDecidePolicy),
                               new std::weak_ptr<SignInWindowSession>(*weak), freeWeak, GConnectFlags(0));
         g_signal_connect_data(view_.get(), "load-failed", G_CALLBACK(&onLoadFailed),
@@ -121,6 +123,18 @@ private:
         // Closing the window is the user's cancel.
         if (auto self = static_cast<Weak*>(data)->lock()) self->cancel();
         return TRUE;
+    }
+
+    // The window goes with the window it was shown over: that ends the sign-in as a cancel, and
+    // the pointers to it must not outlive it.
+    static void onDestroy(GtkWidget* widget, gpointer data) {
+        auto self = static_cast<Weak*>(data)->lock();
+        if (!self || GTK_WIDGET(self->window_) != widget) return;  // our own closeWindow()
+        self->window_ = nullptr;
+        self->header_ = nullptr;
+        self->security_ = nullptr;
+        if (GTK_WIDGET(shownWindow()) == widget) shownWindow() = nullptr;
+        self->cancel();
     }
 
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,

@@ -184,5 +184,14 @@ TEST_F(NavigationAndSignInTest, ClosingTheSignInWindowIsACancelAndASecondRunCanc
     EXPECT_TRUE(signInShown());
 }
 
+TEST_F(NavigationAndSignInTest, ClosingTheWindowUnderTheSignInEndsTheSignIn) {
+    startOAuth(url("/auth/login"));
+    ASSERT_TRUE(runUntil([&] { return signInShown(); }));
+    gtk_widget_destroy(GTK_WIDGET(windows[0]));
+    windows.erase(windows.begin());
+    EXPECT_FALSE(signInShown()) << "the sign-in window went with its parent";
+    spin(milliseconds(50));
+}
+
 }  // namespace
 }  // namespace orvan
