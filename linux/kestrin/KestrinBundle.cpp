@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "linux/dbus/StatusNotifierItem.h"
+#include "linux/glib/InstalledCommand.h"
 #include "linux/glib/XdgAutostartLoginItem.h"
 #include "linux/gtk/GtkDesktopApplication.h"
 #include "linux/glib/SyslogSink.h"
@@ -32,10 +33,12 @@ std::filesystem::path bundleFolder() {
     return std::filesystem::path(info.dli_fname).parent_path();
 }
 
-// The application that loaded us: what launching at login starts.
+// The application that loaded us, as installed: what launching at login starts.
 std::filesystem::path runningExecutable() {
     std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error);
+    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    const char* path = g_getenv("PATH");
+    return orvan::installedCommand(executable, path != nullptr ? path : "");
 }
 
 GtkApplication* runningApplication() {
