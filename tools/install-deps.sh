@@ -15,7 +15,7 @@ packages=(
   # Every text of the shell and the page is Japanese: without a CJK font it shows as boxes.
   fonts-noto-cjk
   # The Debian package and its checks: shlibdeps, desktop entry, AppStream metadata, lintian.
-  dpkg-dev desktop-file-utils appstream lintian
+  dpkg-dev desktop-file-utils appstream lintian x11-utils
 )
 
 missing=()

@@ -41,6 +41,9 @@ int OfficeApplication::run(int argc, char** argv) {
 
 void OfficeApplication::onStartup(GApplication*, gpointer self) {
     auto* app = static_cast<OfficeApplication*>(self);
+    // The installed icon (hicolor) for every window, for window managers that show the window's
+    // own icon rather than the desktop entry's.
+    gtk_window_set_default_icon_name(kApplicationId);
     app->installMenu();
     if (app->delegate_) app->delegate_->didFinishLaunching();
 }

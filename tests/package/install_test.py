@@ -87,8 +87,10 @@ class DebianPackage(unittest.TestCase):
                             f"<key>OrvanAppURL</key><string>{base}/</string></dict></plist>\n")
             bin_dir = os.path.join(self.root, "usr/bin")
             # Started through the /usr/bin link, as the desktop entry's Exec does.
+            share = os.path.join(self.root, "usr/share")
             shell = subprocess.Popen([os.path.join(bin_dir, "orvanoffice")],
-                                     env=dict(os.environ, PATH=bin_dir + os.pathsep + os.environ["PATH"]))
+                                     env=dict(os.environ, PATH=bin_dir + os.pathsep + os.environ["PATH"],
+                                              XDG_DATA_DIRS=share + os.pathsep + "/usr/share"))
             # The page loaded and the shell's page script runs in it.
             wait_for(lambda: self.requested(base, "/api/badges"), what="the page and its shell script")
             # The tray plug-in was found inside the installed bundle.
@@ -99,6 +101,9 @@ class DebianPackage(unittest.TestCase):
             for part in ("--classname", "--class"):
                 found = run("xdotool", "search", "--onlyvisible", part, f"^{wm_class}$").stdout.split()
                 self.assertTrue(found, f"no window whose WM_CLASS {part} is {wm_class}")
+            # The window carries the installed icon, found through the icon theme.
+            icon = run("xprop", "-id", found[0], "_NET_WM_ICON").stdout
+            self.assertTrue(icon.startswith("_NET_WM_ICON(CARDINAL)"), icon[:200])
             # Launch at login starts the installed command.
             self.click_menu(item, "ログイン時に起動")
             autostart = os.path.join(os.environ["XDG_CONFIG_HOME"], "autostart", f"{APP_ID}.desktop")
