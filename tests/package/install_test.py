@@ -86,8 +86,8 @@ class DebianPackage(unittest.TestCase):
                 plist.write('<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>'
                             f"<key>OrvanAppURL</key><string>{base}/</string></dict></plist>\n")
             bin_dir = os.path.join(self.root, "usr/bin")
-            # Started through the /usr/bin link, as the desktop entry's Exec does.
             share = os.path.join(self.root, "usr/share")
+            # Started through the /usr/bin link, as the desktop entry's Exec does.
             shell = subprocess.Popen([os.path.join(bin_dir, "orvanoffice")],
                                      env=dict(os.environ, PATH=bin_dir + os.pathsep + os.environ["PATH"],
                                               XDG_DATA_DIRS=share + os.pathsep + "/usr/share"))
@@ -104,9 +104,12 @@ class DebianPackage(unittest.TestCase):
             # The window carries the installed icon, found through the icon theme.
             icon = run("xprop", "-id", found[0], "_NET_WM_ICON").stdout
             self.assertTrue(icon.startswith("_NET_WM_ICON(CARDINAL)"), icon[:200])
-            # Launch at login starts the installed command.
-            self.click_menu(item, "ログイン時に起動")
+            # Launch at login starts the installed command. (Other tests of the session leave
+            # entries of their own behind.)
             autostart = os.path.join(os.environ["XDG_CONFIG_HOME"], "autostart", f"{APP_ID}.desktop")
+            if os.path.exists(autostart):
+                os.remove(autostart)
+            self.click_menu(item, "ログイン時に起動")
             wait_for(lambda: os.path.exists(autostart), what="the autostart entry")
             with open(autostart) as written:
                 self.assertIn(f'Exec="{os.path.join(bin_dir, "orvanoffice")}"', written.read())
