@@ -289,8 +289,8 @@ struct DBusNotificationCenter::State : std::enable_shared_from_this<State> {
         }
         const gchar* const actions[] = {kDefaultAction, "", nullptr};
 
-        GVariant* parameters = g_variant_new("(susss^asa{sv}i)", kAppName, replacesId, kDesktopEntry, request.title.c_str(),
-                                             body.c_str(), actions, &hints, -1);
+        GVariant* parameters = g_variant_new("(susss^asa{sv}i)", kAppName, replacesId, kDesktopEntry,
+                                             request.title.c_str(), body.c_str(), actions, &hints, -1);
         inFlight.insert(request.identifier);
         call("Notify", parameters, G_VARIANT_TYPE("(u)"), -1,
              [identifier = std::move(request.identifier), userInfo = std::move(request.userInfo)](
