@@ -14,6 +14,8 @@ packages=(
   python3 python3-dbus python3-gi gir1.2-glib-2.0
   # Every text of the shell and the page is Japanese: without a CJK font it shows as boxes.
   fonts-noto-cjk
+  # The Debian package and its checks: shlibdeps, desktop entry, AppStream metadata, lintian.
+  dpkg-dev desktop-file-utils appstream lintian x11-utils
 )
 # The meeting popup's tests: a small EWMH window manager, X property and monitor tools, and the
 # accessibility bus with its introspection data (buttons pressed as a user would).

@@ -22,6 +22,9 @@ constexpr const char* kBusName = "org.freedesktop.Notifications";
 constexpr const char* kObjectPath = "/org/freedesktop/Notifications";
 constexpr const char* kInterface = "org.freedesktop.Notifications";
 constexpr const char* kAppName = "OrvanOffice";
+// The installed desktop entry (without ".desktop") and the icon of the same name: servers show
+// the entry's name and icon and group the notifications under it.
+constexpr const char* kDesktopEntry = "jp.tomoriva.OrvanOffice";
 constexpr const char* kDefaultAction = "default";
 // A server that has not answered by then is as good as none: authorization must not hang.
 constexpr int kProbeTimeoutMs = 2000;
@@ -272,6 +275,7 @@ struct DBusNotificationCenter::State : std::enable_shared_from_this<State> {
 
         GVariantBuilder hints;
         g_variant_builder_init(&hints, G_VARIANT_TYPE_VARDICT);
+        g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string(kDesktopEntry));
         if (request.sound) {
             g_variant_builder_add(&hints, "{sv}", "sound-name", g_variant_new_string(kSoundName));
         } else {
@@ -285,8 +289,8 @@ struct DBusNotificationCenter::State : std::enable_shared_from_this<State> {
         }
         const gchar* const actions[] = {kDefaultAction, "", nullptr};
 
-        GVariant* parameters = g_variant_new("(susss^asa{sv}i)", kAppName, replacesId, "", request.title.c_str(),
-                                             body.c_str(), actions, &hints, -1);
+        GVariant* parameters = g_variant_new("(susss^asa{sv}i)", kAppName, replacesId, kDesktopEntry,
+                                             request.title.c_str(), body.c_str(), actions, &hints, -1);
         inFlight.insert(request.identifier);
         call("Notify", parameters, G_VARIANT_TYPE("(u)"), -1,
              [identifier = std::move(request.identifier), userInfo = std::move(request.userInfo)](

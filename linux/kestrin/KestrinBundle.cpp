@@ -15,6 +15,7 @@
 #include "linux/dbus/StatusNotifierItem.h"
 #include "linux/glib/GLibMainTimers.h"
 #include "linux/glib/JsonFileUserDefaults.h"
+#include "linux/glib/InstalledCommand.h"
 #include "linux/glib/XdgAutostartLoginItem.h"
 #include "linux/gtk/GtkMeetingPopupPanel.h"
 #include "linux/gtk/GtkPrivacySettings.h"
@@ -38,10 +39,12 @@ std::filesystem::path bundleFolder() {
     return std::filesystem::path(info.dli_fname).parent_path();
 }
 
-// The application that loaded us: what launching at login starts.
+// The application that loaded us, as installed: what launching at login starts.
 std::filesystem::path runningExecutable() {
     std::error_code error;
-    return std::filesystem::read_symlink("/proc/self/exe", error);
+    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    const char* path = g_getenv("PATH");
+    return orvan::installedCommand(executable, path != nullptr ? path : "");
 }
 
 // Inside a sandbox the autostart folder is the sandbox's own: the desktop portal is asked

@@ -25,6 +25,11 @@ OfficeApplication::OfficeApplication(ShellServices services)
     : services_(std::move(services)),
       goMenu_(services_.center),
       application_(GObjectPtr<GtkApplication>::take(gtk_application_new(kApplicationId, G_APPLICATION_DEFAULT_FLAGS))) {
+    // Docks and task bars group windows under the desktop entry whose name or StartupWMClass
+    // matches the window's WM_CLASS (X11) or application id (Wayland, the GApplication id): all
+    // three are the application id. Set before GTK starts, which would take the executable's name.
+    g_set_prgname(kApplicationId);
+    gdk_set_program_class(kApplicationId);
     activator_ = std::make_shared<GtkApplicationActivator>(application_.get());
     g_signal_connect(application_.get(), "startup", G_CALLBACK(&onStartup), this);
     g_signal_connect(application_.get(), "activate", G_CALLBACK(&onActivate), this);
@@ -36,6 +41,9 @@ int OfficeApplication::run(int argc, char** argv) {
 
 void OfficeApplication::onStartup(GApplication*, gpointer self) {
     auto* app = static_cast<OfficeApplication*>(self);
+    // The installed icon (hicolor) for every window, for window managers that show the window's
+    // own icon rather than the desktop entry's.
+    gtk_window_set_default_icon_name(kApplicationId);
     app->installMenu();
     if (app->delegate_) app->delegate_->didFinishLaunching();
 }

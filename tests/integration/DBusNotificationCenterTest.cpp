@@ -82,6 +82,12 @@ TEST_F(DBusNotificationCenterTest, TitleBodyAndSoundReachTheServer) {
     EXPECT_EQ(quiet->body, "");
     EXPECT_EQ(quiet->hints.at("suppress-sound"), (Hint{"b", "true"}));
     EXPECT_FALSE(quiet->hints.contains("sound-name"));
+    // The installed desktop entry names the sender; its icon shows where a server ignores the entry.
+    for (const Notification* sent : {loud, quiet}) {
+        ASSERT_TRUE(sent->hints.contains("desktop-entry"));
+        EXPECT_EQ(sent->hints.at("desktop-entry"), (Hint{"s", "jp.tomoriva.OrvanOffice"}));
+        EXPECT_EQ(sent->appIcon, "jp.tomoriva.OrvanOffice");
+    }
 }
 
 TEST_F(DBusNotificationCenterTest, TheSameIdentifierReplacesTheEarlierNotificationEvenRightBehindIt) {

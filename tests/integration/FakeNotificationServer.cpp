@@ -137,10 +137,11 @@ void FakeNotificationServer::methodCall(GDBusConnection*, const gchar*, const gc
     const std::string name = method;
     if (name == "Notify") {
         Notification n;
-        const gchar *summary = nullptr, *body = nullptr;
+        const gchar *appIcon = nullptr, *summary = nullptr, *body = nullptr;
         GVariantIter* hints = nullptr;
-        g_variant_get(parameters, "(&su&s&s&sasa{sv}i)", nullptr, &n.replacesId, nullptr, &summary, &body, nullptr,
+        g_variant_get(parameters, "(&su&s&s&sasa{sv}i)", nullptr, &n.replacesId, &appIcon, &summary, &body, nullptr,
                       &hints, nullptr);
+        n.appIcon = appIcon;
         n.summary = summary;
         n.body = body;
         const gchar* key = nullptr;

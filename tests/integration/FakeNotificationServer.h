@@ -27,6 +27,7 @@ public:
     struct Notification {
         std::uint32_t id = 0;
         std::uint32_t replacesId = 0;
+        std::string appIcon;
         std::string summary;
         std::string body;
         std::map<std::string, Hint> hints;

@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""The Debian package as a distribution would check it, and as a user would install and start it.
+
+Builds the package with CPack from the build tree, runs the distribution's validators on it,
+installs it with dpkg into a throw-away root (the runtime libraries are this machine's), starts the
+installed command against the stand-in web application, and removes it again.
+
+Run inside tools/test-env.sh. Arguments: the build directory, the stand-in's executable and the
+tests' own tray panel.
+"""
+import configparser
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import urllib.request
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from e2e_support import start_webapp, stop, wait_for  # noqa: E402
+
+BUILD, WEBAPP, PANEL = sys.argv[1], sys.argv[2], sys.argv[3]
+APP_ID = "jp.tomoriva.OrvanOffice"
+BUNDLE = "usr/lib/orvanoffice/OrvanOffice.bundle"
+MAX_PACKAGE_BYTES = 15 * 1024 * 1024
+
+
+def run(*command, **options):
+    return subprocess.run(command, capture_output=True, text=True, **options)
+
+
+class DebianPackage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="orvan-package-")
+        made = run("cpack", "-G", "DEB", "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-B", cls.work)
+        assert made.returncode == 0, made.stdout + made.stderr
+        cls.deb = next(os.path.join(cls.work, f) for f in os.listdir(cls.work) if f.endswith(".deb"))
+        cls.root = os.path.join(cls.work, "root")
+        for folder in ("info", "updates", "triggers"):
+            os.makedirs(os.path.join(cls.root, "var/lib/dpkg", folder))
+        open(os.path.join(cls.root, "var/lib/dpkg/status"), "w").close()
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def dpkg(self, *arguments):
+        force = ["--force-not-root"] if os.getuid() != 0 else []
+        done = run("dpkg", f"--root={self.root}", "--log=/dev/null", *force, *arguments)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+
+    def test_passes_the_distribution_checks(self):
+        self.assertLessEqual(os.path.getsize(self.deb), MAX_PACKAGE_BYTES)
+        # Dependencies come from the shared libraries the binaries link.
+        depends = run("dpkg-deb", "-f", self.deb, "Depends").stdout
+        self.assertIn("libwebkit2gtk-4.1-0", depends)
+        unpacked = os.path.join(self.work, "unpacked")
+        run("dpkg-deb", "-x", self.deb, unpacked, check=True)
+        for command in (["desktop-file-validate", f"usr/share/applications/{APP_ID}.desktop"],
+                        # The tree: the metainfo, and the desktop entry it launches, as installed.
+                        ["appstreamcli", "validate-tree", "--no-net", "."],
+                        ["lintian", "--fail-on", "error", self.deb]):
+            checked = run(*command, cwd=unpacked)
+            self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+
+    def test_installs_starts_and_removes_cleanly(self):
+        self.dpkg("--force-depends", "-i", self.deb)
+        bundle = os.path.join(self.root, BUNDLE)
+        with open(os.path.join(bundle, "Info.plist")) as plist:
+            self.assertNotIn("OrvanAppURL", plist.read(), "the package opens the production origin")
+        entry = configparser.ConfigParser(interpolation=None)
+        entry.optionxform = str
+        entry.read(os.path.join(self.root, f"usr/share/applications/{APP_ID}.desktop"), encoding="utf-8")
+        wm_class = entry["Desktop Entry"]["StartupWMClass"]
+
+        webapp, base = start_webapp(WEBAPP)
+        panel = subprocess.Popen([PANEL], stdout=subprocess.PIPE, text=True)
+        shell = None
+        try:
+            self.assertEqual(panel.stdout.readline().strip(), "ready")
+            # This tree's Info.plist points at the stand-in instead.
+            with open(os.path.join(bundle, "Info.plist"), "w") as plist:
+                plist.write('<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>'
+                            f"<key>OrvanAppURL</key><string>{base}/</string></dict></plist>\n")
+            bin_dir = os.path.join(self.root, "usr/bin")
+            share = os.path.join(self.root, "usr/share")
+            # Started through the /usr/bin link, as the desktop entry's Exec does.
+            shell = subprocess.Popen([os.path.join(bin_dir, "orvanoffice")],
+                                     env=dict(os.environ, PATH=bin_dir + os.pathsep + os.environ["PATH"],
+                                              XDG_DATA_DIRS=share + os.pathsep + "/usr/share"))
+            # The page loaded and the shell's page script runs in it.
+            wait_for(lambda: self.requested(base, "/api/badges"), what="the page and its shell script")
+            # The tray plug-in was found inside the installed bundle.
+            item = f"org.kde.StatusNotifierItem-{shell.pid}-1"
+            while panel.stdout.readline().strip() != f"registered {item}":
+                pass
+            # Docks match windows to the desktop entry by WM_CLASS.
+            for part in ("--classname", "--class"):
+                found = run("xdotool", "search", "--onlyvisible", part, f"^{wm_class}$").stdout.split()
+                self.assertTrue(found, f"no window whose WM_CLASS {part} is {wm_class}")
+            # The window carries the installed icon, found through the icon theme.
+            icon = run("xprop", "-id", found[0], "_NET_WM_ICON").stdout
+            self.assertTrue(icon.startswith("_NET_WM_ICON(CARDINAL)"), icon[:200])
+            # Launch at login starts the installed command. (Other tests of the session leave
+            # entries of their own behind.)
+            autostart = os.path.join(os.environ["XDG_CONFIG_HOME"], "autostart", f"{APP_ID}.desktop")
+            if os.path.exists(autostart):
+                os.remove(autostart)
+            self.click_menu(item, "ログイン時に起動")
+            wait_for(lambda: os.path.exists(autostart), what="the autostart entry")
+            with open(autostart) as written:
+                self.assertIn(f'Exec="{os.path.join(bin_dir, "orvanoffice")}"', written.read())
+            os.remove(autostart)
+        finally:
+            if shell is not None:
+                stop(shell)
+            stop(panel)
+            panel.stdout.close()
+            stop(webapp)
+            webapp.stdout.close()
+
+        self.dpkg("-r", "orvanoffice")
+        left = [os.path.relpath(os.path.join(folder, name), self.root)
+                for folder, _, names in os.walk(self.root) for name in names]
+        self.assertEqual([path for path in left if not path.startswith("var/lib/dpkg/")], [])
+        self.assertFalse(os.path.exists(os.path.join(self.root, "usr")), "no directory of ours is left")
+
+    def requested(self, base, path):
+        with urllib.request.urlopen(base + "/__control/requests") as answer:
+            return any(r["method"] == "GET" and r["path"] == path for r in json.load(answer))
+
+    def click_menu(self, item, label):
+        layout = run("gdbus", "call", "--session", "--dest", item, "--object-path", "/MenuBar", "--method",
+                     "com.canonical.dbusmenu.GetLayout", "--", "0", "-1", "[]", check=True).stdout
+        row = re.search(r"\((\d+), \{[^}]*'label': <'" + label + "'>", layout)
+        self.assertIsNotNone(row, layout)
+        run("gdbus", "call", "--session", "--dest", item, "--object-path", "/MenuBar", "--method",
+            "com.canonical.dbusmenu.Event", "--", row.group(1), "clicked", "<0>", "0", check=True)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
