@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """A meeting recorded from the popup, the whole road: a browser window titled like a Google Meet
 call appears, the popup offers to record it, "取る" records both sides, "一時停止"/"再開", and
-"止めて保存" saves it: a notification, the meeting-notes page, which collects, uploads and discards.
+"止めて保存" saves it: a notification, the meeting-notes page, which collects, uploads and discards,
+and the file has what the computer played and what the microphone heard, each on its own channel.
 The popup is driven through the accessibility tree and real pointer clicks, under openbox.
 Run inside tools/test-env.sh. Arguments: the build's bundle directory, the stand-in's executable
 and the tests' notification server."""
-import json
 import os
 import shutil
 import subprocess
@@ -13,11 +13,11 @@ import sys
 import tempfile
 import time
 import unittest
-import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
-from desktop_session import Desktop, Lines, click, find_button, find_label, stop, wait_for  # noqa: E402
-from e2e_support import make_bundle, start_webapp  # noqa: E402
+from desktop_session import Desktop, Lines, click, find_button, find_label  # noqa: E402
+from e2e_support import (StandIn, assert_both_sides, make_bundle, play_tones, recording_sessions, stop,  # noqa: E402
+                         wait_for)
 
 BUNDLE, WEBAPP, NOTIFICATIONS = (sys.argv + ["", "", ""])[1:4]
 RECORD_PATH = "/meeting-notes/record"
@@ -36,43 +36,24 @@ Gtk.main()
 """
 
 
-def pactl(*arguments):
-    return subprocess.run(["pactl", *arguments], check=True, capture_output=True, text=True).stdout.strip()
-
-
 class MeetingPopupEndToEnd(unittest.TestCase):
     def setUp(self):
         self.desktop = Desktop(accessibility=True)
         self.addCleanup(self.desktop.close)
-        self.webapp, self.base = start_webapp(WEBAPP)
-        self.addCleanup(self.webapp.stdout.close)
-        self.addCleanup(stop, self.webapp)
+        self.webapp = StandIn(WEBAPP)
+        self.addCleanup(self.webapp.close)
         # The shell starts on the meeting-notes page, which reports the recording flag.
-        self.bundle = make_bundle(BUNDLE, self.base + RECORD_PATH + "?mode=desktop-app")
+        self.bundle = make_bundle(BUNDLE, self.webapp.base + RECORD_PATH + "?mode=desktop-app")
         self.addCleanup(shutil.rmtree, self.bundle, True)
         self.notifications = subprocess.Popen([NOTIFICATIONS], stdout=subprocess.PIPE, text=True)
         self.addCleanup(self.notifications.stdout.close)
         self.addCleanup(stop, self.notifications)
         self.assertEqual(self.notifications.stdout.readline().strip(), "ready")
         self.notified = Lines(self.notifications.stdout)
-        for sink, frequency in (("micsink", 440), ("spk", 880)):
-            module = pactl("load-module", "module-sine", f"sink={sink}", f"frequency={frequency}")
-            self.addCleanup(pactl, "unload-module", module)
-        self.recordings = os.path.join(os.environ["XDG_DATA_HOME"], "OrvanOffice", "recordings")
-
-    def requests(self, path, method="GET"):
-        with urllib.request.urlopen(self.base + "/__control/requests") as answer:
-            return [r for r in json.load(answer) if r["method"] == method and r["path"] == path]
+        play_tones(self)
 
     def flags(self):
-        return [r["query"] for r in self.requests("/api/recording-flag", "POST")]
-
-    def uploads(self):
-        with urllib.request.urlopen(self.base + "/api/recordings") as answer:
-            return json.load(answer)
-
-    def sessions(self):
-        return sorted(os.listdir(self.recordings)) if os.path.isdir(self.recordings) else []
+        return [r["query"] for r in self.webapp.requests("/api/recording-flag", "POST")]
 
     def press(self, label):
         click(self.desktop, find_button(self.shell.pid, label))
@@ -86,14 +67,14 @@ class MeetingPopupEndToEnd(unittest.TestCase):
         self.shell = subprocess.Popen([os.path.join(self.bundle, "orvanoffice")], stderr=log,
                                       env=dict(self.desktop.env, ORVAN_LOG_STDERR="1"))
         self.addCleanup(stop, self.shell)
-        wait_for(lambda: self.requests("/api/recordings"), what="the meeting-notes page to collect")
+        wait_for(lambda: self.webapp.requests("/api/recordings"), what="the meeting-notes page to collect")
         meeting = subprocess.Popen([sys.executable, "-W", "ignore", "-c", MEETING_WINDOW], env=self.desktop.env)
         self.addCleanup(stop, meeting)
 
         # The watch runs every ten seconds.
         self.assertTrue(find_label(self.shell.pid, "Google Meet の会議が始まりました", timeout=40))
         self.press("取る")
-        wait_for(lambda: len(self.sessions()) == 1, what="a recording to start")
+        wait_for(lambda: len(recording_sessions()) == 1, what="a recording to start")
         self.shows("● 記録しています")
         wait_for(lambda: "active=true" in self.flags(), what="the page's flag to become true")
         first = self.shows("Google Meet ・ 00:0").get_name()
@@ -106,24 +87,15 @@ class MeetingPopupEndToEnd(unittest.TestCase):
         # Both devices deliver their first sound up to two seconds after the capture starts.
         time.sleep(4.0)
 
-        before = len(self.uploads())
         self.press("止めて保存")
         wait_for(lambda: "notified 会議の録音を保存しました\tトモリバで議事録への保存を始めます。" in self.notified.lines,
                  60, "the notification")
-        wait_for(lambda: [r["query"] for r in self.requests(RECORD_PATH)] == ["mode=desktop-app"] * 2,
+        wait_for(lambda: [r["query"] for r in self.webapp.requests(RECORD_PATH)] == ["mode=desktop-app"] * 2,
                  30, "the meeting-notes page to open again")
-        wait_for(lambda: len(self.uploads()) > before, 30, "the recording to be uploaded")
-        wait_for(lambda: self.sessions() == [], 30, "the session directory to be discarded")
+        wait_for(lambda: self.webapp.uploads(), 30, "the recording to be uploaded")
+        wait_for(lambda: recording_sessions() == [], 30, "the session directory to be discarded")
         self.assertEqual(self.flags(), ["active=true", "active=false"])
-        uploaded = self.uploads()[before]
-        with urllib.request.urlopen(f"{self.base}/api/recordings/{before}") as answer, \
-                tempfile.NamedTemporaryFile(suffix=".m4a") as file:
-            file.write(answer.read())
-            file.flush()
-            channels = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
-                                       "stream=channels", "-of", "csv=p=0", file.name],
-                                      check=True, capture_output=True, text=True).stdout.strip()
-        self.assertEqual(channels, "2", uploaded)
+        self.assertGreater(assert_both_sides(self, self.webapp.get("/api/recordings/0")), 4.0)
         log.seek(0)
         self.assertNotIn("保存できません", log.read())
 

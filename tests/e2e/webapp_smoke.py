@@ -7,24 +7,24 @@ import sys
 import unittest
 import urllib.request
 
-from e2e_support import start_webapp
+from e2e_support import StandIn
 
 WEBAPP = sys.argv[1]
 
 
 class WebappSmoke(unittest.TestCase):
     def test_starts_answers_and_stops(self):
-        process, base = start_webapp(WEBAPP)
+        webapp = StandIn(WEBAPP)
         try:
-            control = urllib.request.Request(base + "/__control", method="POST",
+            control = urllib.request.Request(webapp.base + "/__control", method="POST",
                                              data=b'{"signedIn": true, "badges": {"notifications": 5}}',
                                              headers={"Content-Type": "application/json"})
             self.assertEqual(urllib.request.urlopen(control).status, 204)
-            badges = json.load(urllib.request.urlopen(base + "/api/badges"))
-            self.assertEqual(badges["notifications"], 5)
+            self.assertEqual(json.loads(webapp.get("/api/badges"))["notifications"], 5)
         finally:
-            process.terminate()
-            self.assertEqual(process.wait(10), 0)
+            webapp.process.terminate()
+            self.assertEqual(webapp.process.wait(10), 0)
+            webapp.close()
 
 
 if __name__ == "__main__":

@@ -9,18 +9,15 @@ Run inside tools/test-env.sh. Arguments: the build directory, the stand-in's exe
 tests' own tray panel.
 """
 import configparser
-import json
 import os
-import re
 import shutil
 import subprocess
 import sys
 import tempfile
 import unittest
-import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from e2e_support import start_webapp, stop, wait_for  # noqa: E402
+from e2e_support import StandIn, click_menu, stop, tray_item, wait_for, write_plist  # noqa: E402
 
 BUILD, WEBAPP, PANEL = sys.argv[1], sys.argv[2], sys.argv[3]
 APP_ID = "jp.tomoriva.OrvanOffice"
@@ -77,15 +74,13 @@ class DebianPackage(unittest.TestCase):
         entry.read(os.path.join(self.root, f"usr/share/applications/{APP_ID}.desktop"), encoding="utf-8")
         wm_class = entry["Desktop Entry"]["StartupWMClass"]
 
-        webapp, base = start_webapp(WEBAPP)
+        webapp = StandIn(WEBAPP)
         panel = subprocess.Popen([PANEL], stdout=subprocess.PIPE, text=True)
         shell = None
         try:
             self.assertEqual(panel.stdout.readline().strip(), "ready")
             # This tree's Info.plist points at the stand-in instead.
-            with open(os.path.join(bundle, "Info.plist"), "w") as plist:
-                plist.write('<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>'
-                            f"<key>OrvanAppURL</key><string>{base}/</string></dict></plist>\n")
+            write_plist(bundle, webapp.base + "/")
             bin_dir = os.path.join(self.root, "usr/bin")
             share = os.path.join(self.root, "usr/share")
             # Started through the /usr/bin link, as the desktop entry's Exec does.
@@ -93,11 +88,9 @@ class DebianPackage(unittest.TestCase):
                                      env=dict(os.environ, PATH=bin_dir + os.pathsep + os.environ["PATH"],
                                               XDG_DATA_DIRS=share + os.pathsep + "/usr/share"))
             # The page loaded and the shell's page script runs in it.
-            wait_for(lambda: self.requested(base, "/api/badges"), what="the page and its shell script")
+            wait_for(lambda: webapp.requests("/api/badges"), what="the page and its shell script")
             # The tray plug-in was found inside the installed bundle.
-            item = f"org.kde.StatusNotifierItem-{shell.pid}-1"
-            while panel.stdout.readline().strip() != f"registered {item}":
-                pass
+            item = tray_item(panel, shell.pid)
             # Docks match windows to the desktop entry by WM_CLASS.
             for part in ("--classname", "--class"):
                 found = run("xdotool", "search", "--onlyvisible", part, f"^{wm_class}$").stdout.split()
@@ -110,7 +103,7 @@ class DebianPackage(unittest.TestCase):
             autostart = os.path.join(os.environ["XDG_CONFIG_HOME"], "autostart", f"{APP_ID}.desktop")
             if os.path.exists(autostart):
                 os.remove(autostart)
-            self.click_menu(item, "ログイン時に起動")
+            click_menu(item, "ログイン時に起動")
             wait_for(lambda: os.path.exists(autostart), what="the autostart entry")
             with open(autostart) as written:
                 self.assertIn(f'Exec="{os.path.join(bin_dir, "orvanoffice")}"', written.read())
@@ -120,26 +113,13 @@ class DebianPackage(unittest.TestCase):
                 stop(shell)
             stop(panel)
             panel.stdout.close()
-            stop(webapp)
-            webapp.stdout.close()
+            webapp.close()
 
         self.dpkg("-r", "orvanoffice")
         left = [os.path.relpath(os.path.join(folder, name), self.root)
                 for folder, _, names in os.walk(self.root) for name in names]
         self.assertEqual([path for path in left if not path.startswith("var/lib/dpkg/")], [])
         self.assertFalse(os.path.exists(os.path.join(self.root, "usr")), "no directory of ours is left")
-
-    def requested(self, base, path):
-        with urllib.request.urlopen(base + "/__control/requests") as answer:
-            return any(r["method"] == "GET" and r["path"] == path for r in json.load(answer))
-
-    def click_menu(self, item, label):
-        layout = run("gdbus", "call", "--session", "--dest", item, "--object-path", "/MenuBar", "--method",
-                     "com.canonical.dbusmenu.GetLayout", "--", "0", "-1", "[]", check=True).stdout
-        row = re.search(r"\((\d+), \{[^}]*'label': <'" + label + "'>", layout)
-        self.assertIsNotNone(row, layout)
-        run("gdbus", "call", "--session", "--dest", item, "--object-path", "/MenuBar", "--method",
-            "com.canonical.dbusmenu.Event", "--", row.group(1), "clicked", "<0>", "0", check=True)
 
 
 if __name__ == "__main__":

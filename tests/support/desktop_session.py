@@ -4,24 +4,17 @@ accessibility tree, or a real pointer click at the button). Run on a Python with
 import atexit
 import os
 import subprocess
+import sys
 import tempfile
 import threading
-import time
 
 import gi
 
 gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi  # noqa: E402
 
-
-def wait_for(predicate, timeout=30.0, what="condition", every=0.1):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(every)
-    raise AssertionError(f"timed out waiting for {what}")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from e2e_support import stop, wait_for  # noqa: E402,F401 (also for the tests that use this desktop)
 
 
 class Lines:
@@ -35,16 +28,6 @@ class Lines:
 
     def saw(self, text):
         return any(text in line for line in self.lines)
-
-
-def stop(process, timeout=10):
-    if process.poll() is None:
-        process.terminate()
-        try:
-            process.wait(timeout)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
 
 
 class Desktop:
