@@ -15,6 +15,7 @@
 #include "tests/fakes/CapturingLogSink.h"
 #include "tests/fakes/FakeKestrinPorts.h"
 #include "tests/fakes/FakeUserDefaults.h"
+#include "tests/integration/FakeBusService.h"
 #include "tests/integration/GtkTestSupport.h"
 
 namespace orvan {
@@ -43,37 +44,22 @@ public:
         bool bindLeavesOurOut = false, grantAutostart = true;
     };
 
-    explicit FakeDesktopPortal(Answers configured) : answers(configured) {
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        connection_ = GObjectPtr<GDBusConnection>::take(g_dbus_connection_new_for_address_sync(
-            address, static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                       G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, nullptr));
-        g_free(address);
-        if (!connection_) throw std::runtime_error("no session bus");
-        GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kPortalXml, nullptr);
-        static const GDBusInterfaceVTable vtable{&FakeDesktopPortal::called, &FakeDesktopPortal::version, nullptr, {}};
-        for (int index = 0; index < (configured.globalShortcuts ? 2 : 1); ++index) {
-            registrations_.push_back(g_dbus_connection_register_object(connection_.get(), kPortalObject,
-                                                                       node->interfaces[index], &vtable, this, nullptr, nullptr));
-        }
-        g_dbus_node_info_unref(node);
-        GVariant* owned = g_dbus_connection_call_sync(
-            connection_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
-            g_variant_new("(su)", kPortalService, 4u), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-        if (owned == nullptr) throw std::runtime_error("cannot own the portal's name");
-        g_variant_unref(owned);
-    }
-    ~FakeDesktopPortal() {
-        for (const guint registration : registrations_) g_dbus_connection_unregister_object(connection_.get(), registration);
-        g_dbus_connection_close_sync(connection_.get(), nullptr, nullptr);
+    explicit FakeDesktopPortal(Answers configured)
+        : answers(configured),
+          bus_(kPortalXml, kPortalObject,
+               [this](const std::string& sender, const std::string& method, GVariant* parameters,
+                      GDBusMethodInvocation* invocation) { called(sender, method, parameters, invocation); },
+               configured.globalShortcuts ? 2 : 1,
+               +[](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GError**, gpointer) {
+                   return g_variant_new_uint32(1);  // the GlobalShortcuts version
+               }) {
+        if (!bus_.own(kPortalService)) throw std::runtime_error("cannot own the portal's name");
     }
 
     void emitActivated(const std::string& shortcut, const std::string& token) {
-        g_dbus_connection_emit_signal(connection_.get(), nullptr, kPortalObject, "org.freedesktop.portal.GlobalShortcuts",
-                                      "Activated", g_variant_new_parsed("(%o, %s, @t 1000, {'activation_token': <%s>})",
-                                                                        session.c_str(), shortcut.c_str(), token.c_str()),
-                                      nullptr);
+        bus_.emit("org.freedesktop.portal.GlobalShortcuts", "Activated",
+                  g_variant_new_parsed("(%o, %s, @t 1000, {'activation_token': <%s>})", session.c_str(),
+                                       shortcut.c_str(), token.c_str()));
     }
 
     Answers answers;
@@ -82,43 +68,38 @@ public:
     std::vector<std::pair<bool, std::vector<std::string>>> backgroundRequests;
 
 private:
-    static GVariant* version(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GError**, gpointer) {
-        return g_variant_new_uint32(1);
-    }
-
     // Where the portal puts the object named by `token` for `sender` (":1.5" -> "1_5").
     static std::string pathFor(std::string sender, const char* folder, const char* token) {
         for (char& c : sender) c = c == '.' ? '_' : c;
         return std::string(kPortalObject) + "/" + folder + "/" + sender.substr(1) + "/" + token;
     }
 
-    static void called(GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar* method,
-                       GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
-        auto* self = static_cast<FakeDesktopPortal*>(data);
+    void called(const std::string& sender, const std::string& method, GVariant* parameters,
+                GDBusMethodInvocation* invocation) {
         const VariantPtr options(g_variant_get_child_value(parameters, g_variant_n_children(parameters) - 1));
         const gchar *token = "", *id = "", *trigger = "";
         g_variant_lookup(options.get(), "handle_token", "&s", &token);
         const std::string request = pathFor(sender, "request", token);
-        guint32 response = self->answers.background;
+        guint32 response = answers.background;
         GVariant* results = nullptr;
-        if (std::string(method) == "CreateSession") {
+        if (method == "CreateSession") {
             g_variant_lookup(options.get(), "session_handle_token", "&s", &token);
-            self->session = pathFor(sender, "session", token);
-            response = self->answers.session;
-            results = g_variant_new_parsed("{'session_handle': <%s>}", self->session.c_str());
-        } else if (std::string(method) == "BindShortcuts") {
+            session = pathFor(sender, "session", token);
+            response = answers.session;
+            results = g_variant_new_parsed("{'session_handle': <%s>}", session.c_str());
+        } else if (method == "BindShortcuts") {
             const VariantPtr shortcuts(g_variant_get_child_value(parameters, 1));
             GVariant* properties = nullptr;
             g_variant_get_child(shortcuts.get(), 0, "(&s@a{sv})", &id, &properties);
             g_variant_lookup(properties, "preferred_trigger", "&s", &trigger);
-            self->boundId = id;
-            self->boundTrigger = trigger;
+            boundId = id;
+            boundTrigger = trigger;
             g_variant_unref(properties);
-            response = self->answers.bind;
-            results = self->answers.bindLeavesOurOut
+            response = answers.bind;
+            results = answers.bindLeavesOurOut
                           ? g_variant_new_parsed("{'shortcuts': <@a(sa{sv}) []>}")
                           : g_variant_new_parsed("{'shortcuts': <[(%s, {'trigger_description': <'Super+Shift+O'>})]>}",
-                                                 self->boundId.c_str());
+                                                 boundId.c_str());
         } else {
             gboolean autostart = FALSE;
             const gchar** words = nullptr;
@@ -126,18 +107,17 @@ private:
             g_variant_lookup(options.get(), "commandline", "^a&s", &words);
             std::vector<std::string> command;
             for (const gchar** word = words; word != nullptr && *word != nullptr; ++word) command.emplace_back(*word);
-            self->backgroundRequests.emplace_back(autostart, command);
+            backgroundRequests.emplace_back(autostart, command);
             g_free(words);
             results = g_variant_new_parsed("{'background': <true>, 'autostart': <%b>}",
-                                           static_cast<gboolean>(autostart && self->answers.grantAutostart));
+                                           static_cast<gboolean>(autostart && answers.grantAutostart));
         }
-        g_dbus_connection_emit_signal(self->connection_.get(), sender, request.c_str(), "org.freedesktop.portal.Request",
-                                      "Response", g_variant_new("(u@a{sv})", response, results), nullptr);
+        bus_.emit("org.freedesktop.portal.Request", "Response", g_variant_new("(u@a{sv})", response, results),
+                  sender.c_str(), request.c_str());
         g_dbus_method_invocation_return_value(invocation, g_variant_new("(o)", request.c_str()));
     }
 
-    GObjectPtr<GDBusConnection> connection_;
-    std::vector<guint> registrations_;
+    FakeBusService bus_;
 };
 
 GObjectPtr<GDBusConnection> sessionBus() {

@@ -7,19 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "linux/glib/GObjectPtr.h"
+#include "tests/integration/FakeBusService.h"
 
 namespace orvan::testing {
 
-// A panel of our own on the session bus (its own connection, like a real one): it serves
-// org.kde.StatusNotifierWatcher, records which items register, and talks to items as a host does.
-// Calls are answered from the default main context, so tests iterate it.
+// A panel of our own on the session bus: it serves org.kde.StatusNotifierWatcher, records which
+// items register, and talks to items as a host does.
 class FakeStatusNotifierHost {
 public:
     FakeStatusNotifierHost();
-    ~FakeStatusNotifierHost();  // a panel that goes away: the connection closes
-    FakeStatusNotifierHost(const FakeStatusNotifierHost&) = delete;
-    FakeStatusNotifierHost& operator=(const FakeStatusNotifierHost&) = delete;
+    ~FakeStatusNotifierHost();
 
     // Calls `method` on `service` and iterates the main context until the answer; null on error.
     GVariant* call(const std::string& service, const char* path, const char* interface, const char* method,
@@ -32,11 +29,7 @@ public:
     std::vector<std::string> registered;  // service names, in order
 
 private:
-    static void methodCall(GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar* method,
-                           GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self);
-
-    GObjectPtr<GDBusConnection> connection_;
-    guint registration_ = 0;
+    FakeBusService bus_;
     std::vector<guint> subscriptions_;
     std::vector<std::unique_ptr<std::function<void(GVariant*)>>> handlers_;
 };
