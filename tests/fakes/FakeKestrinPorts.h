@@ -68,16 +68,13 @@ public:
 // Hot keys that are pressed by hand, or refused with a chosen code.
 class FakeGlobalHotKeys final : public GlobalHotKeys {
 public:
-    HotKeyRegistration registerHotKey(const std::vector<std::string>& combination, Pressed onPress,
-                                      Refused onRefusal) override {
-        keys = combination;
+    HotKeyRegistration registerHotKey(const std::vector<std::string>&, Pressed onPress, Refused onRefusal) override {
         pressed = std::move(onPress);
         refused = std::move(onRefusal);
         if (refusal != 0) return {nullptr, refusal};
         return {std::make_unique<GlobalHotKey>(), 0};
     }
     int refusal = 0;
-    std::vector<std::string> keys;
     Pressed pressed;
     Refused refused;
 };

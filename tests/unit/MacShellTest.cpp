@@ -45,18 +45,19 @@ protected:
         std::filesystem::create_directories(plugIns);
         loader->bundle = goodBundle();
         created = nullptr;
-        shell = std::make_unique<MacShell>(MacShell::Dependencies{
-            .plugInsFolder = plugIns,
-            .loader = loader,
-            .mainLoop = &loop,
-            .center = center,
-            .notifications = notifications,
-            .badge = badge,
-            .openWindow = [this] { ++windowsOpened; },
-            .newUUID = [this] { return "uuid-" + std::to_string(++uuids); },
-        });
+        shell = std::make_unique<MacShell>(dependencies(loader, badge, notifications));
     }
     ~MacShellTest() override { setLogSink(nullptr); }
+
+    // A shell on these fakes whose identifiers count up ("uuid-1", ...).
+    MacShell::Dependencies dependencies(std::shared_ptr<FakePluginLoader> pluginLoader,
+                                        std::shared_ptr<FakeApplicationBadge> iconBadge,
+                                        std::shared_ptr<FakeUserNotificationCenter> posted) {
+        return {.plugInsFolder = plugIns, .loader = std::move(pluginLoader), .mainLoop = &loop, .center = center,
+                .notifications = std::move(posted), .badge = std::move(iconBadge),
+                .openWindow = [this] { ++windowsOpened; },
+                .newUUID = [this] { return "uuid-" + std::to_string(++uuids); }};
+    }
 
     std::vector<std::string> evaluatedAfter(const char* notification) {
         std::vector<std::string> scripts;
@@ -106,10 +107,9 @@ TEST_F(MacShellTest, EveryRefusedBundleIsOneLogLineAndNothingElse) {
         created = nullptr;
         auto refusedBadge = std::make_shared<FakeApplicationBadge>();
         auto refusedNotifications = std::make_shared<FakeUserNotificationCenter>();
-        MacShell refused(MacShell::Dependencies{.plugInsFolder = folder, .loader = fakeLoader, .mainLoop = &loop,
-                                                .center = center, .notifications = refusedNotifications,
-                                                .badge = refusedBadge, .openWindow = nullptr,
-                                                .newUUID = [] { return std::string("id"); }});
+        auto dependencies = this->dependencies(fakeLoader, refusedBadge, refusedNotifications);
+        dependencies.plugInsFolder = folder;
+        MacShell refused(dependencies);
         refused.loadPlugin();
         EXPECT_FALSE(refused.isPluginLoaded());
         EXPECT_EQ(created, nullptr);
@@ -192,10 +192,7 @@ TEST_F(MacShellTest, BadgeUpdatesSetTheTitleTheIconCountAndNotifyWhatRose) {
         fakeLoader->bundle = goodBundle();
         auto fakeBadge = std::make_shared<FakeApplicationBadge>();
         auto fakeNotifications = std::make_shared<FakeUserNotificationCenter>();
-        int ids = 0;
-        MacShell badges(MacShell::Dependencies{.plugInsFolder = plugIns, .loader = fakeLoader, .mainLoop = &loop,
-                                               .center = center, .notifications = fakeNotifications, .badge = fakeBadge,
-                                               .openWindow = nullptr, .newUUID = [&ids] { return "uuid-" + std::to_string(++ids); }});
+        MacShell badges(dependencies(fakeLoader, fakeBadge, fakeNotifications));
         badges.loadPlugin();
         FakeKestrin& plugin = *created;
         if (c.previous) badges.applyBadges(*c.previous);
@@ -211,7 +208,7 @@ TEST_F(MacShellTest, BadgeUpdatesSetTheTitleTheIconCountAndNotifyWhatRose) {
         EXPECT_EQ(shown.title, "トモリバ");
         EXPECT_EQ(shown.body, c.body);
         EXPECT_EQ(shown.sound, c.sound);
-        EXPECT_EQ(shown.identifier, "uuid-" + std::to_string(ids)) << "a fresh identifier each time";
+        EXPECT_EQ(shown.identifier, "uuid-" + std::to_string(uuids)) << "a fresh identifier each time";
     }
 }
 
@@ -220,9 +217,7 @@ TEST_F(MacShellTest, ACaptureFailureEndsInASavedRecording) {
     bool recording = true;
     std::vector<std::string> opened;
     MacShell withSession(
-        MacShell::Dependencies{.plugInsFolder = plugIns, .loader = loader, .mainLoop = &loop, .center = center,
-                               .notifications = notifications, .badge = badge, .openWindow = nullptr,
-                               .newUUID = [] { return std::string("id"); }},
+        dependencies(loader, badge, notifications),
         MeetingSessionCoordinator::Dependencies{
             .mainLoop = nullptr, .timers = nullptr, .recorder = recorder,
             .isRecording = [&] { return recording; }, .center = nullptr, .notifications = nullptr,

@@ -37,6 +37,22 @@ public:
     std::function<void(PopupPoint)> moved;
 };
 
+// A popup whose panel the test sees through `view`.
+std::shared_ptr<MeetingPopup> makePopup(std::shared_ptr<FakeMainTimers> timers, FakePopupView*& view,
+                                        std::function<void()> openSettings = {},
+                                        std::shared_ptr<UserDefaults> defaults = {}) {
+    return std::make_shared<MeetingPopup>(MeetingPopup::Ports{
+        .makeView = [&view] {
+            auto made = std::make_unique<FakePopupView>();
+            view = made.get();
+            return made;
+        },
+        .timers = std::move(timers),
+        .openSettings = std::move(openSettings),
+        .defaults = std::move(defaults),
+    });
+}
+
 struct Steps {
     const char* name;
     std::vector<std::string> steps;  // show:phase:label[:message], tick:n, press:title, hide
@@ -50,16 +66,7 @@ TEST_P(MeetingPopupTest, ShowsThePhase) {
     auto timers = std::make_shared<FakeMainTimers>();
     FakePopupView* view = nullptr;
     int settingsOpened = 0;
-    auto popup = std::make_shared<MeetingPopup>(MeetingPopup::Ports{
-        .makeView = [&] {
-            auto made = std::make_unique<FakePopupView>();
-            view = made.get();
-            return made;
-        },
-        .timers = timers,
-        .openSettings = [&] { ++settingsOpened; },
-        .defaults = {},
-    });
+    auto popup = makePopup(timers, view, [&] { ++settingsOpened; });
     std::string sent;
     popup->onAction = [&](const std::string& action) { sent += (sent.empty() ? "" : ",") + action; };
     for (const std::string& step : GetParam().steps) {
@@ -125,29 +132,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(MeetingPopupLifetime, ClockAndButtonsDoNothingOnceThePopupIsGone) {
     auto timers = std::make_shared<FakeMainTimers>();
-    std::vector<PopupButton> kept;
-    class KeepingView final : public MeetingPopupView {
-    public:
-        explicit KeepingView(std::vector<PopupButton>& keep) : keep_(keep) {}
-        void setTitle(const std::string&) override {}
-        void setSecondLine(const std::string&) override {}
-        void setError(const std::optional<std::string>&) override {}
-        void setButtons(std::vector<PopupButton> buttons) override { keep_ = std::move(buttons); }
-        void orderFront() override {}
-        void orderOut() override {}
-        bool isVisible() const override { return true; }
-        std::vector<PopupScreen> screens() const override { return {}; }
-        void setOrigin(PopupPoint) override {}
-        void setMoveHandler(std::function<void(PopupPoint)>) override {}
-
-    private:
-        std::vector<PopupButton>& keep_;
-    };
+    FakePopupView* view = nullptr;
+    auto popup = makePopup(timers, view);
     int sent = 0;
-    auto popup = std::make_shared<MeetingPopup>(MeetingPopup::Ports{
-        .makeView = [&] { return std::make_unique<KeepingView>(kept); }, .timers = timers, .openSettings = {}, .defaults = {}});
     popup->onAction = [&](const std::string&) { ++sent; };
     popup->show("recording", "Zoom", std::nullopt);
+    std::vector<PopupButton> kept = view->buttons;
     std::weak_ptr<MeetingPopup> weak = popup;
     popup.reset();
     EXPECT_TRUE(weak.expired()) << "the clock or a button keeps the popup alive";
@@ -190,16 +180,7 @@ TEST(MeetingPopupMoves, SavedAtMostEveryHalfSecondAndTheLastOneAlways) {
     auto defaults = std::make_shared<FakeUserDefaults>();
     defaults->values[MeetingPopupPlacement::kOriginKey] = "{100, 200}";
     FakePopupView* view = nullptr;
-    auto popup = std::make_shared<MeetingPopup>(MeetingPopup::Ports{
-        .makeView = [&] {
-            auto made = std::make_unique<FakePopupView>();
-            view = made.get();
-            return made;
-        },
-        .timers = timers,
-        .openSettings = {},
-        .defaults = defaults,
-    });
+    auto popup = makePopup(timers, view, {}, defaults);
     popup->show("invite", "Zoom", std::nullopt);
     ASSERT_EQ(view->origin, (PopupPoint{100, 200}));
     std::vector<std::string> saved;

@@ -2,6 +2,7 @@
 
 #include "plugin/UpdateController.h"
 #include "tests/fakes/CapturingLogSink.h"
+#include "tests/fakes/FakeMainTimers.h"
 #include "tests/fakes/FakeUserDefaults.h"
 
 namespace orvan {
@@ -10,21 +11,14 @@ namespace {
 using namespace orvan::testing;
 
 struct FixedFeed final : UpdateFeed {
-    void fetch(const std::string&, std::function<void(Fetched)> done) override { done(answer); }
+    void fetch(const std::string&, std::function<void(Fetched)> done) override {
+        ++fetches;
+        done(answer);
+    }
     void download(const std::string&, const std::filesystem::path&, std::function<void(double)>,
                   std::function<void(std::optional<std::string>)>) override {}
     Fetched answer;
-};
-
-struct HeldTimers final : MainTimers {
-    std::unique_ptr<MainTimer> schedule(std::chrono::milliseconds delay, bool, std::function<void()> task) override {
-        delays.push_back(std::chrono::duration_cast<std::chrono::seconds>(delay).count());
-        next = std::move(task);
-        return std::make_unique<MainTimer>();
-    }
-    void fire() { std::exchange(next, nullptr)(); }
-    std::vector<std::int64_t> delays;
-    std::function<void()> next;
+    int fetches = 0;
 };
 
 struct SkippingDialog final : UpdateDialog {
@@ -43,10 +37,14 @@ TEST(UpdateControllerTest, AutomaticChecksComeADayApartLeaveASkippedVersionAlone
     auto feed = std::make_shared<FixedFeed>();
     feed->answer.body = R"(<rss version="2.0" xmlns:k="https://tomoriva.jp/xmlns/kestrin-update"><channel><item>)"
                         R"(<enclosure url="https://x/p" k:version="2.0" k:edSignature="c2ln"/></item></channel></rss>)";
-    auto timers = std::make_shared<HeldTimers>();
+    auto timers = std::make_shared<FakeMainTimers>();
     auto dialog = std::make_shared<SkippingDialog>();
     auto defaults = std::make_shared<FakeUserDefaults>();
     std::int64_t now = 1'000'000;
+    const auto wait = [&](std::int64_t seconds) {
+        now += seconds;
+        timers->advance(std::chrono::seconds(seconds));
+    };
     const auto make = [&] {
         return std::make_shared<UpdateController>(
             UpdateController::Settings{.feedUrl = "https://x/appcast.xml", .publicKey = "", .automaticChecks = true, .currentVersion = "1.0"},
@@ -55,21 +53,27 @@ TEST(UpdateControllerTest, AutomaticChecksComeADayApartLeaveASkippedVersionAlone
     };
     auto first = make();
     first->startUpdater();
-    timers->fire();
+    wait(59);
+    EXPECT_EQ(feed->fetches, 0);
+    wait(1);  // a minute after start
     EXPECT_EQ(dialog->offers, std::vector<std::string>{"2.0"});
     EXPECT_EQ(defaults->string(UpdateController::kSkippedVersionKey), "2.0");
 
-    now += 3600;  // the next launch, an hour later: the day is counted from the last check
+    wait(3600);  // the next launch, an hour later: the day is counted from the last check
+    first.reset();
     auto second = make();
     second->startUpdater();
-    EXPECT_EQ(timers->delays, (std::vector<std::int64_t>{60, 86400, 86400 - 3600}));
-    timers->fire();
+    wait(86400 - 3600 - 1);
+    EXPECT_EQ(feed->fetches, 1);
+    wait(1);
+    EXPECT_EQ(feed->fetches, 2);
     EXPECT_EQ(dialog->offers.size(), 1u) << "an automatic check leaves the skipped version alone";
     second->checkForUpdates();
     EXPECT_EQ(dialog->offers.size(), 2u) << "asking is asking";
 
     feed->answer = UpdateFeed::Fetched{std::nullopt, "boom"};
-    timers->fire();
+    wait(86400);
+    EXPECT_EQ(feed->fetches, 4);
     EXPECT_TRUE(dialog->messages.empty());
     EXPECT_EQ(log->lines(), std::vector<std::string>{"Kestrin: アップデートの確認に失敗: アップデート情報を読み込めません: boom"});
     setLogSink(nullptr);
