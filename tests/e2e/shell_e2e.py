@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""The real shell against the stand-in web application: start, menu shortcuts, a second launch.
+"""The real shell against the stand-in web application: start, menu shortcuts, a second launch, quit.
 
 Run inside tools/test-env.sh (an X server and a private session bus). Arguments: the bundle
 directory of the build, the stand-in's executable and the tests' own tray panel.
@@ -48,9 +48,9 @@ class ShellEndToEnd(unittest.TestCase):
             return len(self.webapp.requests(path)) >= count
         wait_for(attempt, what=f"{keys} to load {path} ({count})")
 
-    def test_start_shortcuts_and_second_launch(self):
+    def test_start_shortcuts_second_launch_and_quit(self):
         # The tray plug-in loads and its item appears in the panel.
-        tray_item(self.panel, self.shell.pid)
+        item = tray_item(self.panel, self.shell.pid)
         self.assertEqual(self.log_lines(), [], "no load failure")
 
         # Ctrl+5 is the Go menu's "議事録".
@@ -68,8 +68,8 @@ class ShellEndToEnd(unittest.TestCase):
         time.sleep(1.0)
         self.assertEqual(len(self.webapp.requests("/meeting-notes")), 2)
 
-    def test_the_tray_menu_quits(self):
-        click_menu(tray_item(self.panel, self.shell.pid), "終了")
+        # The tray menu's "終了" ends the instance with both its windows.
+        click_menu(item, "終了")
         self.assertEqual(self.shell.wait(timeout=30), 0)
 
 

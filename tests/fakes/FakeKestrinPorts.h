@@ -65,16 +65,14 @@ public:
     Failed failed;
 };
 
-// Hot keys that are pressed by hand, or refused with a chosen code.
+// Hot keys that are pressed, or refused later, by hand.
 class FakeGlobalHotKeys final : public GlobalHotKeys {
 public:
     HotKeyRegistration registerHotKey(const std::vector<std::string>&, Pressed onPress, Refused onRefusal) override {
         pressed = std::move(onPress);
         refused = std::move(onRefusal);
-        if (refusal != 0) return {nullptr, refusal};
         return {std::make_unique<GlobalHotKey>(), 0};
     }
-    int refusal = 0;
     Pressed pressed;
     Refused refused;
 };

@@ -74,7 +74,6 @@ TEST(UpdateCheckTest, TheNewerVersionIsOfferedAndOnlyAVerifiedPackageIsHandedOve
         ASSERT_TRUE(check.finished);
         ASSERT_EQ(check.dialog->offers.size(), 1u);
         EXPECT_EQ(check.dialog->offers[0].version, webapp::kUpdateVersion);
-        EXPECT_EQ(check.dialog->offers[0].releaseNotes, "新機能\n・会議の録音が速くなりました");
         ASSERT_GE(check.dialog->progress.size(), 3u) << "the download shows its progress";
         EXPECT_DOUBLE_EQ(check.dialog->progress.back(), 1.0);
         const auto file = check.downloads.path() / (std::string("OrvanOffice-") + webapp::kUpdateVersion + (tampered ? "-tampered" : "") + ".tar.gz");
@@ -101,7 +100,6 @@ TEST(UpdateCheckTest, AUserCheckSaysWhenNothingIsNewerOrTheFeedCannotBeUsed) {
     } cases[] = {
         {"up to date", app.baseURL() + "/updates/appcast.xml", "トモリバは最新です: バージョン 100.0 が最新のバージョンです。"},
         {"no feed there", app.baseURL() + "/updates/none.xml", "アップデートを確認できませんでした: アップデート情報を読み込めません: HTTP 404"},
-        {"not a feed", app.baseURL() + "/", "アップデートを確認できませんでした: アップデート情報を解析できません"},
         {"plain HTTP to another machine", "http://192.0.2.1/appcast.xml",
          "アップデートを確認できませんでした: アップデート情報を読み込めません: HTTPS 以外のアドレスは使えません"},
     };
