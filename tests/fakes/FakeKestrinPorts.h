@@ -98,16 +98,27 @@ public:
         calls.push_back("watch");
         watch = std::move(block);
     }
-    bool requestScreenCaptureAccess() override { return true; }
-    void showMeetingPopup(const std::string&, const std::string&, const std::optional<std::string>&) override {}
-    void hideMeetingPopup() override {}
-    bool meetingPopupVisible() override { return false; }
+    bool requestScreenCaptureAccess() override {
+        calls.push_back("askCapture");
+        return grantsCapture;
+    }
+    void showMeetingPopup(const std::string& phase, const std::string& label,
+                          const std::optional<std::string>& message) override {
+        calls.push_back("popup:" + phase + "|" + label + (message ? "|" + *message : ""));
+        popupVisible = true;
+    }
+    void hideMeetingPopup() override {
+        calls.push_back("hide");
+        popupVisible = false;
+    }
+    bool meetingPopupVisible() override { return popupVisible; }
     void setMeetingPopupHandler(ActionBlock block) override {
         calls.push_back("popupHandler");
         popupHandler = std::move(block);
     }
 
     std::vector<std::string> calls;
+    bool popupVisible = false, grantsCapture = true;
     std::vector<std::optional<std::string>> titles;
     Block openWindow, reload;
     WatchBlock watch;

@@ -4,6 +4,7 @@
 
 
 #include "platform/SystemLog.h"
+#include "tests/fakes/FakeKestrinPorts.h"
 #include "tests/fakes/FakeMainLoop.h"
 #include "tests/fakes/FakeMainTimers.h"
 
@@ -47,37 +48,7 @@ private:
     PathDone stopping_;
 };
 
-// The plug-in, the notification centre and the log, all writing into one trace, in call order.
-class TracingKestrin final : public KestrinProtocol {
-public:
-    explicit TracingKestrin(std::vector<std::string>& trace) : trace_(trace) {}
-    void installWithOpenWindow(Block, Block) override {}
-    void setBadgeTitle(const std::optional<std::string>&) override {}
-    void toggleWindow() override {}
-    void showWindow() override { trace_.push_back("window:show"); }
-    void startMeetingWatch(WatchBlock) override {}
-    bool requestScreenCaptureAccess() override {
-        trace_.push_back("askCapture");
-        return grantsCapture;
-    }
-    void showMeetingPopup(const std::string& phase, const std::string& label,
-                          const std::optional<std::string>& message) override {
-        trace_.push_back("popup:" + phase + "|" + label + (message ? "|" + *message : ""));
-        visible = true;
-    }
-    void hideMeetingPopup() override {
-        trace_.push_back("hide");
-        visible = false;
-    }
-    bool meetingPopupVisible() override { return visible; }
-    void setMeetingPopupHandler(ActionBlock) override {}
-    bool visible = false;
-    bool grantsCapture = true;
-
-private:
-    std::vector<std::string>& trace_;
-};
-
+// The plug-in (FakeKestrin), the notification centre and the log, all writing into one trace, in call order.
 class TracingNotifications final : public UserNotificationCenter {
 public:
     explicit TracingNotifications(std::vector<std::string>& trace) : trace_(trace) {}
@@ -115,7 +86,8 @@ const std::string kLimit = std::string("log:") + MeetingSessionCoordinator::kLim
 class MeetingSessionTest : public ::testing::TestWithParam<Sequence> {};
 
 TEST_P(MeetingSessionTest, FollowsTheSequence) {
-    std::vector<std::string> trace;
+    FakeKestrin plugin;
+    std::vector<std::string>& trace = plugin.calls;
     FakeMainLoop loop;
     setLogSink(std::make_shared<TracingLog>(trace));
     auto timers = std::make_shared<FakeMainTimers>();
@@ -125,7 +97,6 @@ TEST_P(MeetingSessionTest, FollowsTheSequence) {
     auto flag = center->addObserver(notification_names::kEvaluate, [&](const Notification& n) {
         trace.push_back("flag:" + std::any_cast<std::string>(n.object));
     });
-    TracingKestrin plugin(trace);
     MeetingSessionCoordinator session(
         {
             .mainLoop = &loop,
@@ -150,7 +121,7 @@ TEST_P(MeetingSessionTest, FollowsTheSequence) {
         else if (verb == "page-start") { recorder->recording = true; session.recordingStarted(); }
         else if (verb == "page-pause") session.setPaused(true);
         else if (verb == "page-stop-failed") session.recordingEnded();
-        else if (verb == "popup-closed") plugin.visible = false;
+        else if (verb == "popup-closed") plugin.popupVisible = false;
         else if (verb == "deny-capture") plugin.grantsCapture = false;
         else if (verb == "fail-start") recorder->startFailure = RecorderError::permissionDenied();
         else if (verb == "fail-pause") recorder->pauseFailure = RecorderError::notRecording();
@@ -180,11 +151,11 @@ INSTANTIATE_TEST_SUITE_P(
         Sequence{"StartPauseResumeFinishSavesAndOpensTheNotesPage",
                  {"started:Zoom", "action:start", "action:pause", "action:resume", "action:finish", "save"},
                  {"popup:invite|Zoom", "rec:start", "popup:recording|Zoom", kOn, "popup:paused|Zoom",
-                  "popup:recording|Zoom", "rec:stop", "hide", kSaved, kNotes, "window:show", kOff}},
+                  "popup:recording|Zoom", "rec:stop", "hide", kSaved, kNotes, "show", kOff}},
         Sequence{"EndedWhileRecordingHidesAtOnceThenSaves",
                  {"started:Zoom", "action:start", "event:ended", "save"},
                  {"popup:invite|Zoom", "rec:start", "popup:recording|Zoom", kOn, "hide", "rec:stop", "hide", kSaved,
-                  kNotes, "window:show", kOff}},
+                  kNotes, "show", kOff}},
         Sequence{"EndedWithoutRecordingOnlyHides", {"started:Zoom", "event:ended"}, {"popup:invite|Zoom", "hide"}},
         Sequence{"PermissionRefusedIsShownOnceAndNotAfterDismiss",
                  {"deny-capture", "event:permission", "event:permission", "action:dismiss", "event:permission"},
@@ -201,14 +172,14 @@ INSTANTIATE_TEST_SUITE_P(
                  {"popup:recording|会議", kOn, "paused"}},
         Sequence{"FourHoursFinishTheRecordingLikeFinish",
                  {"page-start", "seconds:14399", "seconds:1", "save"},
-                 {"popup:recording|会議", kOn, kLimit, "rec:stop", "hide", kSaved, kNotes, "window:show", kOff}},
+                 {"popup:recording|会議", kOn, kLimit, "rec:stop", "hide", kSaved, kNotes, "show", kOff}},
         Sequence{"TheLimitCountsFromTheLastStart",
                  {"page-start", "seconds:14000", "page-start", "seconds:14000"},
                  {"popup:recording|会議", kOn, "popup:recording|会議", kOn}},
         Sequence{"EndedDuringAFinishSavesOnceAndEndsOnce",
                  {"started:Zoom", "action:start", "action:finish", "event:ended", "save"},
                  {"popup:invite|Zoom", "rec:start", "popup:recording|Zoom", kOn, "rec:stop", "hide", "rec:stop",
-                  "hide", kSaved, kNotes, "window:show", kOff}},
+                  "hide", kSaved, kNotes, "show", kOff}},
         Sequence{"FailedSaveNotifiesTheReasonAndOpensNothing",
                  {"page-start", "fail-save", "action:finish", "save"},
                  {"popup:recording|会議", kOn, "rec:stop", "hide", "notify:録音を保存できませんでした|録音をまとめられませんでした: disk full", kOff}},
