@@ -50,9 +50,27 @@ std::variant<std::unique_ptr<RawTrackMixer>, SystemError> RawTrackMixer::open(co
 RawTrackMixer::RawTrackMixer(fs::path dir, int system, int mic, std::unique_ptr<AudioFileWriting> writer)
     : dir_(std::move(dir)), system_(system), mic_(mic), writer_(std::move(writer)) {}
 
-RawTrackMixer::~RawTrackMixer() {
+RawTrackMixer::~RawTrackMixer() { closeTracks(); }
+
+void RawTrackMixer::closeTracks() {
     if (system_ >= 0) ::close(system_);
     if (mic_ >= 0) ::close(mic_);
+    system_ = mic_ = -1;
+}
+
+void RawTrackMixer::removeTracks(const fs::path& dir) {
+    std::error_code ignored;
+    for (const char* name : {kSystemTrack, kMicTrack}) {
+        fs::remove(dir / name, ignored);
+        fs::remove(dir / (std::string(".") + name + ".done"), ignored);
+    }
+}
+
+void RawTrackMixer::setTracksAside(const fs::path& dir) {
+    std::error_code ignored;
+    for (const char* name : {kSystemTrack, kMicTrack}) {
+        fs::rename(dir / name, dir / (std::string(".") + name + ".done"), ignored);
+    }
 }
 
 float RawTrackMixer::fill(int track, float* channel, std::size_t count) const {
@@ -99,6 +117,7 @@ std::variant<fs::path, CaptureError, SystemError> RawTrackMixer::finish() {
     if (!writer_) return SystemError{"file already finished"};
     auto closed = writer_->close();
     writer_.reset();
+    closeTracks();
     if (closed) return SystemError{*closed};
     const fs::path partial = dir_ / kPartial;
     std::error_code error;
@@ -109,8 +128,6 @@ std::variant<fs::path, CaptureError, SystemError> RawTrackMixer::finish() {
     const fs::path finished = dir_ / SystemAudioCapture::kFinishedName;
     fs::rename(partial, finished, error);
     if (error) return SystemError{error.message()};
-    fs::remove(dir_ / kSystemTrack, error);
-    fs::remove(dir_ / kMicTrack, error);
     return finished;
 }
 

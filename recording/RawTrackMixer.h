@@ -28,9 +28,14 @@ public:
     // Encodes the timeline from where it stands up to `frame`, in blocks of at most `blockFrames`
     // (at most `maxBlocks` of them); what the tracks hold at that moment is what is encoded.
     std::optional<SystemError> mixUntil(std::uint64_t frame, std::uint64_t maxBlocks = UINT64_MAX);
-    // Ends the encode. Below the silence threshold everywhere, the partial file goes and the raw
-    // tracks stay (no sound at all); otherwise it becomes "meeting.m4a" and the raw tracks go.
+    // Ends the encode. Below the silence threshold everywhere, the partial file goes (no sound at
+    // all); otherwise it becomes "meeting.m4a". The raw tracks stay either way.
     std::variant<std::filesystem::path, CaptureError, SystemError> finish();
+    // Deletes the raw tracks of `dir`, also ones set aside; errors are of no use by then.
+    static void removeTracks(const std::filesystem::path& dir);
+    // Renames the raw tracks out of the way at once: freeing hours of samples takes a moment, which
+    // a stop spends after it has handed the file over.
+    static void setTracksAside(const std::filesystem::path& dir);
 
     std::uint64_t mixed() const { return mixed_; }
     // The loudest clamped sample so far, over both channels.
@@ -43,6 +48,7 @@ public:
 private:
     RawTrackMixer(std::filesystem::path dir, int system, int mic, std::unique_ptr<AudioFileWriting> writer);
     float fill(int track, float* channel, std::size_t count) const;
+    void closeTracks();
 
     std::filesystem::path dir_;
     int system_ = -1;  // read handles; -1 for a track that is not there

@@ -46,7 +46,9 @@ SystemAudioCapture::Mixed SystemAudioCapture::finalize(const fs::path& dir, Audi
     if (const auto* error = std::get_if<SystemError>(&opened)) return *error;
     auto& mixer = *std::get<std::unique_ptr<RawTrackMixer>>(opened);
     if (auto error = mixer.mixUntil(total)) return *error;
-    return mixer.finish();
+    auto mixed = mixer.finish();
+    if (std::holds_alternative<fs::path>(mixed)) RawTrackMixer::removeTracks(dir);
+    return mixed;
 }
 
 // ---- Raw tracks ------------------------------------------------------------------------------------
@@ -241,7 +243,9 @@ void SystemAudioCapture::stop(std::function<void(std::variant<fs::path, Recordin
             if (std::holds_alternative<SystemAudio::NoSound>(mixed)) {
                 done(RecordingFailure(CaptureError::empty().asSystemError()));
             } else if (const auto* file = std::get_if<fs::path>(&mixed)) {
+                RawTrackMixer::setTracksAside(self->dir_);
                 done(*file);
+                RawTrackMixer::removeTracks(self->dir_);
             } else {
                 done(std::get<RecordingFailure>(mixed));
             }
