@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/AudioJoiner.h"
+
+namespace orvan {
+
+// Joins AAC segments without decoding them: their packets, back to back, in one MPEG-4 audio file
+// whose edit list has one entry per segment, from its own first sample for exactly its duration.
+// Each segment's encoder started from the previous segment's last samples (its lead-in), so the
+// packets before a segment's own audio (lead-in and encoder priming) bring the decoder to where the
+// previous one left off; the edit list only hides them. Readers honour whole-packet edits alone
+// between entries, so a segment fits when its lead-in is whole packets and, unless it is the last,
+// its audio ends on a packet boundary (a rotation cuts it there). A segment that ended otherwise (a
+// pause) is played to the end of its last packet: its encoder's padding, under 64 ms of silence.
+class AacPacketJoin {
+public:
+    struct Refusal {
+        bool fits = true;  // false: the pieces need decoding and encoding again
+        std::string message;
+    };
+    // Nothing once `output` holds the joined pieces; what is wrong otherwise (`output` removed).
+    static std::optional<Refusal> join(const std::vector<AudioJoiner::Piece>& pieces,
+                                       const std::filesystem::path& output, int sampleRate);
+};
+
+}  // namespace orvan
