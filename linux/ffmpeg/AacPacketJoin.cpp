@@ -76,6 +76,12 @@ std::optional<Refusal> joinInto(const std::vector<AudioJoiner::Piece>& pieces, c
     std::optional<AVCodecParameters*> first;
     InputPtr firstInput;  // keeps the first segment's parameters alive
     std::int64_t written = 0;  // the output's media time so far
+    struct Ending {
+        std::int64_t frame = 1024;
+        bool padded = false;  // its packets reach on to a whole packet after its audio
+    };
+    std::vector<Ending> ends;
+    std::vector<std::int64_t> starts;  // where each segment's packets begin in the output
     PacketPtr packet(av_packet_alloc());
     if (!packet) return failed(AVERROR(ENOMEM));
 
@@ -100,13 +106,11 @@ std::optional<Refusal> joinInto(const std::vector<AudioJoiner::Piece>& pieces, c
         const std::int64_t duration =
             av_rescale_q(piece.duration.value, AVRational{1, piece.duration.timescale}, AVRational{1, rate});
         if (duration <= 0) return doesNotFit(piece.file.filename().string() + " has no audio");
-        const bool last = k + 1 == pieces.size();
-        // A segment that ends between packets is played to its last packet's end (silence there).
-        const std::int64_t played = last ? duration : (duration + frame - 1) / frame * frame;
 
         std::optional<std::int64_t> firstPts;
         std::int64_t packets = 0;
         const std::int64_t begin = written;
+        starts.push_back(begin);
         for (;;) {
             const int status = av_read_frame(input.get(), packet.get());
             if (status == AVERROR_EOF) break;
@@ -136,14 +140,28 @@ std::optional<Refusal> joinInto(const std::vector<AudioJoiner::Piece>& pieces, c
         if (skip < 0 || (k > 0 && (skip < frame || skip % frame != 0))) {
             return doesNotFit(piece.file.filename().string() + " does not start on a whole packet");
         }
-        if (skip + played > packets * frame) return doesNotFit(piece.file.filename().string() + " is shorter than said");
-        edits.push_back(EditEntry{begin + skip, played});
+        if (skip + duration > packets * frame) return doesNotFit(piece.file.filename().string() + " is shorter than said");
+        ends.push_back(Ending{frame, skip + (duration + frame - 1) / frame * frame <= packets * frame});
+        edits.push_back(EditEntry{begin + skip, duration});
         if (!first) {
             firstInput = std::move(input);
             first = firstInput->streams[index]->codecpar;
         }
     }
     if (!first) return doesNotFit("nothing to join");
+    // Between entries a reader can only leave out whole packets, so a segment followed by another
+    // has to end on a packet's end. One that continues into the next (the next has a lead-in) and
+    // does not is refused; before a cut (a pause: the next segment starts from silence) it plays
+    // on to its last packet's end, under one packet of the encoder's silence.
+    for (std::size_t k = 0; k + 1 < edits.size(); ++k) {
+        const std::int64_t frame = ends[k].frame;
+        if (edits[k].duration % frame == 0) continue;
+        const bool cut = edits[k + 1].mediaTime - starts[k + 1] == frame;
+        if (!cut || !ends[k].padded) {
+            return doesNotFit(pieces[k].file.filename().string() + " does not end on a whole packet");
+        }
+        edits[k].duration = (edits[k].duration + frame - 1) / frame * frame;
+    }
     if (auto failure = out.finish()) return failure;
     return std::nullopt;
 }

@@ -13,10 +13,11 @@ namespace orvan {
 // whose edit list has one entry per segment, from its own first sample for exactly its duration.
 // Each segment's encoder started from the previous segment's last samples (its lead-in), so the
 // packets before a segment's own audio (lead-in and encoder priming) bring the decoder to where the
-// previous one left off; the edit list only hides them. Readers honour whole-packet edits alone
-// between entries, so a segment fits when its lead-in is whole packets and, unless it is the last,
-// its audio ends on a packet boundary (a rotation cuts it there). A segment that ended otherwise (a
-// pause) is played to the end of its last packet: its encoder's padding, under 64 ms of silence.
+// previous one left off; the edit list only hides them. Between entries, readers honour only edits
+// of whole packets, so a segment fits when its lead-in is whole packets and, unless it is the last,
+// its audio ends on a packet's end (rotations cut segments so). One that ends elsewhere before a cut
+// (a pause) plays on to its last packet's end: under 64 ms of the encoder's silence. Anything else
+// is refused, for the caller to decode and encode the segments again.
 class AacPacketJoin {
 public:
     struct Refusal {
