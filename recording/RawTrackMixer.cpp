@@ -100,8 +100,8 @@ float RawTrackMixer::fill(int track, float* channel, std::size_t count) const {
 }
 
 std::optional<SystemError> RawTrackMixer::mixUntil(std::uint64_t frame, std::uint64_t maxBlocks) {
-    std::vector<float> block(2 * blockFrames);
-    float* channels[2] = {block.data(), block.data() + blockFrames};
+    block_.resize(2 * blockFrames);
+    float* channels[2] = {block_.data(), block_.data() + blockFrames};
     for (std::uint64_t blocks = 0; mixed_ < frame && blocks < maxBlocks; ++blocks) {
         const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(frame - mixed_, blockFrames));
         const float system = fill(system_, channels[0], chunk);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <variant>
+#include <vector>
 
 #include "platform/AudioFileWriter.h"
 #include "platform/SystemError.h"
@@ -56,6 +57,7 @@ private:
     std::unique_ptr<AudioFileWriting> writer_;
     std::uint64_t mixed_ = 0;
     float peak_ = 0;
+    std::vector<float> block_;  // one second of both channels, reused
 };
 
 }  // namespace orvan

@@ -12,10 +12,10 @@ using namespace ffmpeg;
 
 namespace {
 
-using Refusal = AacPacketJoin::Refusal;
+using Refusal = std::string;
 
-Refusal doesNotFit(std::string why) { return Refusal{false, std::move(why)}; }
-Refusal failed(int code) { return Refusal{true, errorText(code)}; }
+Refusal doesNotFit(std::string why) { return why; }
+Refusal failed(int code) { return errorText(code); }
 
 // The output: one stream of the first segment's parameters, packets written as they come.
 class PacketOutput {
@@ -89,7 +89,7 @@ std::optional<Refusal> joinInto(const std::vector<AudioJoiner::Piece>& pieces, c
         const auto& piece = pieces[k];
         std::string error;
         InputPtr input = openInput(piece.file.string(), &error);
-        if (!input) return Refusal{true, error};
+        if (!input) return error;
         const int index = av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
         if (index < 0) return failed(index);
         const AVStream& stream = *input->streams[index];
@@ -168,13 +168,13 @@ std::optional<Refusal> joinInto(const std::vector<AudioJoiner::Piece>& pieces, c
 
 }  // namespace
 
-std::optional<Refusal> AacPacketJoin::join(const std::vector<AudioJoiner::Piece>& pieces,
+std::optional<std::string> AacPacketJoin::join(const std::vector<AudioJoiner::Piece>& pieces,
                                            const std::filesystem::path& output, int sampleRate) {
     quietLogging();
     std::vector<EditEntry> edits;
     auto refusal = joinInto(pieces, output, sampleRate, edits);
     if (!refusal) {
-        if (auto error = rewriteEditList(output, edits)) refusal = Refusal{false, *error};
+        refusal = rewriteEditList(output, edits);
     }
     if (refusal) {
         std::error_code ignored;

@@ -20,12 +20,8 @@ namespace orvan {
 // is refused, for the caller to decode and encode the segments again.
 class AacPacketJoin {
 public:
-    struct Refusal {
-        bool fits = true;  // false: the pieces need decoding and encoding again
-        std::string message;
-    };
-    // Nothing once `output` holds the joined pieces; what is wrong otherwise (`output` removed).
-    static std::optional<Refusal> join(const std::vector<AudioJoiner::Piece>& pieces,
+    // Nothing once `output` holds the joined pieces; otherwise why not (`output` removed).
+    static std::optional<std::string> join(const std::vector<AudioJoiner::Piece>& pieces,
                                        const std::filesystem::path& output, int sampleRate);
 };
 

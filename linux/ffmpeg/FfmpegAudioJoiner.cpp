@@ -349,7 +349,7 @@ std::optional<AudioJoiner::Failure> FfmpegAudioJoiner::join(const std::vector<Pi
     if (output_.joinPackets) {
         auto refusal = AacPacketJoin::join(pieces, output, output_.sampleRate);
         if (!refusal) return std::nullopt;
-        systemLog("MeetingRecorder: joining by encoding again: " + refusal->message);
+        systemLog("MeetingRecorder: joining by encoding again: " + *refusal);
     }
     Encoder encoder;
     if (auto failure = encoder.open(output, output_.sampleRate, output_.bitRate)) return failure;
