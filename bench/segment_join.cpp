@@ -1,7 +1,7 @@
 // Joins twelve 300-second microphone segments, as the recorder leaves them, into one file, and has the
-// ffmpeg command line do the same gapless join in the same run. Prints both times, their ratio, and
-// the largest offset at a join in either result (found by cross-correlating each join with the
-// signal that was recorded).
+// ffmpeg command line do the same gapless join in the same run. Prints the times, their ratio, each
+// result's length against the recorded one, the largest offset at a join (found by cross-correlating
+// each join with the signal that was recorded) and the error at the joins.
 //
 //   build/bench/segment_join [--segments 12] [--seconds 300] [--keep DIR]
 #include <chrono>
@@ -45,26 +45,43 @@ std::vector<float> samples(std::int64_t from, std::int64_t count) {
     return out;
 }
 
-void writeSegment(const fs::path& file, std::int64_t from, std::int64_t count) {
-    auto created = FfmpegSegmentWriter::create(file, {});
-    if (!std::holds_alternative<std::unique_ptr<FfmpegSegmentWriter>>(created)) {
-        std::fprintf(stderr, "cannot write %s: %s\n", file.c_str(), std::get<std::string>(created).c_str());
-        std::exit(1);
+// Writes the segments as the recorder's rotations leave them: every `length` samples the segment
+// ends on a whole encoder frame, the samples after that begin the next one, whose encoder first
+// takes the 2048 samples before them. Answers where each segment begins.
+std::vector<std::int64_t> writeSegments(const std::vector<fs::path>& files, std::int64_t length) {
+    std::vector<std::int64_t> starts;
+    std::vector<float> carried;
+    std::int64_t start = 0;
+    const auto count = static_cast<std::int64_t>(files.size());
+    for (std::int64_t k = 0; k < count; ++k) {
+        auto created = FfmpegSegmentWriter::create(files[static_cast<std::size_t>(k)], {});
+        if (!std::holds_alternative<std::unique_ptr<FfmpegSegmentWriter>>(created)) {
+            std::fprintf(stderr, "cannot write a segment: %s\n", std::get<std::string>(created).c_str());
+            std::exit(1);
+        }
+        auto& writer = *std::get<std::unique_ptr<FfmpegSegmentWriter>>(created);
+        if (start > 0) {
+            const auto lead = samples(start - kLeadIn, kLeadIn);
+            writer.leadIn(lead.data(), lead.size());
+        }
+        starts.push_back(start);
+        writer.append(carried.data(), carried.size());
+        std::int64_t at = start + static_cast<std::int64_t>(carried.size());
+        const std::int64_t rotation = (k + 1) * length;
+        constexpr std::int64_t kChunk = 800;  // 50 ms, as capture delivers it
+        while (at < rotation) {
+            const auto chunk = samples(at, std::min(kChunk, rotation - at));
+            writer.append(chunk.data(), chunk.size());
+            at += static_cast<std::int64_t>(chunk.size());
+        }
+        carried = k + 1 < count ? writer.takeUnencoded() : std::vector<float>{};
+        start += writer.framesAppended();
+        if (auto error = writer.finish()) {
+            std::fprintf(stderr, "cannot finish a segment: %s\n", error->c_str());
+            std::exit(1);
+        }
     }
-    auto& writer = *std::get<std::unique_ptr<FfmpegSegmentWriter>>(created);
-    if (from > 0) {
-        const auto lead = samples(from - kLeadIn, kLeadIn);
-        writer.leadIn(lead.data(), lead.size());
-    }
-    constexpr std::int64_t kChunk = 800;  // 50 ms, as capture delivers it
-    for (std::int64_t at = 0; at < count; at += kChunk) {
-        const auto chunk = samples(from + at, std::min(kChunk, count - at));
-        writer.append(chunk.data(), chunk.size());
-    }
-    if (auto error = writer.finish()) {
-        std::fprintf(stderr, "cannot finish %s: %s\n", file.c_str(), error->c_str());
-        std::exit(1);
-    }
+    return starts;
 }
 
 // The lag (in samples) at which the output around `join` best matches the recorded signal: 0 for a
@@ -95,9 +112,25 @@ struct Result {
     double seconds = 0;
     std::int64_t length = 0;
     int largestOffset = 0;
+    double joinError = -300;  // dB under the signal, the worst join
 };
 
-Result measure(const fs::path& output, double seconds, const std::vector<std::int64_t>& joins) {
+// The segments' own audio, each decoded by itself and trimmed to its duration, back to back: what
+// a join should sound like.
+std::vector<float> decodedAlone(const std::vector<fs::path>& files) {
+    std::vector<float> all;
+    for (const auto& file : files) {
+        const auto audio = testing::decodeAudio(file);
+        if (!audio) std::exit(1);
+        all.insert(all.end(), audio->samples.begin(), audio->samples.end());
+    }
+    return all;
+}
+
+double decibels(double ratio) { return ratio > 0 ? 20 * std::log10(ratio) : -300; }
+
+Result measure(const fs::path& output, double seconds, const std::vector<std::int64_t>& joins,
+               const std::vector<float>& alone) {
     Result result;
     result.seconds = seconds;
     std::string error;
@@ -107,14 +140,29 @@ Result measure(const fs::path& output, double seconds, const std::vector<std::in
         std::exit(1);
     }
     result.length = static_cast<std::int64_t>(audio->samples.size());
+    const double level = testing::rms(alone, 0, alone.size());
     for (const auto join : joins) {
         const int offset = offsetAt(audio->samples, join);
         if (std::abs(offset) >= std::abs(result.largestOffset)) result.largestOffset = offset;
+        // Where the join acts: the next segment's first two encoder frames.
+        double energy = 0;
+        for (std::int64_t i = join; i < join + 2048 && i < result.length && i < static_cast<std::int64_t>(alone.size()); ++i) {
+            const double d = static_cast<double>(audio->samples[static_cast<std::size_t>(i)]) -
+                             static_cast<double>(alone[static_cast<std::size_t>(i)]);
+            energy += d * d;
+        }
+        result.joinError = std::max(result.joinError, decibels(std::sqrt(energy / 2048) / level));
     }
     return result;
 }
 
 double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+void print(const char* name, const Result& result, std::int64_t expected) {
+    std::printf("  %-27s %7.2f s, %lld samples (%+lld), largest offset at a join %d samples, join error %6.1f dB\n",
+                name, result.seconds, static_cast<long long>(result.length),
+                static_cast<long long>(result.length - expected), result.largestOffset, result.joinError);
+}
 
 }  // namespace
 
@@ -137,36 +185,42 @@ int main(int argc, char** argv) {
     fs::create_directories(dir);
 
     const std::int64_t length = static_cast<std::int64_t>(segmentSeconds) * kRate;
+    const std::int64_t expected = length * count;
     std::printf("writing %d segments of %d s (AAC, 16 kHz mono, 32 kbit/s, crash-safe fragments)...\n", count,
                 segmentSeconds);
     std::fflush(stdout);
     std::vector<fs::path> files;
-    std::vector<std::int64_t> joins;
     for (int k = 0; k < count; ++k) {
         char name[32];
         std::snprintf(name, sizeof name, "segment-%03d.m4a", k + 1);
         files.push_back(dir / name);
-        writeSegment(files.back(), k * length, length);
-        if (k > 0) joins.push_back(k * length);
     }
+    const auto starts = writeSegments(files, length);
+    const std::vector<std::int64_t> joins(starts.begin() + 1, starts.end());
+    const auto alone = decodedAlone(files);
 
-    // Ours: measure each segment, then one decode-trim-encode pass.
-    FfmpegAudioJoiner joiner;
-    auto started = Clock::now();
-    std::vector<AudioJoiner::Piece> pieces;
-    for (const auto& file : files) {
-        const auto duration = joiner.audioDuration(file);
-        if (!duration) {
-            std::fprintf(stderr, "no duration for %s\n", file.c_str());
-            return 1;
+    const auto joinWith = [&](bool packets, const fs::path& output) {
+        FfmpegAudioJoiner joiner(FfmpegAudioJoiner::Output{.joinPackets = packets});
+        const auto started = Clock::now();
+        std::vector<AudioJoiner::Piece> pieces;
+        for (const auto& file : files) {
+            const auto duration = joiner.audioDuration(file);
+            if (!duration) {
+                std::fprintf(stderr, "no duration for %s\n", file.c_str());
+                std::exit(1);
+            }
+            pieces.push_back({file, *duration});
         }
-        pieces.push_back({file, *duration});
-    }
-    if (auto failure = joiner.join(pieces, dir / "ours.m4a")) {
-        std::fprintf(stderr, "join failed: %s\n", failure->message.c_str());
-        return 1;
-    }
-    const double oursSeconds = since(started);
+        if (auto failure = joiner.join(pieces, output)) {
+            std::fprintf(stderr, "join failed: %s\n", failure->message.c_str());
+            std::exit(1);
+        }
+        return since(started);
+    };
+    // Ours: the segments' packets under one edit list; and, for comparison, the join that decodes
+    // and encodes again (what segments that do not fit get).
+    const double oursSeconds = joinWith(true, dir / "ours.m4a");
+    const double encodedSeconds = joinWith(false, dir / "encoded.m4a");
 
     // The command line: each segment trimmed to its own audio (its priming and lead-in are the
     // samples before presentation time zero, which the command line does not drop for fragmented
@@ -175,15 +229,17 @@ int main(int argc, char** argv) {
     std::string graph;
     for (int k = 0; k < count; ++k) {
         command += " -i " + files[static_cast<std::size_t>(k)].string();
+        const auto index = static_cast<std::size_t>(k);
+        const std::int64_t own = (index + 1 < starts.size() ? starts[index + 1] : expected) - starts[index];
         const std::int64_t skip = (k > 0 ? kLeadIn : 0) + 1024;
         graph += "[" + std::to_string(k) + ":a]atrim=start_sample=" + std::to_string(skip) +
-                 ":end_sample=" + std::to_string(skip + length) + ",asetpts=N/SR/TB[a" + std::to_string(k) + "];";
+                 ":end_sample=" + std::to_string(skip + own) + ",asetpts=N/SR/TB[a" + std::to_string(k) + "];";
     }
     for (int k = 0; k < count; ++k) graph += "[a" + std::to_string(k) + "]";
     graph += "concat=n=" + std::to_string(count) + ":v=0:a=1[out]";
     command += " -filter_complex \"" + graph + "\" -map \"[out]\" -c:a aac -b:a 32k -ar 16000 -ac 1 " +
                (dir / "ffmpeg.m4a").string();
-    started = Clock::now();
+    auto started = Clock::now();
     if (std::system(command.c_str()) != 0) {
         std::fprintf(stderr, "the ffmpeg command line failed: %s\n", command.c_str());
         return 1;
@@ -205,20 +261,13 @@ int main(int argc, char** argv) {
     }
     const double copySeconds = since(started);
 
-    const auto ours = measure(dir / "ours.m4a", oursSeconds, joins);
-    const auto copied = measure(dir / "copied.m4a", copySeconds, joins);
-    const auto theirs = measure(dir / "ffmpeg.m4a", ffmpegSeconds, joins);
-    const std::int64_t expected = length * count;
-    std::printf("joined %d × %d s = %lld s of audio\n", count, segmentSeconds, static_cast<long long>(expected / kRate));
-    std::printf("  OrvanOffice join:         %7.2f s, %lld samples (%+lld), largest offset at a join %d samples (%.3f ms)\n",
-                ours.seconds, static_cast<long long>(ours.length), static_cast<long long>(ours.length - expected),
-                ours.largestOffset, ours.largestOffset * 1000.0 / kRate);
-    std::printf("  ffmpeg command line join: %7.2f s, %lld samples (%+lld), largest offset at a join %d samples (%.3f ms)\n",
-                theirs.seconds, static_cast<long long>(theirs.length), static_cast<long long>(theirs.length - expected),
-                theirs.largestOffset, theirs.largestOffset * 1000.0 / kRate);
-    std::printf("  (stream copy, not gapless: %5.2f s, %lld samples (%+lld), largest offset at a join %d samples (%.3f ms))\n",
-                copied.seconds, static_cast<long long>(copied.length), static_cast<long long>(copied.length - expected),
-                copied.largestOffset, copied.largestOffset * 1000.0 / kRate);
-    std::printf("ratio (OrvanOffice / ffmpeg): %.2f\n", ours.seconds / theirs.seconds);
+    std::printf("joined %d segments = %lld s of audio; join error: the two encoder frames after each join against\n"
+                "the segments decoded by themselves, worst join, in dB under the signal\n",
+                count, static_cast<long long>(expected / kRate));
+    print("OrvanOffice packet join:", measure(dir / "ours.m4a", oursSeconds, joins, alone), expected);
+    print("OrvanOffice encoding join:", measure(dir / "encoded.m4a", encodedSeconds, joins, alone), expected);
+    print("ffmpeg command line join:", measure(dir / "ffmpeg.m4a", ffmpegSeconds, joins, alone), expected);
+    print("(stream copy, not gapless)", measure(dir / "copied.m4a", copySeconds, joins, alone), expected);
+    std::printf("ratio (OrvanOffice packet join / ffmpeg): %.3f\n", oursSeconds / ffmpegSeconds);
     return 0;
 }

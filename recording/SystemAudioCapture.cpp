@@ -22,53 +22,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-constexpr std::size_t kBlockFrames = SystemAudioCapture::kSampleRate;  // one second per write
-
-// A raw track opened for reading; a file that cannot be opened has no handle and no frames.
-struct TrackReader {
-    FilePtr handle;
-    std::uint64_t frames = 0;
-
-    explicit TrackReader(const fs::path& path) : handle(std::fopen(path.c_str(), "rb")) {
-        if (!handle) return;
-        std::error_code error;
-        const auto size = fs::file_size(path, error);
-        if (!error) frames = size / sizeof(float);
-    }
-
-    // Fills `channel` with this track's frames [position, position + count), clamped; silence
-    // where the track has nothing. Answers the loudest clamped value.
-    float fill(float* channel, std::uint64_t position, std::size_t count) {
-        std::size_t read = 0;
-        if (handle && frames > position) {
-            const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(count, frames - position));
-            // Sequential: each call continues where the previous one ended.
-            read = std::fread(channel, sizeof(float), wanted, handle.get());
-        }
-        float peak = 0;
-        for (std::size_t i = 0; i < read; ++i) {
-            const float value = std::clamp(channel[i], -1.0f, 1.0f);
-            channel[i] = value;
-            peak = std::max(peak, value < 0 ? -value : value);
-        }
-        std::fill(channel + read, channel + count, 0.0f);
-        return peak;
-    }
-};
-
 bool itemExists(const fs::path& path) {
     std::error_code error;
     return fs::exists(fs::symlink_status(path, error));
-}
-
-void removeQuietly(const fs::path& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
 }
 
 }  // namespace
@@ -84,41 +40,15 @@ SystemAudioCapture::Mixed SystemAudioCapture::finalize(const fs::path& dir, Audi
     const fs::path finished = dir / kFinishedName;
     if (itemExists(finished)) return finished;
 
-    TrackReader system(dir / kSystemTrackName);
-    TrackReader mic(dir / kMicTrackName);
-    const std::uint64_t total = std::max(system.frames, mic.frames);
+    const std::uint64_t total = RawTrackMixer::framesIn(dir);
     if (total < 1) return CaptureError::empty();
-
-    const fs::path partial = dir / kPartialName;
-    removeQuietly(partial);
-    auto created = writers.create(partial, kFinishedSettings);
-    if (const auto* error = std::get_if<std::string>(&created)) return SystemError{*error};
-    auto writer = std::move(std::get<std::unique_ptr<AudioFileWriting>>(created));
-
-    // The one buffer of the whole encode: memory stays the same however long the recording is.
-    std::vector<float> block(2 * kBlockFrames);
-    float* channels[2] = {block.data(), block.data() + kBlockFrames};
-    float peak = 0;
-    for (std::uint64_t position = 0; position < total;) {
-        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(total - position, kBlockFrames));
-        peak = std::max(peak, system.fill(channels[0], position, chunk));
-        peak = std::max(peak, mic.fill(channels[1], position, chunk));
-        if (auto error = writer->write(channels, chunk)) return SystemError{*error};
-        position += chunk;
-    }
-    if (auto error = writer->close()) return SystemError{*error};
-    writer.reset();
-
-    if (peak < kSilenceThreshold) {
-        removeQuietly(partial);
-        return CaptureError::empty();
-    }
-    std::error_code error;
-    fs::rename(partial, finished, error);
-    if (error) return SystemError{error.message()};
-    removeQuietly(dir / kSystemTrackName);
-    removeQuietly(dir / kMicTrackName);
-    return finished;
+    auto opened = RawTrackMixer::open(dir, writers);
+    if (const auto* error = std::get_if<SystemError>(&opened)) return *error;
+    auto& mixer = *std::get<std::unique_ptr<RawTrackMixer>>(opened);
+    if (auto error = mixer.mixUntil(total)) return *error;
+    auto mixed = mixer.finish();
+    if (std::holds_alternative<fs::path>(mixed)) RawTrackMixer::removeTracks(dir);
+    return mixed;
 }
 
 // ---- Raw tracks ------------------------------------------------------------------------------------
@@ -178,7 +108,8 @@ SystemAudioCapture::SystemAudioCapture(fs::path dir, SystemAudioCapturePorts por
       ports_(std::move(ports)),
       queue_(std::make_shared<SerialQueue>(ports_.applicationIdentifier + ".capture", ports_.clock)),
       system_(std::move(system)),
-      mic_(std::move(mic)) {}
+      mic_(std::move(mic)),
+      progressive_(std::make_unique<ProgressiveMixdown>(dir_, ports_.writers)) {}
 
 SystemAudioCapture::~SystemAudioCapture() {
     if (queue_->isCurrent()) {
@@ -217,7 +148,12 @@ void SystemAudioCapture::handle(const CapturedBuffer& buffer) {
     const double frame = std::round(std::max(0.0, time - *origin_ - pausedTotal_) * kSampleRate);
     if (frame >= kLongest * kSampleRate) return;
     auto& track = buffer.type == CaptureOutputType::systemAudio ? system_ : mic_;
-    if (track) track->write(static_cast<std::uint64_t>(frame), *samples);
+    if (!track) return;
+    track->write(static_cast<std::uint64_t>(frame), *samples);
+    if (progressive_) {
+        progressive_->written(static_cast<std::uint64_t>(frame), samples->size());
+        progressive_->advance();
+    }
 }
 
 std::optional<std::vector<float>> SystemAudioCapture::convert(const CapturedBuffer& buffer) {
@@ -291,10 +227,15 @@ void SystemAudioCapture::stop(std::function<void(std::variant<fs::path, Recordin
     // The mix-down blocks for the whole encode: never on the queue or the sound server's thread.
     auto finish = [self, done = std::move(done)] {
         std::thread([self, done] {
-            self->queue_->sync([&] { self->closeTracks(); });
+            std::unique_ptr<ProgressiveMixdown> progressive;
+            self->queue_->sync([&] {
+                self->closeTracks();
+                progressive = std::move(self->progressive_);
+            });
             SystemAudio::Finalized mixed = RecordingFailure(SystemError{"mix-down failed"});
             try {
-                mixed = forRecorder(finalize(self->dir_, *self->ports_.writers));
+                // Most of the file was encoded while recording: only the tail is left.
+                mixed = forRecorder(progressive ? progressive->finish() : finalize(self->dir_, *self->ports_.writers));
             } catch (const std::system_error& error) {
                 // A failing disk fails the stop; the raw tracks stay for "pending".
                 mixed = RecordingFailure(SystemError{error.code().message()});
@@ -302,7 +243,9 @@ void SystemAudioCapture::stop(std::function<void(std::variant<fs::path, Recordin
             if (std::holds_alternative<SystemAudio::NoSound>(mixed)) {
                 done(RecordingFailure(CaptureError::empty().asSystemError()));
             } else if (const auto* file = std::get_if<fs::path>(&mixed)) {
+                RawTrackMixer::setTracksAside(self->dir_);
                 done(*file);
+                RawTrackMixer::removeTracks(self->dir_);
             } else {
                 done(std::get<RecordingFailure>(mixed));
             }

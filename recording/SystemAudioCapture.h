@@ -16,6 +16,7 @@
 #include "platform/SerialQueue.h"
 #include "platform/SystemError.h"
 #include "recording/CaptureError.h"
+#include "recording/ProgressiveMixdown.h"
 #include "recording/SystemAudio.h"
 
 namespace orvan {
@@ -123,6 +124,8 @@ private:
     // On the queue.
     std::unique_ptr<RawTrack> system_;
     std::unique_ptr<RawTrack> mic_;
+    // The finished file, encoded as the tracks fill; taken by the stop.
+    std::unique_ptr<ProgressiveMixdown> progressive_;
     struct Converter {
         CaptureFormat input;
         std::unique_ptr<AudioConverting> converter;

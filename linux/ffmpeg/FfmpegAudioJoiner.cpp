@@ -9,7 +9,9 @@ extern "C" {
 #include <cstdint>
 #include <string>
 
+#include "linux/ffmpeg/AacPacketJoin.h"
 #include "linux/ffmpeg/FfmpegObjects.h"
+#include "platform/SystemLog.h"
 
 namespace orvan {
 
@@ -343,6 +345,12 @@ std::optional<MediaTime> FfmpegAudioJoiner::audioDuration(const std::filesystem:
 
 std::optional<AudioJoiner::Failure> FfmpegAudioJoiner::join(const std::vector<Piece>& pieces,
                                                             const std::filesystem::path& output) {
+    // Segments of one recording join without decoding; anything else is decoded and encoded again.
+    if (output_.joinPackets) {
+        auto refusal = AacPacketJoin::join(pieces, output, output_.sampleRate);
+        if (!refusal) return std::nullopt;
+        systemLog("MeetingRecorder: joining by encoding again: " + *refusal);
+    }
     Encoder encoder;
     if (auto failure = encoder.open(output, output_.sampleRate, output_.bitRate)) return failure;
     for (const auto& piece : pieces) {

@@ -18,6 +18,8 @@ public:
     struct Output {
         int sampleRate = 16000;
         int bitRate = 32000;
+        // Segments of one encoder are joined by their packets, without encoding them again.
+        bool joinPackets = true;
     };
 
     FfmpegAudioJoiner() : FfmpegAudioJoiner(Output{}) {}

@@ -81,6 +81,16 @@ void FfmpegSegmentWriter::append(const float* samples, std::size_t frames) {
     (void)encodeWaiting(false);
 }
 
+std::vector<float> FfmpegSegmentWriter::takeUnencoded() {
+    if (finished_ || error_) return {};
+    const auto channels = static_cast<std::size_t>(format_.channels);
+    const std::size_t frames = std::min<std::size_t>(waiting_.size() / channels, static_cast<std::size_t>(appended_));
+    std::vector<float> taken(waiting_.end() - static_cast<std::ptrdiff_t>(frames * channels), waiting_.end());
+    waiting_.resize(waiting_.size() - taken.size());
+    appended_ -= static_cast<std::int64_t>(frames);
+    return taken;
+}
+
 bool FfmpegSegmentWriter::encodeWaiting(bool all) {
     const auto channels = static_cast<std::size_t>(format_.channels);
     const auto frameSize = static_cast<std::size_t>(aac_.encoder->frame_size);

@@ -40,6 +40,12 @@ public:
     void leadIn(const float* samples, std::size_t frames);
     // Interleaved samples, `frames` per channel. After a write error the rest is dropped.
     void append(const float* samples, std::size_t frames);
+    // Takes back the newest samples that do not fill a whole encoder frame yet, so that the segment
+    // ends on a frame boundary and the next one begins with them: segments cut so are joined by
+    // their packets alone. Only before `finish`; never more than were appended.
+    std::vector<float> takeUnencoded();
+    // Samples per encoder frame, per channel.
+    int frameSize() const { return aac_.encoder ? aac_.encoder->frame_size : 1024; }
     // Drains the encoder, ends and closes the file. Later calls change nothing and answer nothing.
     std::optional<std::string> finish();
 

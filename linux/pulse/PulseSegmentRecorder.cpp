@@ -13,6 +13,7 @@ namespace {
 
 // Samples kept for the next segment while none records: more than any handover window can bring.
 constexpr std::size_t kMostHeldSeconds = 10;
+constexpr std::size_t kLongestEncoderFrame = 2048;
 
 }  // namespace
 
@@ -163,9 +164,17 @@ void PulseSegmentRecorder::detach(FfmpegSegmentWriter& writer, bool handOver) {
         capture_.reset();
         return;
     }
-    const std::size_t keep = std::min(options_.leadInFrames, capture_->recent.size());
-    capture_->leadIn.assign(capture_->recent.end() - static_cast<std::ptrdiff_t>(keep), capture_->recent.end());
-    capture_->held.clear();
+    // The old segment ends on a whole encoder frame and the next begins with what is left over; its
+    // lead-in, the samples before those, is whole frames too. Joined, the segments' packets then
+    // meet exactly where their audio does.
+    auto unencoded = writer.takeUnencoded();
+    framesRecorded_ -= static_cast<std::int64_t>(unencoded.size());
+    const auto frame = static_cast<std::size_t>(writer.frameSize());
+    const std::size_t before = capture_->recent.size() - std::min(unencoded.size(), capture_->recent.size());
+    const std::size_t keep = std::min(options_.leadInFrames, before) / frame * frame;
+    capture_->leadIn.assign(capture_->recent.begin() + static_cast<std::ptrdiff_t>(before - keep),
+                            capture_->recent.begin() + static_cast<std::ptrdiff_t>(before));
+    capture_->held = std::move(unencoded);
     // Kept running for a moment, for the next segment of a rotation; closed if none comes.
     capture_->closeTimer = connection_->after(
         options_.handoverWindow,
@@ -247,9 +256,10 @@ void PulseSegmentRecorder::deliver(Capture& capture, const float* samples, std::
         capture.held.insert(capture.held.end(), samples, samples + frames);
     }
     capture.recent.insert(capture.recent.end(), samples, samples + frames);
-    if (capture.recent.size() > 2 * options_.leadInFrames) {
-        capture.recent.erase(capture.recent.begin(),
-                             capture.recent.end() - static_cast<std::ptrdiff_t>(options_.leadInFrames));
+    // A lead-in, and the part of an encoder frame a rotation hands on after it.
+    const std::size_t keep = options_.leadInFrames + kLongestEncoderFrame;
+    if (capture.recent.size() > 2 * keep) {
+        capture.recent.erase(capture.recent.begin(), capture.recent.end() - static_cast<std::ptrdiff_t>(keep));
     }
 }
 
