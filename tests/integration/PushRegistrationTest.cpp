@@ -57,6 +57,7 @@ protected:
             .macShell = std::make_shared<MacShell>(std::filesystem::path("/nonexistent"), nullptr),
             .push = services.push,
             .activator = activator,
+            .afterFirstPage = {},
         });
     }
 

@@ -112,6 +112,8 @@
     pollBadges();
     pollDeployment();
   };
-  poll();
+  // The first poll waits for the page's own load, so its requests do not compete with it.
+  if (document.readyState === 'complete') poll();
+  else window.addEventListener('load', () => poll(), { once: true });
   setInterval(poll, POLL_MS);
 })();

@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Idle memory: OrvanOffice with one window (and its tray companion) against a bare WebKitGTK
+window, both showing the same page and left idle for a while (60 s unless --seconds says
+otherwise). Prints PSS and RSS of each, summed over the UI process and every process it started
+(web, network), and the differences. They run one after the other, so neither shares pages with
+the other.
+
+Run in a desktop session, e.g.: tools/test-env.sh python3 bench/idle_memory.py build
+"""
+import argparse
+import os
+import shutil
+import tempfile
+import time
+
+import startup
+
+
+def descendants(root):
+    children = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                parent = int(stat.read().rsplit(")", 1)[1].split()[1])
+        except (OSError, IndexError, ValueError):
+            continue
+        children.setdefault(parent, []).append(int(entry))
+    found, todo = [], [root]
+    while todo:
+        pid = todo.pop()
+        found.append(pid)
+        todo.extend(children.get(pid, []))
+    return found
+
+
+def memory_kib(pids):
+    pss = rss = 0
+    for pid in pids:
+        try:
+            with open(f"/proc/{pid}/smaps_rollup") as rollup:
+                for line in rollup:
+                    if line.startswith("Pss:"):
+                        pss += int(line.split()[1])
+                    elif line.startswith("Rss:"):
+                        rss += int(line.split()[1])
+        except OSError:
+            continue
+    return pss, rss
+
+
+def idle_memory(command, seconds):
+    startup.loaded.clear()
+    process = startup.subprocess.Popen(command, stdout=startup.subprocess.DEVNULL, stderr=startup.subprocess.DEVNULL)
+    try:
+        if not startup.loaded.wait(60):
+            raise SystemExit(f"no load event from {command[0]}")
+        time.sleep(seconds)
+        pids = descendants(process.pid)
+        pss, rss = memory_kib(pids)
+        return pss, rss, len(pids)
+    finally:
+        process.terminate()
+        process.wait(10)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build", nargs="?", default="build")
+    parser.add_argument("--seconds", type=float, default=60)
+    args = parser.parse_args()
+    server = startup.http.server.ThreadingHTTPServer(("127.0.0.1", 0), startup.Handler)
+    startup.threading.Thread(target=server.serve_forever, daemon=True).start()
+    url = f"http://127.0.0.1:{server.server_address[1]}/"
+    bundle = tempfile.mkdtemp(prefix="orvan-bench-")
+    try:
+        shell = startup.make_bundle(args.build, bundle, url)
+        bare = [os.path.join(args.build, "bench", "bare_webview"), url]
+        bare_pss, bare_rss, bare_count = idle_memory(bare, args.seconds)
+        shell_pss, shell_rss, shell_count = idle_memory(shell, args.seconds)
+    finally:
+        shutil.rmtree(bundle, ignore_errors=True)
+        server.shutdown()
+
+    mib = lambda kib: kib / 1024
+    print(f"after {args.seconds:.0f} s idle, UI process and the processes it started together:")
+    print(f"orvanoffice ({shell_count} processes): PSS {mib(shell_pss):.1f} MiB, RSS {mib(shell_rss):.1f} MiB")
+    print(f"bare WebKitGTK window ({bare_count} processes): PSS {mib(bare_pss):.1f} MiB, RSS {mib(bare_rss):.1f} MiB")
+    print(f"difference (orvanoffice - bare): PSS {mib(shell_pss - bare_pss):+.1f} MiB, "
+          f"RSS {mib(shell_rss - bare_rss):+.1f} MiB; ratio of PSS {shell_pss / bare_pss:.2f}")
+
+
+if __name__ == "__main__":
+    main()
