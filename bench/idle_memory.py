@@ -36,18 +36,25 @@ def descendants(root):
 
 
 def memory_kib(pids):
+    """PSS and RSS in KiB summed over `pids`, and each process's name and PSS."""
     pss = rss = 0
+    each = []
     for pid in pids:
         try:
+            with open(f"/proc/{pid}/comm") as comm:
+                name = comm.read().strip()
+            own = 0
             with open(f"/proc/{pid}/smaps_rollup") as rollup:
                 for line in rollup:
                     if line.startswith("Pss:"):
-                        pss += int(line.split()[1])
+                        own = int(line.split()[1])
                     elif line.startswith("Rss:"):
                         rss += int(line.split()[1])
         except OSError:
             continue
-    return pss, rss
+        pss += own
+        each.append(f"{name} {own / 1024:.1f}")
+    return pss, rss, each
 
 
 def idle_memory(command, seconds):
@@ -58,8 +65,7 @@ def idle_memory(command, seconds):
             raise SystemExit(f"no load event from {command[0]}")
         time.sleep(seconds)
         pids = descendants(process.pid)
-        pss, rss = memory_kib(pids)
-        return pss, rss, len(pids)
+        return memory_kib(pids)
     finally:
         process.terminate()
         process.wait(10)
@@ -77,16 +83,18 @@ def main():
     try:
         shell = startup.make_bundle(args.build, bundle, url)
         bare = [os.path.join(args.build, "bench", "bare_webview"), url]
-        bare_pss, bare_rss, bare_count = idle_memory(bare, args.seconds)
-        shell_pss, shell_rss, shell_count = idle_memory(shell, args.seconds)
+        bare_pss, bare_rss, bare_each = idle_memory(bare, args.seconds)
+        shell_pss, shell_rss, shell_each = idle_memory(shell, args.seconds)
     finally:
         shutil.rmtree(bundle, ignore_errors=True)
         server.shutdown()
 
     mib = lambda kib: kib / 1024
     print(f"after {args.seconds:.0f} s idle, UI process and the processes it started together:")
-    print(f"orvanoffice ({shell_count} processes): PSS {mib(shell_pss):.1f} MiB, RSS {mib(shell_rss):.1f} MiB")
-    print(f"bare WebKitGTK window ({bare_count} processes): PSS {mib(bare_pss):.1f} MiB, RSS {mib(bare_rss):.1f} MiB")
+    print(f"orvanoffice: PSS {mib(shell_pss):.1f} MiB, RSS {mib(shell_rss):.1f} MiB "
+          f"(PSS MiB: {', '.join(shell_each)})")
+    print(f"bare WebKitGTK window: PSS {mib(bare_pss):.1f} MiB, RSS {mib(bare_rss):.1f} MiB "
+          f"(PSS MiB: {', '.join(bare_each)})")
     print(f"difference (orvanoffice - bare): PSS {mib(shell_pss - bare_pss):+.1f} MiB, "
           f"RSS {mib(shell_rss - bare_rss):+.1f} MiB; ratio of PSS {shell_pss / bare_pss:.2f}")
 
