@@ -1,6 +1,6 @@
-// Page → native → reply round trips: 1100 trivial commands through the shell's bridge (page world →
+// Page → native → reply round trips: 2100 trivial commands through the shell's bridge (page world →
 // relay world → dispatcher → reply) against a bare WebKitGTK echo handler in the default world,
-// in the same run, in eleven interleaved blocks of 100 each. Prints both times and their ratio. Needs a display (tools/test-env.sh).
+// in the same run, in 21 interleaved blocks of 100 each. Prints both times and their ratio. Needs a display (tools/test-env.sh).
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
@@ -22,8 +22,8 @@
 
 namespace {
 
-constexpr int kBlocks = 11;
-constexpr int kRoundTrips = 1100;
+constexpr int kBlocks = 21;
+constexpr int kRoundTrips = 2100;
 constexpr int kBlockRoundTrips = kRoundTrips / kBlocks;
 constexpr const char* kBase = "http://127.0.0.1:1/";
 constexpr const char* kPage = "<!doctype html><title>bench</title>";
