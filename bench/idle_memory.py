@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """Idle memory: OrvanOffice with one window (and its tray companion) against a bare WebKitGTK
-window, both showing the same page and left idle for a while (60 s unless --seconds says
-otherwise). Prints PSS and RSS of each, summed over the UI process and every process it started
-(web, network), and the differences. They run one after the other, so neither shares pages with
-the other.
+window, both showing the same page and left idle for a while (60 s after the later one loaded,
+unless --seconds says otherwise). Prints PSS and RSS of each, summed over the UI process and every
+process it started (web, network), and the differences.
 
 Run in a desktop session, e.g.: tools/test-env.sh python3 bench/idle_memory.py build
 """
@@ -57,18 +56,13 @@ def memory_kib(pids):
     return pss, rss, each
 
 
-def idle_memory(command, seconds):
+def start_and_wait(command):
     startup.loaded.clear()
     process = startup.subprocess.Popen(command, stdout=startup.subprocess.DEVNULL, stderr=startup.subprocess.DEVNULL)
-    try:
-        if not startup.loaded.wait(60):
-            raise SystemExit(f"no load event from {command[0]}")
-        time.sleep(seconds)
-        pids = descendants(process.pid)
-        return memory_kib(pids)
-    finally:
+    if not startup.loaded.wait(60):
         process.terminate()
-        process.wait(10)
+        raise SystemExit(f"no load event from {command[0]}")
+    return process
 
 
 def main():
@@ -83,8 +77,19 @@ def main():
     try:
         shell = startup.make_bundle(args.build, bundle, url)
         bare = [os.path.join(args.build, "bench", "bare_webview"), url]
-        bare_pss, bare_rss, bare_each = idle_memory(bare, args.seconds)
-        shell_pss, shell_rss, shell_each = idle_memory(shell, args.seconds)
+        # Side by side, so the pages the two share with each other and with whatever else runs
+        # on the machine are shared alike, which keeps their PSS comparable.
+        processes = []
+        try:
+            processes.append(start_and_wait(bare))
+            processes.append(start_and_wait(shell))
+            time.sleep(args.seconds)
+            bare_pss, bare_rss, bare_each = memory_kib(descendants(processes[0].pid))
+            shell_pss, shell_rss, shell_each = memory_kib(descendants(processes[1].pid))
+        finally:
+            for process in processes:
+                process.terminate()
+                process.wait(10)
     finally:
         shutil.rmtree(bundle, ignore_errors=True)
         server.shutdown()
