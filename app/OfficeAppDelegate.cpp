@@ -10,8 +10,13 @@ bool OfficeAppDelegate::didFinishLaunching(const std::optional<nlohmann::json>& 
     deps_.notifications->setResponseHandler(
         [this](const NotificationResponse& response) { didReceiveNotificationResponse(response); });
     deps_.mainLoop->post([this, remoteNotification] {
-        deps_.macShell->loadPlugin();
-        deps_.push->requestAuthorizationAndRegister();
+        // The tray companion and the notification server's answer are not needed for the page.
+        auto services = [this] {
+            deps_.macShell->loadPlugin();
+            deps_.push->requestAuthorizationAndRegister();
+        };
+        if (deps_.afterFirstPage) deps_.afterFirstPage(std::move(services));
+        else services();
         if (remoteNotification && remoteNotification->is_object() && !remoteNotification->empty()) {
             deps_.push->handleNotification(*remoteNotification);
         }

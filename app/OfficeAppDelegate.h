@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -24,12 +25,16 @@ public:
         std::shared_ptr<MacShell> macShell;
         std::shared_ptr<PushNotifications> push;
         std::shared_ptr<ApplicationActivator> activator;
+        // Runs work that can wait until the first window has shown its page, so that it does not
+        // compete with it; without it that work runs in the launch task.
+        std::function<void(std::function<void()>)> afterFirstPage;
     };
 
     explicit OfficeAppDelegate(Dependencies dependencies);
 
     // Becomes the notification centre's delegate before it returns, then schedules the launch task:
-    // the plug-in, push registration, and the payload of the notification that launched the app.
+    // the payload of the notification that launched the app, then (once the first page is shown)
+    // the plug-in and push registration.
     bool didFinishLaunching(const std::optional<nlohmann::json>& remoteNotification = std::nullopt);
     void didRegisterForRemoteNotifications(const std::vector<std::uint8_t>& deviceToken);
     void didReceiveNotificationResponse(const NotificationResponse& response);

@@ -49,6 +49,17 @@ def time_to_load(command):
         process.wait(10)
 
 
+def make_bundle(build, bundle, url):
+    """A copy of the shell's bundle whose app URL is `url`; returns the command that starts it."""
+    shutil.copy2(os.path.join(build, "OrvanOffice.bundle", "orvanoffice"), bundle)
+    # With its tray companion, as users start it.
+    shutil.copytree(os.path.join(build, "OrvanOffice.bundle", "PlugIns"), os.path.join(bundle, "PlugIns"))
+    with open(os.path.join(bundle, "Info.plist"), "w") as plist:
+        plist.write('<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>'
+                    f"<key>OrvanAppURL</key><string>{url}</string></dict></plist>\n")
+    return [os.path.join(bundle, "orvanoffice")]
+
+
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build"
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
@@ -57,11 +68,7 @@ def main():
 
     bundle = tempfile.mkdtemp(prefix="orvan-bench-")
     try:
-        shutil.copy2(os.path.join(build, "OrvanOffice.bundle", "orvanoffice"), bundle)
-        with open(os.path.join(bundle, "Info.plist"), "w") as plist:
-            plist.write('<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>'
-                        f"<key>OrvanAppURL</key><string>{url}</string></dict></plist>\n")
-        shell = [os.path.join(bundle, "orvanoffice")]
+        shell = make_bundle(build, bundle, url)
         bare = [os.path.join(build, "bench", "bare_webview"), url]
         time_to_load(bare)  # warm the file cache for both
         shell_times, bare_times = [], []

@@ -99,6 +99,8 @@ int main(int argc, char** argv) {
         .newUUID = randomUUID,
     });
 
+    // The tray companion and D-Bus probes start once the first page is shown (or after a while).
+    services.afterFirstPage = std::make_shared<AfterFirstPage>(std::chrono::seconds(5));
     OfficeApplication application(services);
     application.setDelegate(std::make_shared<OfficeAppDelegate>(OfficeAppDelegate::Dependencies{
         .mainLoop = services.mainLoop.get(),
@@ -106,6 +108,7 @@ int main(int argc, char** argv) {
         .macShell = macShell,
         .push = services.push,
         .activator = application.activator(),
+        .afterFirstPage = [gate = services.afterFirstPage](std::function<void()> work) { gate->defer(std::move(work)); },
     }));
     const GtkSceneLifecycle lifecycle(application.application(), [center = services.center](bool foreground) {
         center->post(foreground ? notification_names::kSceneWillEnterForeground : notification_names::kSceneDidEnterBackground);

@@ -17,6 +17,11 @@ MeetingSessionCoordinator::Dependencies sessionPorts(const MacShell::Dependencie
     return meeting;
 }
 
+std::optional<std::string> badgeTitle(const BadgeCounts& counts) {
+    const std::int64_t total = counts.menuBarTotal();
+    return total >= 1 ? std::optional<std::string>(std::to_string(total)) : std::nullopt;
+}
+
 }  // namespace
 
 MacShell::MacShell(Dependencies dependencies, MeetingSessionCoordinator::Dependencies meeting)
@@ -45,6 +50,8 @@ void MacShell::loadPlugin() {
         });
     loaded_ = std::move(loaded);
     bridge_ = &plugin;
+    // The plug-in starts after the first page, whose badges may have come first.
+    if (last_) plugin.setBadgeTitle(badgeTitle(*last_));
 
     // The plug-in calls these inside its own handling: each event runs in a task of its own after it.
     MainLoop* mainLoop = deps_.mainLoop;
@@ -77,10 +84,7 @@ void MacShell::observeLifecycle() {
 void MacShell::applyBadges(const nlohmann::json& counts) { applyBadges(BadgeCounts::from(counts)); }
 
 void MacShell::applyBadges(const BadgeCounts& counts) {
-    if (bridge_ != nullptr) {
-        const std::int64_t total = counts.menuBarTotal();
-        bridge_->setBadgeTitle(total >= 1 ? std::optional<std::string>(std::to_string(total)) : std::nullopt);
-    }
+    if (bridge_ != nullptr) bridge_->setBadgeTitle(badgeTitle(counts));
     if (counts.attention && deps_.badge) deps_.badge->setBadgeCount(*counts.attention);
 
     const std::optional<BadgeCounts> previous = std::exchange(last_, counts);

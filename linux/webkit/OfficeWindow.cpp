@@ -28,6 +28,7 @@ GtkWindow* openOfficeWindow(GtkApplication* application, const ShellServices& se
     if (auto* adapter = dynamic_cast<WebKitWebViewAdapter*>(webView.get())) {
         gtk_container_add(GTK_CONTAINER(window), adapter->widget());
         gtk_widget_show(adapter->widget());
+        if (services.afterFirstPage) services.afterFirstPage->watch(adapter->view());
     }
 
     // The content lives exactly as long as the window.

@@ -4,6 +4,7 @@
 
 #include "app/AppConfig.h"
 #include "app/NotificationCenter.h"
+#include "linux/webkit/AfterFirstPage.h"
 #include "platform/MainLoop.h"
 #include "platform/WebViewFactory.h"
 #include "push/PushNotifications.h"
@@ -23,6 +24,8 @@ struct ShellServices {
     std::shared_ptr<CommandDispatcher> dispatcher;
     std::shared_ptr<NavigationPolicy> navigationPolicy;
     std::chrono::milliseconds pagePollInterval = kPagePollInterval;
+    // Optional: told about every window's view, to start deferred work after the first page.
+    std::shared_ptr<AfterFirstPage> afterFirstPage;
 
     WebHostContext webHostContext() const {
         return WebHostContext{.center = center,

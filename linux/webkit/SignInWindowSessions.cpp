@@ -195,8 +195,14 @@ private:
 
 }  // namespace
 
-SignInWindowSessions::SignInWindowSessions(const std::filesystem::path& dataDirectory) {
-    const auto data = dataDirectory / "signin";
+SignInWindowSessions::SignInWindowSessions(const std::filesystem::path& dataDirectory)
+    : dataDirectory_(dataDirectory / "signin") {}
+
+// Made at the first sign-in: a context of its own costs start-up time and memory that most
+// sessions never use.
+WebKitWebContext* SignInWindowSessions::context() {
+    if (context_) return context_.get();
+    const auto& data = dataDirectory_;
     std::error_code ignored;
     std::filesystem::create_directories(data, ignored);
     dataManager_ = GObjectPtr<WebKitWebsiteDataManager>::take(webkit_website_data_manager_new(
@@ -205,12 +211,13 @@ SignInWindowSessions::SignInWindowSessions(const std::filesystem::path& dataDire
     webkit_cookie_manager_set_persistent_storage(webkit_website_data_manager_get_cookie_manager(dataManager_.get()),
                                                  (data / "cookies.sqlite").c_str(),
                                                  WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    return context_.get();
 }
 
 std::shared_ptr<WebAuthenticationSession> SignInWindowSessions::create(
     const Url& url, const std::string& callbackHost, const std::string& callbackPath,
     std::function<void(WebAuthenticationResult)> completion) {
-    return std::make_shared<SignInWindowSession>(context_.get(), url, callbackHost, callbackPath, std::move(completion));
+    return std::make_shared<SignInWindowSession>(context(), url, callbackHost, callbackPath, std::move(completion));
 }
 
 GtkWindow* SignInWindowSessions::currentWindow() { return shownWindow(); }

@@ -35,6 +35,9 @@ public:
     static GtkWindow* currentWindow();
 
 private:
+    WebKitWebContext* context();
+
+    std::filesystem::path dataDirectory_;
     GObjectPtr<WebKitWebsiteDataManager> dataManager_;
     GObjectPtr<WebKitWebContext> context_;
 };

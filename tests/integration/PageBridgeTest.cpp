@@ -43,8 +43,8 @@ private:
 };
 
 // Everything a frame could try to get a command run: the handlers of its own window, a port of
-// its own passed to the top window as if it were the relay's, and (same origin only) the top
-// window's API. Reports what happened to the top window.
+// its own offered to the top window's relay as if it were the bridge's, and (same origin only) the top
+// window's relay event. Reports what happened to the top window.
 constexpr const char* kAttackScript = R"JS(
 (async () => {
   const results = [];
@@ -53,11 +53,12 @@ constexpr const char* kAttackScript = R"JS(
     results.push('own handler answered');
   } catch (e) { results.push('own handler: ' + e); }
   try {
-    const channel = new MessageChannel();
-    window.top.postMessage('orvan:bridge-port', '*', [channel.port2]);
-    channel.port1.postMessage(JSON.stringify({ id: 1, channel: 'orvanRecorder', body: { cmd: 'start' } }));
-    results.push('fake port sent');
-  } catch (e) { results.push('fake port: ' + e); }
+    const node = document.createElement('span');
+    window.top.dispatchEvent(new MouseEvent('orvan:bridge-offer', { cancelable: true, relatedTarget: node }));
+    node.dispatchEvent(new CustomEvent('orvan:bridge-request',
+      { detail: JSON.stringify({ id: 1, channel: 'orvanRecorder', body: { cmd: 'start' } }) }));
+    results.push('fake node sent');
+  } catch (e) { results.push('fake node: ' + e); }
   try {
     await window.top.orvanMobile.startMeetingRecording();
     results.push('parent api answered');
@@ -122,20 +123,26 @@ TEST_F(PageBridgeTest, NeitherThePageWorldNorAnyIframeGetsACommandRun) {
     }
     EXPECT_LE(apiCalls, 1);
     EXPECT_EQ(recorder->calls.size(), static_cast<std::size_t>(apiCalls)) << reports.dump();
+
+    // No frame's offer took the relay from the top page.
+    recorder->calls.clear();
+    EXPECT_EQ(await(view, "window.orvanMobile.stopMeetingRecording()"), (json{{"value", "/rec/meeting.m4a"}}));
 }
 
-TEST_F(PageBridgeTest, AForeignMainFrameNeverGetsAPortAndTheAppKeepsItsBridgeAcrossItsNavigations) {
-    // A foreign page kept in the view (anyone can make one on a sign-in backend host) listens for
-    // the relay's port before anything else can.
+TEST_F(PageBridgeTest, AForeignMainFrameNeverGetsTheRelayAndTheAppKeepsItsBridgeAcrossItsNavigations) {
+    // A foreign page kept in the view (anyone can make one on a sign-in backend host) offers the
+    // relay a node of its own, before and after the relay would be ready.
     ForeignPageServer foreign(R"(<!doctype html><script>
-      window.gotPort = false;
-      addEventListener('message', (e) => { if (e.ports && e.ports.length) window.gotPort = true; }, true);
+      const offer = () => !dispatchEvent(new MouseEvent('orvan:bridge-offer',
+        { cancelable: true, relatedTarget: document.createElement('span') }));
+      window.gotRelay = offer();
+      addEventListener('orvan:bridge-ready', () => { if (offer()) window.gotRelay = true; }, true);
     </script>)");
     WebKitWebView* view = open();
     webkit_web_view_load_uri(view, foreign.url().c_str());
     ASSERT_TRUE(waitForLoaded(view, foreign.url()));
     spin(milliseconds(300));
-    EXPECT_EQ(evaluate(view, "[window.gotPort, typeof window.orvanMobile]"), json::array({false, "undefined"}));
+    EXPECT_EQ(evaluate(view, "[window.gotRelay, typeof window.orvanMobile]"), json::array({false, "undefined"}));
 
     // Back on the app, and on to another of its pages by a link: each document has its bridge.
     webkit_web_view_load_uri(view, url("/").c_str());

@@ -42,6 +42,7 @@ protected:
             .macShell = std::make_shared<MacShell>(std::filesystem::path("/nonexistent"), nullptr),
             .push = services.push,
             .activator = std::make_shared<GtkApplicationActivator>(application),
+            .afterFirstPage = {},
         });
     }
 

@@ -212,6 +212,13 @@ TEST_F(MacShellTest, BadgeUpdatesSetTheTitleTheIconCountAndNotifyWhatRose) {
     }
 }
 
+TEST_F(MacShellTest, BadgesThatArriveBeforeThePlugInAreShownOnItWhenItLoads) {
+    shell->applyBadges(nlohmann::json{{"outbox", 2}, {"chatUnread", 1}});
+    shell->loadPlugin();
+    ASSERT_NE(created, nullptr);
+    EXPECT_EQ(created->titles, std::vector<std::optional<std::string>>{"3"});
+}
+
 TEST_F(MacShellTest, ACaptureFailureEndsInASavedRecording) {
     auto recorder = std::make_shared<FakeRecorder>();
     bool recording = true;

@@ -38,7 +38,7 @@ protected:
         macShell = std::make_shared<MacShell>(plugIns, loader);
         delegate = std::make_unique<OfficeAppDelegate>(OfficeAppDelegate::Dependencies{
             .mainLoop = &loop, .notifications = notifications, .macShell = macShell, .push = push,
-            .activator = activator});
+            .activator = activator, .afterFirstPage = {}});
         opened = center->addObserver("officeOpenInternalURL", [this](const Notification& n) {
             urls.push_back(std::any_cast<Url>(n.object).string());
         });
@@ -69,6 +69,24 @@ TEST_F(OfficeAppDelegateTest, LaunchBecomesTheNotificationDelegateAtOnceAndStart
     EXPECT_EQ(loader->opened[0], plugIns / "Kestrin.bundle");
     EXPECT_EQ(notifications->authorizationReads, 1);
     EXPECT_TRUE(urls.empty()) << "launch without a notification opens nothing";
+}
+
+TEST_F(OfficeAppDelegateTest, ThePlugInAndPushRegistrationWaitForTheFirstPageButTheLaunchPayloadDoesNot) {
+    std::vector<std::function<void()>> held;
+    OfficeAppDelegate deferring({.mainLoop = &loop, .notifications = notifications, .macShell = macShell, .push = push,
+                                 .activator = activator,
+                                 .afterFirstPage = [&](std::function<void()> work) { held.push_back(std::move(work)); }});
+    deferring.didFinishLaunching(nlohmann::json{{"url", "/calendar"}});
+    loop.runUntilIdle();
+    EXPECT_EQ(urls, std::vector<std::string>{"https://app.tomoriva.jp/calendar"});
+    EXPECT_TRUE(loader->opened.empty());
+    EXPECT_EQ(notifications->authorizationReads, 0);
+
+    ASSERT_EQ(held.size(), 1u);
+    held[0]();
+    loop.runUntilIdle();
+    EXPECT_EQ(loader->opened.size(), 1u);
+    EXPECT_EQ(notifications->authorizationReads, 1);
 }
 
 TEST_F(OfficeAppDelegateTest, LaunchedFromANotificationOpensItsPage) {

@@ -1,7 +1,9 @@
 // Runs in the shell's own script world, in the top frame only. The page's world and every iframe
-// cannot see the native message handlers; they reach them only through this relay, over a
-// MessagePort that is handed to the page world once, before any page script runs, and only in a
-// document of the app's own origin.
+// cannot see the native message handlers; they reach them only through this relay, over a private
+// node that the page world's bridge script hands over once, before any page script runs, and only
+// in a document of the app's own origin. Requests and replies are events dispatched on that node:
+// they stay inside the web process and are delivered at once, where a MessagePort would cost two
+// trips through the UI process for every message.
 (() => {
   'use strict';
   const APP_ORIGIN = __ORVAN_APP_ORIGIN__;
@@ -13,12 +15,11 @@
   if (origin !== APP_ORIGIN) return;
   const handlers = window.webkit && window.webkit.messageHandlers;
   if (!handlers) return;
-  const channel = new MessageChannel();
-  const port = channel.port1;
-  port.onmessage = async (event) => {
+
+  const relay = async (node, event) => {
     let request;
     try {
-      request = JSON.parse(event.data);
+      request = JSON.parse(event.detail);
     } catch (_) {
       return;
     }
@@ -31,7 +32,19 @@
     } catch (error) {
       reply = { id: request.id, kind: 'error', message: String(error && error.message !== undefined ? error.message : error) };
     }
-    port.postMessage(JSON.stringify(reply));
+    node.dispatchEvent(new CustomEvent('orvan:bridge-reply', { detail: JSON.stringify(reply) }));
   };
-  window.postMessage('orvan:bridge-port', '*', [channel.port2]);
+
+  // The first offer wins; both scripts run before the page's, in whichever order the engine picks,
+  // so the bridge offers at once and again when this relay says it is ready.
+  const onOffer = (event) => {
+    const node = event.relatedTarget;
+    if (!node || typeof node.addEventListener !== 'function') return;
+    event.stopImmediatePropagation();
+    event.preventDefault();
+    window.removeEventListener('orvan:bridge-offer', onOffer, true);
+    node.addEventListener('orvan:bridge-request', (request) => relay(node, request));
+  };
+  window.addEventListener('orvan:bridge-offer', onOffer, true);
+  window.dispatchEvent(new Event('orvan:bridge-ready'));
 })();

@@ -1,5 +1,5 @@
 // The page-side API of the recorder channel: window.orvanMobile and a window.open that sends
-// ordinary links to the desktop's browser. Also owns the page end of the relay's port, which it
+// ordinary links to the desktop's browser. Also owns the node the relay listens on, which it
 // lends to the shell page script (injected right after it) and to no one else.
 (() => {
   'use strict';
@@ -12,36 +12,41 @@
   if (window.__orvanMobileBridge || location.origin !== APP_ORIGIN) return;
   window.__orvanMobileBridge = true;
 
-  // The relay's port: accepted once, only from this window itself, before page scripts exist.
+  // The private node the relay listens on: offered once, before page scripts exist, and never
+  // again once the relay has taken it.
   const stringify = JSON.stringify;
   const parse = JSON.parse;
   const pending = new Map();
   const queued = [];
-  let port = null;
+  const node = document.createElement('span');
+  let linked = false;
   let nextId = 1;
 
-  const onPort = (event) => {
-    if (port || event.source !== window || event.data !== 'orvan:bridge-port' || !event.ports || event.ports.length !== 1) return;
-    event.stopImmediatePropagation();
-    window.removeEventListener('message', onPort, true);
-    port = event.ports[0];
-    port.onmessage = (reply) => {
-      let answer;
-      try {
-        answer = parse(reply.data);
-      } catch (_) {
-        return;
-      }
-      const waiter = pending.get(answer.id);
-      if (!waiter) return;
-      pending.delete(answer.id);
-      if (answer.kind === 'error') waiter.reject(new Error(answer.message));
-      else if (answer.kind === 'none') waiter.resolve(undefined);
-      else waiter.resolve(answer.value);
-    };
-    for (const message of queued.splice(0)) port.postMessage(message);
+  const send = (message) => node.dispatchEvent(new CustomEvent('orvan:bridge-request', { detail: message }));
+  node.addEventListener('orvan:bridge-reply', (reply) => {
+    let answer;
+    try {
+      answer = parse(reply.detail);
+    } catch (_) {
+      return;
+    }
+    const waiter = answer && pending.get(answer.id);
+    if (!waiter) return;
+    pending.delete(answer.id);
+    if (answer.kind === 'error') waiter.reject(new Error(answer.message));
+    else if (answer.kind === 'none') waiter.resolve(undefined);
+    else waiter.resolve(answer.value);
+  });
+  const offer = () => {
+    if (linked) return;
+    // The relay cancels the offer it takes.
+    linked = !window.dispatchEvent(new MouseEvent('orvan:bridge-offer', { cancelable: true, relatedTarget: node }));
+    if (!linked) return;
+    window.removeEventListener('orvan:bridge-ready', offer, true);
+    for (const message of queued.splice(0)) send(message);
   };
-  window.addEventListener('message', onPort, true);
+  window.addEventListener('orvan:bridge-ready', offer, true);
+  offer();
 
   const post = (channel, body) => new Promise((resolve, reject) => {
     const id = nextId++;
@@ -53,7 +58,7 @@
       return;
     }
     pending.set(id, { resolve, reject });
-    if (port) port.postMessage(message);
+    if (linked) send(message);
     else queued.push(message);
   });
 

@@ -13,11 +13,17 @@
   const send = (cmd, args = {}) => transport({ cmd, ...args });
   const POLL_MS = __ORVAN_POLL_MS__;
 
+  // What waits for the page's own load, so that it does not compete with it.
+  const afterLoad = (work) => {
+    if (document.readyState === 'complete') work();
+    else window.addEventListener('load', () => work(), { once: true });
+  };
+
   // Notifications.
   let notifyPermission = 'default';
-  send('notificationPermission').then((answer) => {
+  afterLoad(() => send('notificationPermission').then((answer) => {
     if (typeof answer === 'string') notifyPermission = answer;
-  }, () => {});
+  }, () => {}));
 
   const text = (value) => (value === null || value === undefined ? null : String(value));
   class ShellNotification {
@@ -112,6 +118,6 @@
     pollBadges();
     pollDeployment();
   };
-  poll();
+  afterLoad(poll);
   setInterval(poll, POLL_MS);
 })();
