@@ -85,16 +85,21 @@ void press(GtkMeetingPopupPanel& panel, const char* title) {
     }
 }
 
+// The popup's view factory: a real panel, which `panel` then points at.
+auto panelInto(GtkMeetingPopupPanel*& panel) {
+    return [&panel]() -> std::unique_ptr<orvan::MeetingPopupView> {
+        auto made = std::make_unique<GtkMeetingPopupPanel>();
+        panel = made.get();
+        return made;
+    };
+}
+
 int shots(const std::filesystem::path& directory) {
     std::filesystem::create_directories(directory);
     auto timers = std::make_shared<SteppedTimers>();
     GtkMeetingPopupPanel* panel = nullptr;
     auto popup = std::make_shared<MeetingPopup>(MeetingPopup::Ports{
-        .makeView = [&] {
-            auto made = std::make_unique<GtkMeetingPopupPanel>();
-            panel = made.get();
-            return made;
-        },
+        .makeView = panelInto(panel),
         .timers = timers,
         .openSettings = [] {},
         .defaults = nullptr,
@@ -124,11 +129,7 @@ int shots(const std::filesystem::path& directory) {
 int show(const std::string& phase, const std::string& label, const std::optional<std::string>& message) {
     GtkMeetingPopupPanel* panel = nullptr;
     auto popup = std::make_shared<MeetingPopup>(MeetingPopup::Ports{
-        .makeView = [&] {
-            auto made = std::make_unique<GtkMeetingPopupPanel>();
-            panel = made.get();
-            return made;
-        },
+        .makeView = panelInto(panel),
         .timers = std::make_shared<orvan::GLibMainTimers>(),
         .openSettings = &orvan::openPrivacySettings,
         .defaults = std::make_shared<orvan::JsonFileUserDefaults>(
