@@ -52,8 +52,9 @@ def time_to_load(command):
 def make_bundle(build, bundle, url):
     """A copy of the shell's bundle whose app URL is `url`; returns the command that starts it."""
     shutil.copy2(os.path.join(build, "OrvanOffice.bundle", "orvanoffice"), bundle)
-    # With its tray companion, as users start it.
-    shutil.copytree(os.path.join(build, "OrvanOffice.bundle", "PlugIns"), os.path.join(bundle, "PlugIns"))
+    # With its tray companion and recording engine, as users start it.
+    for folder in ("PlugIns", "Frameworks"):
+        shutil.copytree(os.path.join(build, "OrvanOffice.bundle", folder), os.path.join(bundle, folder))
     with open(os.path.join(bundle, "Info.plist"), "w") as plist:
         plist.write('<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict>'
                     f"<key>OrvanAppURL</key><string>{url}</string></dict></plist>\n")

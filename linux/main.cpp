@@ -18,12 +18,13 @@
 #include "linux/glib/GioUrlOpener.h"
 #include "linux/webkit/OfficeApplication.h"
 #include "linux/plist/PlistInfoDictionary.h"
-#include "linux/SharedMeetingRecorder.h"
+#include "linux/RecordingEngine.h"
 #include "linux/webkit/SignInWindowSessions.h"
 #include "linux/glib/SyslogSink.h"
 #include "linux/webkit/WebKitWebViewFactory.h"
 #include "recording/MeetingRecorder.h"
 #include "recording/RecorderCommands.h"
+#include "recording/RecorderOnFirstUse.h"
 #include "webhost/HoldingRecorder.h"
 #include "webhost/NativeOAuth.h"
 #include "webhost/RecordingSchemeHandler.h"
@@ -48,12 +49,18 @@ int main(int argc, char** argv) {
         .mainLoop = services.mainLoop.get(),
         .bundleId = OfficeApplication::kApplicationId,
     });
-    auto recorder = sharedMeetingRecorder(OfficeApplication::kApplicationId, services.mainLoop, services.center,
-                                          std::make_shared<GtkAlertPresenter>([] {
-                                              GApplication* running = g_application_get_default();
-                                              return running != nullptr ? GTK_APPLICATION(running) : nullptr;
-                                          }),
-                                          applicationDataDirectory() / "recordings");
+    // The recorder and its libraries are loaded at the first recorder command.
+    auto recorder = std::make_shared<RecorderOnFirstUse<MeetingRecorder>>(
+        [inputs = RecordingEngineInputs{
+             .applicationIdentifier = OfficeApplication::kApplicationId,
+             .mainLoop = services.mainLoop,
+             .notifications = services.center,
+             .alerts = std::make_shared<GtkAlertPresenter>([] {
+                 GApplication* running = g_application_get_default();
+                 return running != nullptr ? GTK_APPLICATION(running) : nullptr;
+             }),
+             .recordingsDirectory = applicationDataDirectory() / "recordings",
+         }] { return loadMeetingRecorder(recordingEngineModule(mainBundleDirectory()), inputs); });
     // What keeps the application alive with no window open (a recording now, the tray companion too).
     auto holds = std::make_shared<GApplicationHolds>();
     // A recording, started by the page or from the popup, keeps the application running after its
@@ -115,6 +122,6 @@ int main(int argc, char** argv) {
     });
     const int status = application.run(argc, argv);
     // The main loop ended ("終了"): a running recording is closed where it is, for the next "pending".
-    MeetingRecorder::shared()->closeForExit();
+    recorder->closeForExit();
     return status;
 }
