@@ -55,6 +55,8 @@ class DebianPackage(unittest.TestCase):
         # Dependencies come from the shared libraries the binaries link.
         depends = run("dpkg-deb", "-f", self.deb, "Depends").stdout
         self.assertIn("libwebkit2gtk-4.1-0", depends)
+        # Only the recording engine's module links FFmpeg: without it, no recording.
+        self.assertIn("libavcodec", depends)
         unpacked = os.path.join(self.work, "unpacked")
         run("dpkg-deb", "-x", self.deb, unpacked, check=True)
         for command in (["desktop-file-validate", f"usr/share/applications/{APP_ID}.desktop"],
