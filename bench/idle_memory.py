@@ -35,25 +35,23 @@ def descendants(root):
 
 
 def memory_kib(pids):
-    """PSS and RSS in KiB summed over `pids`, and each process's name and PSS."""
-    pss = rss = 0
-    each = []
+    """Each process's name, PSS and RSS in KiB."""
+    found = []
     for pid in pids:
         try:
             with open(f"/proc/{pid}/comm") as comm:
                 name = comm.read().strip()
-            own = 0
             with open(f"/proc/{pid}/smaps_rollup") as rollup:
-                for line in rollup:
-                    if line.startswith("Pss:"):
-                        own = int(line.split()[1])
-                    elif line.startswith("Rss:"):
-                        rss += int(line.split()[1])
+                fields = dict(line.split()[:2] for line in rollup if line.startswith(("Pss:", "Rss:")))
         except OSError:
             continue
-        pss += own
-        each.append(f"{name} {own / 1024:.1f}")
-    return pss, rss, each
+        found.append((name, int(fields["Pss:"]), int(fields["Rss:"])))
+    return found
+
+
+def totals(processes, leave_out=()):
+    kept = [p for p in processes if p[0] not in leave_out]
+    return sum(p[1] for p in kept), sum(p[2] for p in kept)
 
 
 def start_and_wait(command):
@@ -89,8 +87,8 @@ def main():
                                           capture_output=True, text=True).stdout.split()[0]
             startup.subprocess.run(["xdotool", "windowfocus", root], check=True)
             time.sleep(args.seconds)
-            bare_pss, bare_rss, bare_each = memory_kib(descendants(processes[0].pid))
-            shell_pss, shell_rss, shell_each = memory_kib(descendants(processes[1].pid))
+            bare = memory_kib(descendants(processes[0].pid))
+            shell = memory_kib(descendants(processes[1].pid))
         finally:
             for process in processes:
                 process.terminate()
@@ -100,14 +98,16 @@ def main():
         server.shutdown()
 
     mib = lambda kib: kib / 1024
-    print(f"after {args.seconds:.0f} s idle, UI process and the processes it started together:")
-    print(f"orvanoffice: PSS {mib(shell_pss):.1f} MiB, RSS {mib(shell_rss):.1f} MiB "
-          f"(PSS MiB: {', '.join(shell_each)})")
-    print(f"bare WebKitGTK window: PSS {mib(bare_pss):.1f} MiB, RSS {mib(bare_rss):.1f} MiB "
-          f"(PSS MiB: {', '.join(bare_each)})")
-    print(f"difference (orvanoffice - bare): PSS {mib(shell_pss - bare_pss):+.1f} MiB, "
-          f"RSS {mib(shell_rss - bare_rss):+.1f} MiB; ratio of PSS {shell_pss / bare_pss:.2f}")
-
+    print(f"after {args.seconds:.0f} s idle, PSS and RSS in MiB:")
+    for name, found in (("orvanoffice", shell), ("bare WebKitGTK window", bare)):
+        pss, rss = totals(found)
+        each = ", ".join(f"{process} {mib(own):.1f}" for process, own, _ in found)
+        print(f"{name}: PSS {mib(pss):.1f}, RSS {mib(rss):.1f} (PSS of each: {each})")
+    for title, leave_out in (("UI + web processes", ("WebKitNetworkPr",)), ("all processes", ())):
+        shell_pss, shell_rss = totals(shell, leave_out)
+        bare_pss, bare_rss = totals(bare, leave_out)
+        print(f"difference, {title}: PSS {mib(shell_pss - bare_pss):+.1f} MiB, RSS {mib(shell_rss - bare_rss):+.1f} MiB; "
+              f"ratio of PSS {shell_pss / bare_pss:.2f}")
 
 if __name__ == "__main__":
     main()
