@@ -80,7 +80,8 @@ int main(int argc, char** argv) {
     services.config = std::make_shared<AppConfig>(nullptr);
     services.registry = std::make_shared<CoordinatorRegistry>();
     services.push = std::make_shared<PushNotifications>(services.center);
-    services.webViewFactory = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory());
+    services.webViewFactory = std::make_shared<WebKitWebViewFactory>(
+        applicationDataDirectory(), applicationCacheDirectory(), webExtensionsDirectory(ORVAN_BUNDLE_DIR));
     services.dispatcher = std::make_shared<CommandDispatcher>(CommandPorts{
         .recorder = std::make_shared<NotRecordingRecorder>(),
         .macShell = std::make_shared<MacShell>(std::filesystem::path(), nullptr),

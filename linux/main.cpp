@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
         .openInternal = [push = services.push](const Url& url) { push->openInternal(url); },
     });
 
-    auto factory = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory());
+    auto factory = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory(),
+                                                          webExtensionsDirectory(mainBundleDirectory()));
     auto config = services.config;
     factory->serveRecordings(std::make_shared<RecordingSchemeHandler>(
         applicationDataDirectory() / "recordings", [config] { return origin(config->appURL()); }));

@@ -3,39 +3,31 @@
 #include "webhost/CommandDispatcher.h"
 #include "webhost/PageScripts.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace orvan {
 
 WebKitWebViewAdapter::WebKitWebViewAdapter(WebKitWebView* view, std::weak_ptr<WebViewDelegate> delegate,
-                                           WebKitUserContentManager* contentManager,
-                                           const std::vector<std::string>& channels)
-    : view_(GObjectPtr<WebKitWebView>::retain(view)), delegate_(std::move(delegate)) {
+                                           std::vector<std::string> channels)
+    : view_(GObjectPtr<WebKitWebView>::retain(view)), delegate_(std::move(delegate)), channels_(std::move(channels)) {
     loadChangedHandler_ = g_signal_connect(view, "load-changed", G_CALLBACK(&onLoadChanged), this);
     loadFailedHandler_ = g_signal_connect(view, "load-failed", G_CALLBACK(&onLoadFailed), this);
     policyHandler_ = g_signal_connect(view, "decide-policy", G_CALLBACK(&onDecidePolicy), this);
     permissionHandler_ = g_signal_connect(view, "permission-request", G_CALLBACK(&onPermissionRequest), this);
-    if (contentManager != nullptr) {
-        contentManager_ = GObjectPtr<WebKitUserContentManager>::retain(contentManager);
-        for (const auto& name : channels) {
-            channels_.push_back(std::make_unique<Channel>(Channel{this, name}));
-            const std::string signal = "script-message-with-reply-received::" + name;
-            messageHandlers_.push_back(g_signal_connect(contentManager, signal.c_str(),
-                                                        G_CALLBACK(&onScriptMessage), channels_.back().get()));
-        }
+    if (!channels_.empty()) {
+        messageHandler_ = g_signal_connect(view, "user-message-received", G_CALLBACK(&onUserMessage), this);
     }
 }
 
 WebKitWebViewAdapter::~WebKitWebViewAdapter() {
     cancelTimeout();
     // A destroyed widget has already dropped its handlers.
-    for (const gulong handler : messageHandlers_) {
-        if (g_signal_handler_is_connected(contentManager_.get(), handler)) {
-            g_signal_handler_disconnect(contentManager_.get(), handler);
+    for (const gulong handler :
+         {loadChangedHandler_, loadFailedHandler_, policyHandler_, permissionHandler_, messageHandler_}) {
+        if (handler != 0 && g_signal_handler_is_connected(view_.get(), handler)) {
+            g_signal_handler_disconnect(view_.get(), handler);
         }
-    }
-    for (const gulong handler : {loadChangedHandler_, loadFailedHandler_, policyHandler_, permissionHandler_}) {
-        if (g_signal_handler_is_connected(view_.get(), handler)) g_signal_handler_disconnect(view_.get(), handler);
     }
 }
 
@@ -191,73 +183,56 @@ namespace orvan {
 
 namespace {
 
-// Owns one reference to a script-message reply (a boxed type, not a GObject).
-struct ReplyRef {
-    explicit ReplyRef(WebKitScriptMessageReply* r) : reply(webkit_script_message_reply_ref(r)) {}
-    ReplyRef(const ReplyRef&) = delete;
-    ReplyRef& operator=(const ReplyRef&) = delete;
-    ~ReplyRef() { webkit_script_message_reply_unref(reply); }
-    WebKitScriptMessageReply* reply;
-};
-
-void sendReply(WebKitScriptMessageReply* reply, JSCContext* context, const ScriptReply& answer) {
+// The reply travels back as text with its kind: "string", "null", "none" or "error".
+void sendReply(WebKitUserMessage* message, const ScriptReply& answer) {
+    const char* kind = "none";
     switch (answer.kind) {
-    case ScriptReply::Kind::error:
-        webkit_script_message_reply_return_error_message(reply, answer.text.c_str());
-        return;
-    case ScriptReply::Kind::string: {
-        auto value = GObjectPtr<JSCValue>::take(jsc_value_new_string(context, answer.text.c_str()));
-        webkit_script_message_reply_return_value(reply, value.get());
-        return;
+    case ScriptReply::Kind::error: kind = "error"; break;
+    case ScriptReply::Kind::string: kind = "string"; break;
+    case ScriptReply::Kind::null: kind = "null"; break;
+    case ScriptReply::Kind::none: kind = "none"; break;
     }
-    case ScriptReply::Kind::null: {
-        auto value = GObjectPtr<JSCValue>::take(jsc_value_new_null(context));
-        webkit_script_message_reply_return_value(reply, value.get());
-        return;
-    }
-    case ScriptReply::Kind::none: {
-        auto value = GObjectPtr<JSCValue>::take(jsc_value_new_undefined(context));
-        webkit_script_message_reply_return_value(reply, value.get());
-        return;
-    }
-    }
+    webkit_user_message_send_reply(message, webkit_user_message_new(kBridgeReplyName, g_variant_new("(ss)", kind, answer.text.c_str())));
 }
 
 }  // namespace
 
-gboolean WebKitWebViewAdapter::onScriptMessage(WebKitUserContentManager*, JSCValue* body,
-                                               WebKitScriptMessageReply* reply, gpointer data) {
-    auto* channel = static_cast<Channel*>(data);
-    auto delegate = channel->adapter->delegate_.lock();
-    auto context = GObjectPtr<JSCContext>::retain(jsc_value_get_context(body));
-    auto held = std::make_shared<ReplyRef>(reply);
-    const ReplyOnce answer([held, context](ScriptReply result) { sendReply(held->reply, context.get(), result); });
-    if (!delegate) {
+gboolean WebKitWebViewAdapter::onUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer data) {
+    if (g_strcmp0(webkit_user_message_get_name(message), kBridgeRequestName) != 0) return FALSE;
+    auto* self = static_cast<WebKitWebViewAdapter*>(data);
+    auto held = GObjectPtr<WebKitUserMessage>::retain(message);
+    const ReplyOnce answer([held](ScriptReply result) { sendReply(held.get(), result); });
+    auto delegate = self->delegate_.lock();
+    GVariant* parameters = webkit_user_message_get_parameters(message);
+    if (!delegate || parameters == nullptr || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ss)"))) {
+        answer(ScriptReply::error(kInvalidCallMessage));
+        return TRUE;
+    }
+    const char* channel = nullptr;
+    const char* text = nullptr;
+    g_variant_get(parameters, "(&s&s)", &channel, &text);
+    if (std::find(self->channels_.begin(), self->channels_.end(), channel) == self->channels_.end()) {
         answer(ScriptReply::error(kInvalidCallMessage));
         return TRUE;
     }
 
-    ScriptMessage message;
-    message.channel = channel->name;
-    // The channels live in the shell's own script world, which only the top-frame relay runs in:
-    // every message that reaches them comes from the main frame. The relay stamps each with its
-    // document's origin, read where the page cannot change it; the view's address would name the
-    // page being loaded instead while the old document still runs.
-    message.fromMainFrame = true;
-    nlohmann::json stamped;
-    if (char* json = jsc_value_to_json(body, 0)) {
-        stamped = nlohmann::json::parse(json, nullptr, false);
-        g_free(json);
-    }
+    ScriptMessage script;
+    script.channel = channel;
+    // The extension gives the posting function only to the shell's own script world of the top
+    // frame, where only the relay runs: every message comes from the main frame. The relay stamps
+    // each with its document's origin, read where the page cannot change it; the view's address
+    // would name the page being loaded instead while the old document still runs.
+    script.fromMainFrame = true;
+    const auto stamped = nlohmann::json::parse(text, nullptr, false);
     if (stamped.is_object()) {
         const auto origin = stamped.find(kSenderOriginKey);
         if (origin != stamped.end() && origin->is_string()) {
-            if (const auto url = Url::parse(origin->get<std::string>())) message.senderHost = url->host();
+            if (const auto url = Url::parse(origin->get<std::string>())) script.senderHost = url->host();
         }
         const auto inner = stamped.find(kMessageBodyKey);
-        if (inner != stamped.end()) message.body = *inner;
+        if (inner != stamped.end()) script.body = *inner;
     }
-    delegate->didReceiveScriptMessage(message, answer);
+    delegate->didReceiveScriptMessage(script, answer);
     return TRUE;
 }
 

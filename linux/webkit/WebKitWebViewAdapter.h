@@ -11,16 +11,17 @@
 #include "platform/WebView.h"
 #include "platform/WebViewDelegate.h"
 #include "linux/glib/GObjectPtr.h"
+#include "linux/webkit/PageBridgeMessages.h"
 
 namespace orvan {
 
 // The WebView port on a WebKitWebView. Owns a reference to the widget; the window owns the adapter.
 class WebKitWebViewAdapter final : public WebView, public std::enable_shared_from_this<WebKitWebViewAdapter> {
 public:
-    // Answers the page's messages on `channels` of `contentManager` through the delegate.
+    // Answers the page's messages on `channels`, which the shell's web-process extension carries
+    // from the top frame's relay, through the delegate.
     WebKitWebViewAdapter(WebKitWebView* view, std::weak_ptr<WebViewDelegate> delegate,
-                         WebKitUserContentManager* contentManager = nullptr,
-                         const std::vector<std::string>& channels = {});
+                         std::vector<std::string> channels = {});
     ~WebKitWebViewAdapter() override;
     WebKitWebViewAdapter(const WebKitWebViewAdapter&) = delete;
     WebKitWebViewAdapter& operator=(const WebKitWebViewAdapter&) = delete;
@@ -45,12 +46,7 @@ private:
     static gboolean onDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                    gpointer self);
     static gboolean onPermissionRequest(WebKitWebView* view, WebKitPermissionRequest* request, gpointer self);
-    static gboolean onScriptMessage(WebKitUserContentManager* manager, JSCValue* body,
-                                    WebKitScriptMessageReply* reply, gpointer self);
-    struct Channel {
-        WebKitWebViewAdapter* adapter;
-        std::string name;
-    };
+    static gboolean onUserMessage(WebKitWebView* view, WebKitUserMessage* message, gpointer self);
     void cancelTimeout();
     // Ends the time-out with the navigation it was set for.
     void followTimedLoad(WebKitLoadEvent event, const char* uri);
@@ -70,9 +66,8 @@ private:
     gulong loadFailedHandler_ = 0;
     gulong policyHandler_ = 0;
     gulong permissionHandler_ = 0;
-    GObjectPtr<WebKitUserContentManager> contentManager_;
-    std::vector<std::unique_ptr<Channel>> channels_;
-    std::vector<gulong> messageHandlers_;
+    gulong messageHandler_ = 0;
+    std::vector<std::string> channels_;
 };
 
 }  // namespace orvan

@@ -12,18 +12,24 @@ std::filesystem::path applicationDataDirectory() {
     return std::filesystem::path(g_get_user_data_dir()) / kApplicationFolder;
 }
 
+std::filesystem::path webExtensionsDirectory(const std::filesystem::path& bundleDirectory) {
+    return bundleDirectory / "Frameworks" / "WebExtensions";
+}
+
 std::filesystem::path applicationCacheDirectory() {
     return std::filesystem::path(g_get_user_cache_dir()) / kApplicationFolder;
 }
 
 WebKitWebViewFactory::WebKitWebViewFactory(const std::filesystem::path& dataDirectory,
-                                           const std::filesystem::path& cacheDirectory) {
+                                           const std::filesystem::path& cacheDirectory,
+                                           const std::filesystem::path& extensionsDirectory) {
     const auto webData = dataDirectory / "webkit";
     const auto webCache = cacheDirectory / "webkit";
     dataManager_ = GObjectPtr<WebKitWebsiteDataManager>::take(webkit_website_data_manager_new(
         "base-data-directory", webData.c_str(), "base-cache-directory", webCache.c_str(), nullptr));
     context_ = GObjectPtr<WebKitWebContext>::take(
         webkit_web_context_new_with_website_data_manager(dataManager_.get()));
+    webkit_web_context_set_web_extensions_directory(context_.get(), extensionsDirectory.c_str());
     // Keep the sign-in session across restarts, as a browser does.
     const auto cookies = webData / "cookies.sqlite";
     std::error_code ignored;
@@ -55,10 +61,10 @@ std::shared_ptr<WebView> WebKitWebViewFactory::createWebView(const WebViewConfig
     webkit_settings_set_user_agent(settings.get(), agent.c_str());
 
     auto contentManager = GObjectPtr<WebKitUserContentManager>::take(webkit_user_content_manager_new());
-    for (const auto& channel : configuration.messageChannels) {
-        webkit_user_content_manager_register_script_message_handler_with_reply(
-            contentManager.get(), channel.c_str(), configuration.messageWorld.c_str());
-    }
+    // The extension gives the relay in this world its one posting function (read when the web
+    // process starts, with the first view).
+    webkit_web_context_set_web_extensions_initialization_user_data(
+        context_.get(), g_variant_new_string(configuration.messageWorld.c_str()));
     for (const auto& script : configuration.userScripts) {
         WebKitUserScript* userScript =
             script.world.empty()
@@ -73,8 +79,7 @@ std::shared_ptr<WebView> WebKitWebViewFactory::createWebView(const WebViewConfig
     auto* view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(), "settings",
                                               settings.get(), "user-content-manager", contentManager.get(),
                                               nullptr));
-    return std::make_shared<WebKitWebViewAdapter>(view, std::move(delegate), contentManager.get(),
-                                                  configuration.messageChannels);
+    return std::make_shared<WebKitWebViewAdapter>(view, std::move(delegate), configuration.messageChannels);
 }
 
 }  // namespace orvan

@@ -16,7 +16,9 @@ namespace orvan {
 // persists under the given directories and is shared by all windows.
 class WebKitWebViewFactory final : public WebViewFactory {
 public:
-    WebKitWebViewFactory(const std::filesystem::path& dataDirectory, const std::filesystem::path& cacheDirectory);
+    // `extensionsDirectory` holds the shell's web-process extension (the page bridge's transport).
+    WebKitWebViewFactory(const std::filesystem::path& dataDirectory, const std::filesystem::path& cacheDirectory,
+                         const std::filesystem::path& extensionsDirectory);
 
     // Serves "orvan-rec" in every web view of this factory.
     void serveRecordings(std::shared_ptr<const RecordingSchemeHandler> handler);
@@ -34,6 +36,9 @@ private:
     GObjectPtr<WebKitWebsiteDataManager> dataManager_;
     GObjectPtr<WebKitWebContext> context_;
 };
+
+// Where the web-process extension lies in the application's bundle.
+std::filesystem::path webExtensionsDirectory(const std::filesystem::path& bundleDirectory);
 
 // Where the shell keeps its website data: $XDG_DATA_HOME/OrvanOffice and $XDG_CACHE_HOME/OrvanOffice.
 std::filesystem::path applicationDataDirectory();

@@ -44,7 +44,8 @@ protected:
     // One web context per process, as in the shell.
     static std::shared_ptr<WebKitWebViewFactory> factory() {
         static auto shared = [] {
-            auto made = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory());
+            auto made = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory(),
+                                                               webExtensionsDirectory(ORVAN_BUNDLE_DIR));
             made->serveRecordings(std::make_shared<RecordingSchemeHandler>(recordings(), [] { return allowedOrigin(); }));
             return made;
         }();

@@ -1,5 +1,6 @@
-// Runs in the shell's own script world, in the top frame only. The page's world and every iframe
-// cannot see the native message handlers; they reach them only through this relay, over a private
+// Runs in the shell's own script world, in the top frame only, where the shell's web-process
+// extension puts its one native function (`__orvanPost`). The page's world and every iframe cannot
+// see it; they reach the shell only through this relay, over a private
 // node that the page world's bridge script hands over once, before any page script runs, and only
 // in a document of the app's own origin. Requests and replies are events dispatched on that node:
 // they stay inside the web process and are delivered at once, where a MessagePort would cost two
@@ -13,8 +14,8 @@
   // loading meanwhile.
   const origin = location.origin;
   if (origin !== APP_ORIGIN) return;
-  const handlers = window.webkit && window.webkit.messageHandlers;
-  if (!handlers) return;
+  const post = globalThis.__orvanPost;
+  if (typeof post !== 'function') return;
 
   const relay = async (node, event) => {
     let request;
@@ -24,14 +25,14 @@
       return;
     }
     if (!request || typeof request.id !== 'number') return;
-    const handler = handlers[request.channel === 'orvanShell' ? 'orvanShell' : 'orvanRecorder'];
-    let reply;
-    try {
-      const value = await handler.postMessage({ origin, body: request.body });
-      reply = value === undefined ? { id: request.id, kind: 'none' } : { id: request.id, kind: 'value', value };
-    } catch (error) {
-      reply = { id: request.id, kind: 'error', message: String(error && error.message !== undefined ? error.message : error) };
-    }
+    const channel = request.channel === 'orvanShell' ? 'orvanShell' : 'orvanRecorder';
+    const reply = await new Promise((resolve) => {
+      post(channel, JSON.stringify({ origin, body: request.body }), (kind, text) => {
+        if (kind === 'error') resolve({ id: request.id, kind: 'error', message: text });
+        else if (kind === 'none') resolve({ id: request.id, kind: 'none' });
+        else resolve({ id: request.id, kind: 'value', value: kind === 'null' ? null : text });
+      });
+    });
     node.dispatchEvent(new CustomEvent('orvan:bridge-reply', { detail: JSON.stringify(reply) }));
   };
 
