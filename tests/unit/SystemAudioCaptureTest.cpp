@@ -15,7 +15,7 @@
 
 #include "recording/SystemAudioCapture.h"
 #include "tests/fakes/CapturingLogSink.h"
-#include "tests/fakes/FakeAudioFileWriters.h"
+#include "tests/fakes/FakeCaptureParts.h"
 #include "tests/fakes/FakeMainLoop.h"
 #include "tests/fakes/ManualClock.h"
 #include "tests/support/TempDirectory.h"
@@ -28,64 +28,6 @@ using namespace orvan::testing;
 
 constexpr CaptureFormat kMono16k{.sampleRate = 16000, .channels = 1, .kind = SampleKind::float32};
 constexpr CaptureFormat kStereo48k{.sampleRate = 48000, .channels = 2, .kind = SampleKind::float32};
-
-// Keeps every `channels`·`rate / 16000`-th sample: enough of a conversion to see which samples
-// arrive where, and it notes which converter ran with which headroom.
-class CountingConverters final : public AudioConverters {
-public:
-    struct Call {
-        int converter;
-        std::size_t capacity;
-    };
-    class Converter final : public AudioConverting {
-    public:
-        Converter(CountingConverters& owner, int id, CaptureFormat input) : owner_(owner), id_(id), input_(input) {}
-        std::optional<std::vector<float>> convert(const void* samples, std::size_t frames, std::size_t capacity) override {
-            owner_.calls.push_back({id_, capacity});
-            if (owner_.failing) return std::nullopt;
-            const auto* in = static_cast<const float*>(samples);
-            const auto step = static_cast<std::size_t>(input_.sampleRate / 16000 * input_.channels);
-            std::vector<float> out;
-            for (std::size_t i = 0; i * step < frames * static_cast<std::size_t>(input_.channels); ++i) {
-                out.push_back(in[i * step]);
-            }
-            return out;
-        }
-
-    private:
-        CountingConverters& owner_;
-        int id_;
-        CaptureFormat input_;
-    };
-
-    std::unique_ptr<AudioConverting> make(const CaptureFormat& input) override {
-        made.push_back(input);
-        return std::make_unique<Converter>(*this, static_cast<int>(made.size()), input);
-    }
-
-    std::vector<CaptureFormat> made;
-    std::vector<Call> calls;
-    bool failing = false;
-};
-
-class FakeStream final : public CaptureStream {
-public:
-    ~FakeStream() override {
-        if (onDestroyed) onDestroyed();
-    }
-    void settle() override {
-        ++settles;
-        if (onSettle) onSettle();
-    }
-    void stop(std::function<void()> done) override {
-        ++stops;
-        done();
-    }
-    int stops = 0;
-    int settles = 0;
-    std::function<void()> onSettle;
-    std::function<void()> onDestroyed;
-};
 
 std::vector<float> readTrack(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
