@@ -9,13 +9,7 @@
 #include <string>
 #include <vector>
 
-#include <chrono>
-#include <thread>
-
-#include "linux/ffmpeg/AacPacketJoin.h"
 #include "linux/ffmpeg/FfmpegAudioJoiner.h"
-#include "linux/pulse/PulseSegmentRecorder.h"
-#include "tests/sound/SoundServer.h"
 #include "linux/ffmpeg/FfmpegSegmentWriter.h"
 #include "tests/sound/ToneSource.h"
 #include "tests/support/AudioCheck.h"
@@ -126,32 +120,6 @@ TEST_F(PacketJoinTest, SegmentsThatDoNotFitAreEncodedAgainAndAPauseEndsOnAWholeP
         const auto audio = joined(record(c.segments));
         EXPECT_EQ(audio.samples.size(), c.length) << c.what;
     }
-}
-
-TEST_F(PacketJoinTest, TheMicrophonesRotationsLeaveSegmentsThatJoinByTheirPackets) {
-    SoundServer::Tone heard(440);
-    PulseSegmentRecorder microphone;
-    ASSERT_FALSE(microphone.activate());
-    std::vector<fs::path> files;
-    std::unique_ptr<SegmentRecording> recording;
-    for (int k = 1; k <= 3; ++k) {
-        files.push_back(temp.path() / ("segment-00" + std::to_string(k) + ".m4a"));
-        auto next = std::move(std::get<std::unique_ptr<SegmentRecording>>(microphone.create(files.back(), {})));
-        if (recording) recording->handOver();
-        ASSERT_TRUE(next->record());
-        recording = std::move(next);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    }
-    recording->stop();
-    std::vector<AudioJoiner::Piece> pieces;
-    for (const auto& file : files) {
-        // The test microphone may give nothing in its first moments: such a segment is skipped.
-        if (const auto duration = joiner.audioDuration(file)) pieces.push_back({file, *duration});
-    }
-    ASSERT_GE(pieces.size(), 2u);
-    for (std::size_t k = 0; k + 1 < pieces.size(); ++k) EXPECT_EQ(pieces[k].duration.value % 1024, 0) << k;
-    const auto refusal = AacPacketJoin::join(pieces, temp.path() / "meeting.partial.m4a", kRate);
-    EXPECT_FALSE(refusal) << *refusal;
 }
 
 }  // namespace
