@@ -169,6 +169,8 @@ struct Timeline {
     std::vector<Landing> landings;
 };
 
+void PrintTo(const Timeline& timeline, std::ostream* out) { *out << timeline.name; }
+
 class CaptureTimelineTest : public SystemAudioCaptureTest, public ::testing::WithParamInterface<Timeline> {};
 
 TEST_P(CaptureTimelineTest, ValuesLandWhereTheTimelineSays) {

@@ -75,6 +75,8 @@ struct Tracks {
     std::optional<std::string> mic;
 };
 
+void PrintTo(const Tracks& tracks, std::ostream* out) { *out << tracks.name; }
+
 class MixdownTracksTest : public SystemAudioMixdownTest, public ::testing::WithParamInterface<Tracks> {};
 
 TEST_P(MixdownTracksTest, AreMixedAsTheyRead) {
