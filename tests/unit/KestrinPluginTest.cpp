@@ -27,7 +27,9 @@ struct PluginScript {
 };
 
 void PrintTo(const PluginScript& script, std::ostream* out) { *out << script.name; }
-std::string scriptNumber(const ::testing::TestParamInfo<PluginScript>& script) { return "Script" + std::to_string(script.index); }
+std::string scriptNumber(const ::testing::TestParamInfo<PluginScript>& script) {
+    return "Script" + std::to_string(script.index);
+}
 
 class KestrinPluginTest : public ::testing::TestWithParam<PluginScript> {
 protected:
@@ -37,7 +39,9 @@ protected:
         const std::string rest = space == std::string::npos ? "" : step.substr(space + 1);
         const std::size_t calls = application->calls.size();
         if (word == "image") std::ofstream(temp.path() / "tray.svg") << "<svg/>";
-        else if (word == "install") plugin.installWithOpenWindow([this] { trace.push_back("opened"); }, [this] { trace.push_back("reloaded"); });
+        else if (word == "install") {
+            plugin.installWithOpenWindow([this] { trace.push_back("opened"); }, [this] { trace.push_back("reloaded"); });
+        }
         else if (word == "visible") application->visible = true;
         else if (word == "active") application->active = true;
         else if (word == "toggle") plugin.toggleWindow();
@@ -59,7 +63,8 @@ protected:
             trace.push_back(login->on ? "autostart on" : "autostart off");
         } else if (word == "denied") login->failed(rest);
         else if (word == "item") {
-            trace.push_back(!bar->item ? "no item" : bar->item->content.imageFolder == temp.path() ? "item with image" : "item without image");
+            const bool image = bar->item && bar->item->content.imageFolder == temp.path();
+            trace.push_back(!bar->item ? "no item" : image ? "item with image" : "item without image");
         } else FAIL() << "unknown step " << step;
         for (std::size_t i = calls; i < application->calls.size(); ++i) trace.push_back(application->calls[i]);
         if (bar->item && bar->item->title != title) trace.push_back("title '" + (title = bar->item->title) + "'");

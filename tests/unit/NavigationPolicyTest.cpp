@@ -23,7 +23,9 @@ std::string fate(const std::string& appURL, const std::optional<std::string>& ur
     NavigationPolicy policy(std::make_shared<AppConfig>(info), opener);
     std::vector<bool> decisions;
     policy.decide(url, [&](bool allow) { decisions.push_back(allow); });
-    if (opener->opened.empty()) return decisions == std::vector{true} ? "stay" : decisions == std::vector{false} ? "cancel" : "?";
+    if (opener->opened.empty()) {
+        return decisions == std::vector{true} ? "stay" : decisions == std::vector{false} ? "cancel" : "?";
+    }
     if (!decisions.empty() || opener->opened != std::vector{*url}) return "decided before the open call";
     opener->finishAll();
     return decisions == std::vector{false} ? "desktop" : "?";
