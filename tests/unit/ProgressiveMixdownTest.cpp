@@ -4,18 +4,10 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <mutex>
-#include <string>
 #include <vector>
 
-#include "recording/SystemAudioCapture.h"
-#include "tests/fakes/CapturingLogSink.h"
-#include "tests/fakes/FakeCaptureParts.h"
-#include "tests/fakes/FakeMainLoop.h"
-#include "tests/fakes/ManualClock.h"
-#include "tests/support/TempDirectory.h"
+#include "tests/unit/SystemAudioCaptureFixture.h"
 
 namespace orvan {
 namespace {
@@ -24,7 +16,6 @@ namespace fs = std::filesystem;
 using namespace orvan::testing;
 
 constexpr int kRate = 16000;
-constexpr CaptureFormat kMono16k{.sampleRate = kRate, .channels = 1, .kind = SampleKind::float32};
 
 // Different at every frame and per stream, so a sample in the wrong place shows.
 float sampleAt(CaptureOutputType type, std::int64_t frame) {
@@ -32,27 +23,13 @@ float sampleAt(CaptureOutputType type, std::int64_t frame) {
     return static_cast<float>(0.6 * std::sin(f * static_cast<double>(frame)));
 }
 
-class ProgressiveMixdownTest : public ::testing::Test {
+class ProgressiveMixdownTest : public SystemAudioCaptureFixture {
 protected:
-    ProgressiveMixdownTest() {
-        fs::create_directories(dir());
-        auto created = SystemAudioCapture::create(
-            dir(), SystemAudioCapturePorts{.applicationIdentifier = "jp.tomoriva.OrvanOffice",
-                                           .clock = std::make_shared<ManualClock>(),
-                                           .converters = std::make_shared<CountingConverters>(),
-                                           .writers = writers,
-                                           .notifications = NotificationCenter::create(mainLoop)});
-        capture = std::get<std::shared_ptr<SystemAudioCapture>>(created);
-    }
-    fs::path dir() const { return temp.path() / "session"; }
-
     // Half a second of `type` stamped at `t`, holding the stream's own frames from `first` on.
     void deliver(CaptureOutputType type, double t, std::int64_t first, std::size_t frames = kRate / 2) {
         std::vector<float> samples(frames);
         for (std::size_t i = 0; i < frames; ++i) samples[i] = sampleAt(type, first + static_cast<std::int64_t>(i));
-        const CapturedBuffer buffer{.type = type, .valid = true, .presentationTime = t, .format = kMono16k,
-                                    .samples = samples.data(), .frames = frames};
-        capture->queue().sync([&] { capture->handle(buffer); });
+        SystemAudioCaptureFixture::deliver(type, t, samples);
     }
     // Both streams for `seconds` from `t`, half a second a buffer; the microphone a little behind.
     void record(double t, double seconds) {
@@ -84,12 +61,6 @@ protected:
         EXPECT_TRUE(std::holds_alternative<fs::path>(SystemAudioCapture::finalize(copy, whole)));
         return {whole.system, whole.mic};
     }
-
-    TempDirectory temp{"orvan-progressive"};
-    std::shared_ptr<CapturingLogSink> log = CapturingLogSink::install();
-    FakeMainLoop mainLoop;
-    std::shared_ptr<FakeWriters> writers = std::make_shared<FakeWriters>();
-    std::shared_ptr<SystemAudioCapture> capture;
 };
 
 TEST_F(ProgressiveMixdownTest, TheStopEncodesOnlyTheTailAndTheFileEqualsAWholeMixdown) {
