@@ -126,7 +126,8 @@ protected:
 
 using MenuRow = FakeStatusNotifierHost::MenuRow;
 
-TEST_F(TrayBundleTest, TheBuiltBundlesMenuReloadsAndItsLabelAndCountFollowTheBadges) {
+TEST_F(TrayBundleTest, TheBuiltBundlesMenuReloadsSwitchesAutostartAndItsLabelAndCountFollowTheBadges) {
+    trayApplication();
     shell->loadPlugin();
     ASSERT_TRUE(shell->isPluginLoaded());
     ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
@@ -165,6 +166,19 @@ TEST_F(TrayBundleTest, TheBuiltBundlesMenuReloadsAndItsLabelAndCountFollowTheBad
     EXPECT_EQ(counts, (std::vector<std::string>{"application://jp.tomoriva.OrvanOffice.desktop 2 visible",
                                                 "application://jp.tomoriva.OrvanOffice.desktop 0 hidden"}));
     EXPECT_EQ(stringOf(panel.itemProperty(item, "XAyatanaLabel")), "");
+
+    // The autostart row writes and removes the entry, and its check mark follows.
+    const auto entry = std::filesystem::path(g_get_user_config_dir()) / "autostart" / "jp.tomoriva.OrvanOffice.desktop";
+    std::filesystem::remove(entry);
+    const auto checked = [&] { return panel.menu(item).at(KestrinPlugin::kAutostartRow).checked; };
+    const std::int32_t autostart = rows.at(KestrinPlugin::kAutostartRow).id;
+    EXPECT_EQ(checked(), 0);
+    for (const bool on : {true, false}) {
+        SCOPED_TRACE(on ? "switched on" : "switched off");
+        panel.click(item, autostart);
+        EXPECT_TRUE(runUntil([&] { return std::filesystem::exists(entry) == on; }, 5s));
+        EXPECT_EQ(checked(), on ? 1 : 0);
+    }
 }
 
 void xdotool(const std::string& keys) {
@@ -210,24 +224,6 @@ TEST(TrayTest, AHotKeyThatAnotherClientHoldsIsLoggedAndInstallStillCompletes) {
     EXPECT_EQ(application->calls, std::vector<std::string>{"hold"}) << "nothing toggles";
     EXPECT_NE(bar->item, nullptr) << "the tray item is there all the same";
     setLogSink(nullptr);
-}
-
-TEST_F(TrayBundleTest, TheAutostartRowWritesAndRemovesTheEntryAndItsCheckMarkFollows) {
-    trayApplication();
-    shell->loadPlugin();
-    ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
-    const std::string item = panel.registered.back();
-    const auto entry = std::filesystem::path(g_get_user_config_dir()) / "autostart" / "jp.tomoriva.OrvanOffice.desktop";
-    std::filesystem::remove(entry);
-    const auto checked = [&] { return panel.menu(item).at(KestrinPlugin::kAutostartRow).checked; };
-    const std::int32_t autostart = panel.menu(item).at(KestrinPlugin::kAutostartRow).id;
-    EXPECT_EQ(checked(), 0);
-    for (const bool on : {true, false}) {
-        SCOPED_TRACE(on ? "switched on" : "switched off");
-        panel.click(item, autostart);
-        EXPECT_TRUE(runUntil([&] { return std::filesystem::exists(entry) == on; }, 5s));
-        EXPECT_EQ(checked(), on ? 1 : 0);
-    }
 }
 
 // Last of all: it runs the shared application, which cannot take new windows afterwards.
