@@ -141,12 +141,14 @@ def tone_share(samples, start, count, frequency):
     return min(1.0, 2 * abs(amplitude) ** 2 / energy)
 
 
-def assert_both_sides(test, data, until=0.1):
+def assert_both_sides(test, data):
     """Two channels: what the computer played (880 Hz) on the first, the microphone (440 Hz) on the
-    second, each alone in windows of 0.1 s across the file past its first half second (two and a half
-    for the output's monitor, which delivers its first sound up to two seconds after the capture
-    starts). Returns the length in seconds."""
-    for channel, (frequency, other, since) in enumerate(((880, 440, 2.5), (440, 880, 0.5))):
+    second, each alone in windows of 0.1 s across the file past its first two and a half seconds (each
+    device, woken from its idle suspension, delivers its first sound up to two seconds after the
+    capture starts) and before its last half second (the stop, or a kill, ends the two tracks a few
+    buffers apart: the shorter one ends before the file does). Returns the length in seconds."""
+    until = 0.5
+    for channel, (frequency, other, since) in enumerate(((880, 440, 2.5), (440, 880, 2.5))):
         samples, channels = decode(data, channel)
         test.assertEqual(channels, 2)
         test.assertGreater(len(samples), RATE, "at least a second of audio")

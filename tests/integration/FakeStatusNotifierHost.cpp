@@ -61,6 +61,50 @@ GVariant* FakeStatusNotifierHost::itemProperty(const std::string& service, const
     return value;
 }
 
+std::vector<FakeStatusNotifierHost::MenuRow> FakeStatusNotifierHost::menu(const std::string& service) {
+    if (GVariant* shown = call(service, "/MenuBar", "com.canonical.dbusmenu", "AboutToShow", g_variant_new("(i)", 0))) {
+        g_variant_unref(shown);
+    }
+    GVariant* layout = call(service, "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
+                            g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)));
+    std::vector<MenuRow> rows;
+    if (layout == nullptr) return rows;
+    GVariant* root = g_variant_get_child_value(layout, 1);
+    GVariant* children = g_variant_get_child_value(root, 2);
+    for (gsize index = 0; index < g_variant_n_children(children); ++index) {
+        GVariant* boxed = g_variant_get_child_value(children, index);
+        GVariant* child = g_variant_get_variant(boxed);
+        MenuRow row{};
+        GVariant* properties = nullptr;
+        g_variant_get(child, "(i@a{sv}@av)", &row.id, &properties, nullptr);
+        const gchar* text = nullptr;
+        if (g_variant_lookup(properties, "type", "&s", &text) && g_str_equal(text, "separator")) row.text = "---";
+        else if (g_variant_lookup(properties, "label", "&s", &text)) row.text = text;
+        if (!g_variant_lookup(properties, "toggle-state", "i", &row.checked)) row.checked = -1;
+        rows.push_back(row);
+        g_variant_unref(properties);
+        g_variant_unref(child);
+        g_variant_unref(boxed);
+    }
+    g_variant_unref(children);
+    g_variant_unref(root);
+    g_variant_unref(layout);
+    return rows;
+}
+
+bool FakeStatusNotifierHost::click(const std::string& service, std::int32_t row) {
+    GVariant* reply = call(service, "/MenuBar", "com.canonical.dbusmenu", "Event",
+                           g_variant_new("(isvu)", row, "clicked", g_variant_new_int32(0), 0u));
+    if (reply != nullptr) g_variant_unref(reply);
+    return reply != nullptr;
+}
+
+bool FakeStatusNotifierHost::activate(const std::string& service) {
+    GVariant* reply = call(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 0, 0));
+    if (reply != nullptr) g_variant_unref(reply);
+    return reply != nullptr;
+}
+
 void FakeStatusNotifierHost::onSignal(const char* interface, const char* member, std::function<void(GVariant*)> handler) {
     handlers_.push_back(std::make_unique<std::function<void(GVariant*)>>(std::move(handler)));
     subscriptions_.push_back(g_dbus_connection_signal_subscribe(

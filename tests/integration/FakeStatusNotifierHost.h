@@ -2,6 +2,7 @@
 
 #include <gio/gio.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,6 +26,18 @@ public:
     GVariant* itemProperty(const std::string& service, const char* property);
     // Calls `handler` for every signal `member` of `interface` that anyone emits.
     void onSignal(const char* interface, const char* member, std::function<void(GVariant*)> handler);
+
+    // An item's menu as a panel opens it: the rows of its top level, each with its label (or "---"
+    // for a separator) and check state (-1 without one).
+    struct MenuRow {
+        std::int32_t id;
+        std::string text;
+        std::int32_t checked = -1;
+    };
+    std::vector<MenuRow> menu(const std::string& service);
+    // A click on a row, and a left click on the item itself; false when the item did not answer.
+    bool click(const std::string& service, std::int32_t row);
+    bool activate(const std::string& service);
 
     std::vector<std::string> registered;  // service names, in order
 

@@ -152,7 +152,7 @@ TEST_F(NavigationAndSignInTest, ASignInEndsOnTheCallbackLoadedAsWrittenAndASecon
     })) << uriOf(view);
 }
 
-TEST_F(NavigationAndSignInTest, ClosingTheSignInWindowIsACancelAndASecondRunCancelsTheFirst) {
+TEST_F(NavigationAndSignInTest, ClosingTheSignInWindowIsACancelASecondRunCancelsTheFirstAndClosingTheAppWindowEndsIt) {
     const auto signInPageLoads = [&] {
         const auto requests = server.requests();
         return std::count_if(requests.begin(), requests.end(),
@@ -182,11 +182,8 @@ TEST_F(NavigationAndSignInTest, ClosingTheSignInWindowIsACancelAndASecondRunCanc
     // The first window closed on its cancel; the one showing now is the second run's.
     EXPECT_TRUE(runUntil([&] { return signInPageLoads() == 3; }));
     EXPECT_TRUE(signInShown());
-}
 
-TEST_F(NavigationAndSignInTest, ClosingTheWindowUnderTheSignInEndsTheSignIn) {
-    startOAuth(url("/auth/login"));
-    ASSERT_TRUE(runUntil([&] { return signInShown(); }));
+    // Closing the window under the sign-in ends the sign-in.
     gtk_widget_destroy(GTK_WIDGET(windows[0]));
     windows.erase(windows.begin());
     EXPECT_FALSE(signInShown()) << "the sign-in window went with its parent";

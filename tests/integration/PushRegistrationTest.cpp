@@ -84,7 +84,7 @@ protected:
     GtkWidget* other = nullptr;
 };
 
-TEST_F(PushRegistrationTest, TheFetchWrapperCarriesTheCookieAndBodyAndReadsTheAnswer) {
+TEST_F(PushRegistrationTest, TheFetchWrapperCarriesTheCookieAndBodyAndReadsTheAnswerAndAFailureCountsAsNothing) {
     WebKitWebView* view = open(application);
     EXPECT_EQ(call("POST", {{"deviceToken", "0aff"}}), (APIResult{false, 401, false})) << "signed out";
 
@@ -111,10 +111,8 @@ TEST_F(PushRegistrationTest, TheFetchWrapperCarriesTheCookieAndBodyAndReadsTheAn
     EXPECT_EQ(call("POST", body), (APIResult{true, 200, false})) << "an empty body is not an acceptance";
     server.setPushResponse(200, R"({"ok":false})");
     EXPECT_EQ(call("POST", body), (APIResult{true, 200, false}));
-}
 
-TEST_F(PushRegistrationTest, AFailedFetchOrAGoneViewCountsAsNothing) {
-    open(application);
+    // A failed fetch, or a view that is gone, counts as nothing.
     std::optional<APIResult> result;
     services.push->callAPI("http://127.0.0.1:1/unreachable", "POST", nlohmann::json::object(), coordinatorOfWindow(windows.back())->webView(),
                            [&](APIResult r) { result = r; });

@@ -80,11 +80,7 @@ TEST(TrayTest, ActivateHidesAndShowsTheApplicationsWindow) {
         plugin.installWithOpenWindow([&] { ++opened; }, [] {});
         ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
         const std::string item = panel.registered.back();
-        const auto activate = [&] {
-            GVariant* reply = panel.call(item, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate", g_variant_new("(ii)", 0, 0));
-            ASSERT_NE(reply, nullptr);
-            g_variant_unref(reply);
-        };
+        const auto activate = [&] { ASSERT_TRUE(panel.activate(item)); };
 
         GtkWidget* window = gtk_application_window_new(application);
         gtk_window_present(GTK_WINDOW(window));
@@ -128,52 +124,21 @@ protected:
     std::unique_ptr<MacShell> shell;
 };
 
-struct MenuRow {
-    std::int32_t id;
-    std::string text;  // the label, or "---" for a separator
-};
+using MenuRow = FakeStatusNotifierHost::MenuRow;
 
-std::vector<MenuRow> menuRows(GVariant* layout) {
-    std::vector<MenuRow> rows;
-    GVariant* root = g_variant_get_child_value(layout, 1);
-    GVariant* children = g_variant_get_child_value(root, 2);
-    for (gsize index = 0; index < g_variant_n_children(children); ++index) {
-        GVariant* boxed = g_variant_get_child_value(children, index);
-        GVariant* child = g_variant_get_variant(boxed);
-        MenuRow row{};
-        GVariant* properties = nullptr;
-        g_variant_get(child, "(i@a{sv}@av)", &row.id, &properties, nullptr);
-        const gchar* text = nullptr;
-        if (g_variant_lookup(properties, "type", "&s", &text) && g_str_equal(text, "separator")) row.text = "---";
-        else if (g_variant_lookup(properties, "label", "&s", &text)) row.text = text;
-        rows.push_back(row);
-        g_variant_unref(properties);
-        g_variant_unref(child);
-        g_variant_unref(boxed);
-    }
-    g_variant_unref(children);
-    g_variant_unref(root);
-    return rows;
-}
-
-TEST_F(TrayBundleTest, TheBuiltBundlesMenuReloadsAndItsLabelAndCountFollowTheBadges) {
+TEST_F(TrayBundleTest, TheBuiltBundlesMenuReloadsSwitchesAutostartAndItsLabelAndCountFollowTheBadges) {
+    trayApplication();
     shell->loadPlugin();
     ASSERT_TRUE(shell->isPluginLoaded());
     ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
     const std::string item = panel.registered.back();
 
-    GVariant* layout = panel.call(item, "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
-                                  g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)));
-    ASSERT_NE(layout, nullptr);
-    const auto rows = menuRows(layout);
-    g_variant_unref(layout);
+    const auto rows = panel.menu(item);
     int reloads = 0;
     auto reloadObserver = center->addObserver(notification_names::kReload, [&](const Notification&) { ++reloads; });
     const auto reload = std::find_if(rows.begin(), rows.end(), [](const MenuRow& row) { return row.text == "再読み込み"; });
     ASSERT_NE(reload, rows.end());
-    GVariant* clicked = panel.call(item, "/MenuBar", "com.canonical.dbusmenu", "Event",
-                                   g_variant_new("(isvu)", reload->id, "clicked", g_variant_new_int32(0), 0u));
-    if (clicked != nullptr) g_variant_unref(clicked);
+    panel.click(item, reload->id);
     EXPECT_TRUE(runUntil([&] { return reloads == 1; }, 5s)) << "再読み込み reloads the page";
 
     std::vector<std::string> labels;
@@ -201,6 +166,19 @@ TEST_F(TrayBundleTest, TheBuiltBundlesMenuReloadsAndItsLabelAndCountFollowTheBad
     EXPECT_EQ(counts, (std::vector<std::string>{"application://jp.tomoriva.OrvanOffice.desktop 2 visible",
                                                 "application://jp.tomoriva.OrvanOffice.desktop 0 hidden"}));
     EXPECT_EQ(stringOf(panel.itemProperty(item, "XAyatanaLabel")), "");
+
+    // The autostart row writes and removes the entry, and its check mark follows.
+    const auto entry = std::filesystem::path(g_get_user_config_dir()) / "autostart" / "jp.tomoriva.OrvanOffice.desktop";
+    std::filesystem::remove(entry);
+    const auto checked = [&] { return panel.menu(item).at(KestrinPlugin::kAutostartRow).checked; };
+    const std::int32_t autostart = rows.at(KestrinPlugin::kAutostartRow).id;
+    EXPECT_EQ(checked(), 0);
+    for (const bool on : {true, false}) {
+        SCOPED_TRACE(on ? "switched on" : "switched off");
+        panel.click(item, autostart);
+        EXPECT_TRUE(runUntil([&] { return std::filesystem::exists(entry) == on; }, 5s));
+        EXPECT_EQ(checked(), on ? 1 : 0);
+    }
 }
 
 void xdotool(const std::string& keys) {
@@ -246,48 +224,6 @@ TEST(TrayTest, AHotKeyThatAnotherClientHoldsIsLoggedAndInstallStillCompletes) {
     EXPECT_EQ(application->calls, std::vector<std::string>{"hold"}) << "nothing toggles";
     EXPECT_NE(bar->item, nullptr) << "the tray item is there all the same";
     setLogSink(nullptr);
-}
-
-TEST_F(TrayBundleTest, TheAutostartRowWritesAndRemovesTheEntryAndItsCheckMarkFollows) {
-    trayApplication();
-    shell->loadPlugin();
-    ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
-    const std::string item = panel.registered.back();
-    const auto entry = std::filesystem::path(g_get_user_config_dir()) / "autostart" / "jp.tomoriva.OrvanOffice.desktop";
-    std::filesystem::remove(entry);
-    const auto rows = [&] {
-        GVariant* shown = panel.call(item, "/MenuBar", "com.canonical.dbusmenu", "AboutToShow", g_variant_new("(i)", 0));
-        if (shown != nullptr) g_variant_unref(shown);
-        GVariant* layout = panel.call(item, "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
-                                      g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)));
-        std::vector<MenuRow> result = layout != nullptr ? menuRows(layout) : std::vector<MenuRow>{};
-        if (layout != nullptr) g_variant_unref(layout);
-        return result;
-    };
-    const auto checked = [&](std::int32_t id) {
-        GVariant* value = panel.call(item, "/MenuBar", "com.canonical.dbusmenu", "GetProperty",
-                                     g_variant_new("(is)", id, "toggle-state"));
-        std::int32_t state = -1;
-        if (value != nullptr) {
-            GVariant* inner = nullptr;
-            g_variant_get(value, "(v)", &inner);
-            state = g_variant_get_int32(inner);
-            g_variant_unref(inner);
-            g_variant_unref(value);
-        }
-        return state;
-    };
-    const std::int32_t autostart = rows().at(KestrinPlugin::kAutostartRow).id;
-    EXPECT_EQ(checked(autostart), 0);
-    for (const bool on : {true, false}) {
-        SCOPED_TRACE(on ? "switched on" : "switched off");
-        GVariant* clicked = panel.call(item, "/MenuBar", "com.canonical.dbusmenu", "Event",
-                                       g_variant_new("(isvu)", autostart, "clicked", g_variant_new_int32(0), 0u));
-        if (clicked != nullptr) g_variant_unref(clicked);
-        EXPECT_TRUE(runUntil([&] { return std::filesystem::exists(entry) == on; }, 5s));
-        rows();
-        EXPECT_EQ(checked(autostart), on ? 1 : 0);
-    }
 }
 
 // Last of all: it runs the shared application, which cannot take new windows afterwards.

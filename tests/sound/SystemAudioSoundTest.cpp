@@ -114,38 +114,6 @@ protected:
                                                          .notifications = notifications}};
 };
 
-TEST_F(SystemAudioSoundTest, WhatTheSinkPlaysAndWhatTheMicrophoneHearsEndOnTheirOwnChannels) {
-    SoundServer::Module played("module-sine sink=spk frequency=880");
-    SoundServer::Tone heard(440);
-    auto capture = start();
-    ASSERT_TRUE(capture);
-    std::this_thread::sleep_for(std::chrono::seconds(5));
-    const auto stopped = stop(*capture);
-    ASSERT_TRUE(std::holds_alternative<fs::path>(stopped)) << std::get<RecordingFailure>(stopped).description();
-    const fs::path file = std::get<fs::path>(stopped);
-    EXPECT_EQ(file, dir() / "meeting.m4a");
-    EXPECT_FALSE(fs::exists(dir() / "system.f32"));
-
-    std::string error;
-    const auto system = decodeAudio(file, &error, 0);
-    const auto mic = decodeAudio(file, &error, 1);
-    ASSERT_TRUE(system && mic) << error;
-    // A null sink's monitor may deliver its first data a second or two after the stream is ready.
-    EXPECT_GT(system->seconds(), 2.5);
-    // The last two seconds: both streams have long delivered by then.
-    const std::size_t from = system->samples.size() - 2 * kRate;
-    const auto systemLevels = toneLevels(std::vector<float>(system->samples.begin() + static_cast<long>(from),
-                                                            system->samples.end() - 800),
-                                         880, kRate, kWindow);
-    const auto micLevels = toneLevels(std::vector<float>(mic->samples.begin() + static_cast<long>(from),
-                                                         mic->samples.end() - 800),
-                                      440, kRate, kWindow);
-    EXPECT_GT(systemLevels.smallestShare, 0.9);
-    EXPECT_GT(micLevels.smallestShare, 0.9);
-    EXPECT_LT(toneShare(system->samples, from, kRate, 440, kRate), 0.05);
-    EXPECT_LT(toneShare(mic->samples, from, kRate, 880, kRate), 0.05);
-}
-
 // Where a click first rises above `threshold`, in samples from `from`; -1 when it never does.
 long onset(const std::vector<float>& samples, std::size_t from, float threshold) {
     for (std::size_t i = from; i < samples.size(); ++i) {
@@ -198,13 +166,16 @@ double secondsSince(std::chrono::steady_clock::time_point from) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
 }
 
-// The system's 880 Hz and the microphone's 440 Hz, each on its own channel, in the last half second.
+// The system's 880 Hz and the microphone's 440 Hz, each on its own channel and not on the other, in
+// the last half second.
 void expectBothTonesAtTheEnd(const std::optional<std::pair<DecodedAudio, DecodedAudio>>& channels) {
     ASSERT_TRUE(channels);
     const auto& [system, mic] = *channels;
     const std::size_t lastHalf = system.samples.size() - kRate / 2 - 800;
     EXPECT_GT(toneShare(system.samples, lastHalf, kRate / 2, 880, kRate), 0.9);
     EXPECT_GT(toneShare(mic.samples, lastHalf, kRate / 2, 440, kRate), 0.9);
+    EXPECT_LT(toneShare(system.samples, lastHalf, kRate / 2, 440, kRate), 0.05);
+    EXPECT_LT(toneShare(mic.samples, lastHalf, kRate / 2, 880, kRate), 0.05);
 }
 
 bool logged(const CapturingLogSink& log, const std::string& line) {
@@ -278,8 +249,7 @@ TEST_F(SystemAudioSoundTest, SwitchingTheDefaultOutputMovesTheCaptureAndTheTimel
     // seconds) to the very end, together with the microphone: the timeline ran on through the switch.
     const std::size_t lastHalf = system.samples.size() - at(0.5) - 800;
     EXPECT_GT(toneShare(system.samples, at(switchedIn + 2.5), lastHalf - at(switchedIn + 2.5), 880, kRate), 0.9);
-    EXPECT_GT(toneShare(system.samples, lastHalf, at(0.5), 880, kRate), 0.9);
-    EXPECT_GT(toneShare(mic.samples, lastHalf, at(0.5), 440, kRate), 0.9);
+    expectBothTonesAtTheEnd(channels);
 }
 
 TEST_F(SystemAudioSoundTest, APauseInTheFirstSecondsKeepsWhatCameBeforeAndDropsWhatWasHeardDuringIt) {
@@ -315,31 +285,6 @@ TEST_F(SystemAudioSoundTest, APauseInTheFirstSecondsKeepsWhatCameBeforeAndDropsW
     for (std::size_t from = 0; from + 1600 <= mic.samples.size(); from += 800) {
         ASSERT_LT(toneShare(mic.samples, from, 1600, 660, kRate), 0.05) << "at " << static_cast<double>(from) / kRate;
     }
-}
-
-TEST_F(SystemAudioSoundTest, TheSoundServerGoingAwayIsLoggedAndPostedAndWhatCameBeforeIsKept) {
-    PrivateSoundServer server(temp.path() / "server",
-                              {"module-null-sink sink_name=out rate=48000 channels=2", "module-sine sink=out frequency=880"});
-    auto log = CapturingLogSink::install();
-    server.use();
-    auto capture = start();
-    server.unuse();
-    ASSERT_TRUE(capture);
-    waitWhileRunning(*mainLoop, std::chrono::milliseconds(3500));
-    server.kill();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (posted.empty() && std::chrono::steady_clock::now() < deadline) waitWhileRunning(*mainLoop, std::chrono::milliseconds(20));
-    waitWhileRunning(*mainLoop, std::chrono::milliseconds(300));
-    ASSERT_EQ(posted.size(), 1u);
-    EXPECT_FALSE(posted[0].empty());
-    EXPECT_TRUE(logged(*log, "SystemAudioCapture stopped: " + posted[0]));
-
-    const auto channels = finish(*capture);
-    ASSERT_TRUE(channels);
-    const auto& system = channels->first;
-    EXPECT_GT(system.seconds(), 1.0);
-    const std::size_t last = system.samples.size() - kRate / 2;
-    EXPECT_GT(toneShare(system.samples, last - 800, kRate / 4, 880, kRate), 0.9);
 }
 
 TEST_F(SystemAudioSoundTest, AServerWithoutAnyOutputCannotStartTheCapture) {

@@ -1,3 +1,5 @@
+// The tray companion's logic as scripts: steps, and the whole trace they leave (the application's
+// calls, windows opened, reloads, the item's title and check mark, log lines).
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -13,137 +15,114 @@ namespace {
 
 using namespace orvan::testing;
 
-class KestrinPluginTest : public ::testing::Test {
+// Steps: "image" (the tray image exists), "install", "visible", "active", "toggle", "show", "open"
+// (the menu's open row), "click <token>", "key <token>" (the hot key), "refuse <code>" (the hot key
+// refused later), "badge <text>|-", "row <n>" (a menu row chosen), "menu" (about to show; traces the
+// autostart check mark), "login on|off|fails <text>", "autostart" (toggled), "denied <text>" (the
+// system refuses the last toggle later), "item" (traces whether the item has an image).
+struct PluginScript {
+    const char* name;
+    std::vector<std::string> steps;
+    std::vector<std::string> trace;
+};
+
+void PrintTo(const PluginScript& script, std::ostream* out) { *out << script.name; }
+std::string scriptNumber(const ::testing::TestParamInfo<PluginScript>& script) {
+    return "Script" + std::to_string(script.index);
+}
+
+class KestrinPluginTest : public ::testing::TestWithParam<PluginScript> {
 protected:
-    KestrinPlugin::Dependencies dependencies() {
-        return {.statusBar = bar, .application = application, .loginItem = login, .resources = temp.path(),
-                .applicationId = "jp.tomoriva.OrvanOffice", .clock = std::make_shared<ManualClock>(),
-                .hotKeys = nullptr, .makeUpdater = nullptr};
-    }
-    void install(KestrinPlugin& plugin) {
-        plugin.installWithOpenWindow([this] { ++opened; }, [this] { ++reloaded; });
+    void perform(const std::string& step) {
+        const auto space = step.find(' ');
+        const std::string word = step.substr(0, space);
+        const std::string rest = space == std::string::npos ? "" : step.substr(space + 1);
+        const std::size_t calls = application->calls.size();
+        if (word == "image") std::ofstream(temp.path() / "tray.svg") << "<svg/>";
+        else if (word == "install") {
+            plugin.installWithOpenWindow([this] { trace.push_back("opened"); }, [this] { trace.push_back("reloaded"); });
+        }
+        else if (word == "visible") application->visible = true;
+        else if (word == "active") application->active = true;
+        else if (word == "toggle") plugin.toggleWindow();
+        else if (word == "show") plugin.showWindow();
+        else if (word == "open") plugin.openFromMenu();
+        else if (word == "click") bar->item->content.onActivate(rest);
+        else if (word == "key") keys->pressed(rest);
+        else if (word == "refuse") keys->refused(std::stoi(rest));
+        else if (word == "badge") plugin.setBadgeTitle(rest == "-" ? std::nullopt : std::optional(rest));
+        else if (word == "row") bar->item->content.menu.at(std::stoul(rest)).action();
+        else if (word == "menu") {
+            bar->item->content.onMenuAboutToShow();
+            trace.push_back(bar->item->content.menu[KestrinPlugin::kAutostartRow].checked ? "checked" : "unchecked");
+        } else if (word == "login") {
+            login->on = rest == "on";
+            login->failure = rest.starts_with("fails ") ? std::optional(rest.substr(6)) : std::nullopt;
+        } else if (word == "autostart") {
+            plugin.toggleAutostart();
+            trace.push_back(login->on ? "autostart on" : "autostart off");
+        } else if (word == "denied") login->failed(rest);
+        else if (word == "item") {
+            const bool image = bar->item && bar->item->content.imageFolder == temp.path();
+            trace.push_back(!bar->item ? "no item" : image ? "item with image" : "item without image");
+        } else FAIL() << "unknown step " << step;
+        for (std::size_t i = calls; i < application->calls.size(); ++i) trace.push_back(application->calls[i]);
+        if (bar->item && bar->item->title != title) trace.push_back("title '" + (title = bar->item->title) + "'");
+        for (auto& line : log->lines()) trace.push_back(line);
+        log = CapturingLogSink::install();
     }
 
     TempDirectory temp{"orvan-kestrin"};
+    std::shared_ptr<CapturingLogSink> log = CapturingLogSink::install();
     std::shared_ptr<FakeStatusBar> bar = std::make_shared<FakeStatusBar>();
     std::shared_ptr<FakeDesktopApplication> application = std::make_shared<FakeDesktopApplication>();
     std::shared_ptr<FakeLoginItem> login = std::make_shared<FakeLoginItem>();
-    int opened = 0;
-    int reloaded = 0;
+    std::shared_ptr<FakeGlobalHotKeys> keys = std::make_shared<FakeGlobalHotKeys>();
+    KestrinPlugin plugin{{.statusBar = bar, .application = application, .loginItem = login, .resources = temp.path(),
+                          .applicationId = "jp.tomoriva.OrvanOffice", .clock = std::make_shared<ManualClock>(),
+                          .hotKeys = keys, .makeUpdater = nullptr}};
+    std::vector<std::string> trace;
+    std::string title;
 };
 
-TEST_F(KestrinPluginTest, ToggleAndShowDecideFromVisibilityAndActivity) {
-    struct Case {
-        const char* name;
-        void (KestrinPlugin::*operation)();
-        bool visible, active;
-        std::vector<std::string> calls;
-        int opens;
-    };
-    const std::vector<std::string> forward = {"unhide", "activate:"};
-    const Case cases[] = {
-        {"toggle: in front and active hides", &KestrinPlugin::toggleWindow, true, true, {"hide"}, 0},
-        {"toggle: visible behind another application comes forward", &KestrinPlugin::toggleWindow, true, false, forward, 0},
-        {"toggle: no window opens one", &KestrinPlugin::toggleWindow, false, false, forward, 1},
-        {"toggle: active without a window opens one", &KestrinPlugin::toggleWindow, false, true, forward, 1},
-        {"show: visible and active still comes forward", &KestrinPlugin::showWindow, true, true, forward, 0},
-        {"show: no window opens one", &KestrinPlugin::showWindow, false, false, forward, 1},
-        {"open from the menu is show", &KestrinPlugin::openFromMenu, false, true, forward, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        KestrinPlugin plugin(dependencies());
-        install(plugin);
-        application->calls.clear();
-        application->visible = c.visible;
-        application->active = c.active;
-        opened = 0;
-        (plugin.*c.operation)();
-        EXPECT_EQ(application->calls, c.calls);
-        EXPECT_EQ(opened, c.opens);
-    }
-}
-
-TEST_F(KestrinPluginTest, AClickCarriesTheDesktopsActivationToken) {
-    KestrinPlugin plugin(dependencies());
-    install(plugin);
-    application->calls.clear();
-    bar->item->content.onActivate("token-7");
-    EXPECT_EQ(application->calls, (std::vector<std::string>{"unhide", "activate:token-7"}));
-}
-
-TEST_F(KestrinPluginTest, InitBuildsNothingAndInstallMakesTheItemAndItsMenu) {
-    std::ofstream(temp.path() / "tray.svg") << "<svg/>";
-    KestrinPlugin plugin(dependencies());
-    plugin.setBadgeTitle("3");
-    EXPECT_EQ(bar->item, nullptr);
-    EXPECT_TRUE(application->calls.empty());
-    EXPECT_FALSE(plugin.meetingPopupVisible());
-
-    install(plugin);
-    ASSERT_NE(bar->item, nullptr);
-    const StatusItemContent& item = bar->item->content;
-    EXPECT_EQ(item.imageFolder, temp.path());
-    EXPECT_EQ(application->calls, std::vector<std::string>{"hold"}) << "the tray keeps the application running";
-    plugin.setBadgeTitle("3");
-    EXPECT_EQ(bar->item->title, " 3");
-    plugin.setBadgeTitle(std::nullopt);
-    EXPECT_EQ(bar->item->title, "");
-
-    item.menu[1].action();
-    EXPECT_EQ(reloaded, 1);
-    login->on = true;
-    item.onMenuAboutToShow();
-    EXPECT_TRUE(bar->item->content.menu[KestrinPlugin::kAutostartRow].checked);
-    login->on = false;
-    item.onMenuAboutToShow();
-    EXPECT_FALSE(bar->item->content.menu[KestrinPlugin::kAutostartRow].checked);
-    application->calls.clear();
-    item.menu[6].action();
-    EXPECT_EQ(application->calls, std::vector<std::string>{"terminate"});
-
-    std::filesystem::remove(temp.path() / "tray.svg");
-    KestrinPlugin withoutImage(dependencies());
-    install(withoutImage);
-    EXPECT_FALSE(bar->item->content.imageFolder) << "without the tray image the item has none";
-}
-
-// A key refused at once is TrayTest's and DesktopPortalTest's (real X server, portal).
-TEST_F(KestrinPluginTest, TheHotKeyTogglesLikeAClickAndARefusalLaterIsLoggedWithItsCode) {
-    auto log = CapturingLogSink::install();
-    auto keys = std::make_shared<FakeGlobalHotKeys>();
-    auto deps = dependencies();
-    deps.hotKeys = keys;
-    KestrinPlugin plugin(deps);
-    install(plugin);
-    application->calls.clear();
-    application->visible = true;
-    keys->pressed("_TIME42");
-    EXPECT_EQ(application->calls, (std::vector<std::string>{"unhide", "activate:_TIME42"}));
-    keys->refused(-4);
-    EXPECT_EQ(log->lines(), std::vector<std::string>{"Kestrin: ⌘⇧O を登録できません (-4)"});
+TEST_P(KestrinPluginTest, LeavesTheTrace) {
+    for (const auto& step : GetParam().steps) perform(step);
     setLogSink(nullptr);
+    EXPECT_EQ(trace, GetParam().trace);
 }
 
-TEST_F(KestrinPluginTest, ToggleAutostartFlipsTheStateAndLogsAFailure) {
-    auto log = CapturingLogSink::install();
-    KestrinPlugin plugin(dependencies());
-    install(plugin);
-    plugin.toggleAutostart();
-    EXPECT_TRUE(login->on);
-    plugin.toggleAutostart();
-    EXPECT_FALSE(login->on);
-    login->failure = "Permission denied";
-    plugin.toggleAutostart();
-    EXPECT_FALSE(login->on);
-    login->failure.reset();
-    plugin.toggleAutostart();
-    login->failed("ユーザーが許可しませんでした");
-    EXPECT_EQ(log->lines(), (std::vector<std::string>{"Kestrin: 自動起動の切り替えに失敗: Permission denied",
-                                                      "Kestrin: 自動起動の切り替えに失敗: ユーザーが許可しませんでした"}))
-        << "at once, and when the system answers later";
-    setLogSink(nullptr);
-}
+// A toggle hides the window only when it is in front and active, and opens one where there is none;
+// show and the menu's open row always bring it forward.
+INSTANTIATE_TEST_SUITE_P(Windows, KestrinPluginTest, ::testing::Values(
+    PluginScript{"toggle: in front and active hides", {"install", "visible", "active", "toggle"}, {"hold", "hide"}},
+    PluginScript{"toggle: visible behind another application comes forward", {"install", "visible", "toggle"},
+                 {"hold", "unhide", "activate:"}},
+    PluginScript{"toggle: no window opens one", {"install", "toggle"}, {"hold", "opened", "unhide", "activate:"}},
+    PluginScript{"toggle: active without a window opens one", {"install", "active", "toggle"},
+                 {"hold", "opened", "unhide", "activate:"}},
+    PluginScript{"show: visible and active still comes forward", {"install", "visible", "active", "show"},
+                 {"hold", "unhide", "activate:"}},
+    PluginScript{"show: no window opens one", {"install", "show"}, {"hold", "opened", "unhide", "activate:"}},
+    PluginScript{"open from the menu is show", {"install", "active", "open"}, {"hold", "opened", "unhide", "activate:"}},
+    PluginScript{"a click and the hot key carry the desktop's activation token; a key refused later is logged",
+                 {"install", "visible", "click token-7", "key _TIME42", "refuse -4"},
+                 {"hold", "unhide", "activate:token-7", "unhide", "activate:_TIME42", "Kestrin: ⌘⇧O を登録できません (-4)"}}),
+    scriptNumber);
+
+INSTANTIATE_TEST_SUITE_P(Item, KestrinPluginTest, ::testing::Values(
+    // The tray keeps the application running; the title follows the badge; the reload and quit rows
+    // act; the autostart row's check mark follows the login item each time the menu opens.
+    PluginScript{"init builds nothing, install makes the item and its menu",
+        {"image", "badge 3", "item", "install", "item", "badge 3", "badge -", "row 1", "login on", "menu", "login off",
+         "menu", "row 6"},
+        {"no item", "hold", "item with image", "title ' 3'", "title ''", "reloaded", "checked", "unchecked", "terminate"}},
+    PluginScript{"without the tray image the item has none", {"install", "item"}, {"hold", "item without image"}},
+    PluginScript{"autostart flips, and a failure at once or later is logged",
+        {"install", "autostart", "autostart", "login fails Permission denied", "autostart", "login off", "autostart",
+         "denied ユーザーが許可しませんでした"},
+        {"hold", "autostart on", "autostart off", "autostart off", "Kestrin: 自動起動の切り替えに失敗: Permission denied",
+         "autostart on", "Kestrin: 自動起動の切り替えに失敗: ユーザーが許可しませんでした"}}),
+    scriptNumber);
 
 }  // namespace
 }  // namespace orvan

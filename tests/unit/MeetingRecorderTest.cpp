@@ -1,402 +1,130 @@
-// The recorder's state machine on fakes of every port, with the clock moved by hand.
+// The recorder's state machine on scripted ports, with the clock moved by hand: each scenario is a
+// script of commands and events, and the whole trace it leaves.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <string>
-#include <vector>
-
-#include "tests/unit/MeetingRecorderTestSupport.h"
+#include "tests/unit/RecorderScript.h"
 
 namespace orvan {
 namespace {
 
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-using orvan::testing::FakeSegmentRecorder;
-using orvan::testing::MeetingRecorderFixture;
+using orvan::testing::RecorderScript;
+using orvan::testing::scriptName;
 
-constexpr const char* kPermissionText =
-    "マイクの使用が許可されていません。設定アプリの「トモリバ」でマイクをオンにしてください。";
+class MeetingRecorderTest : public orvan::testing::RecorderScriptRunner,
+                            public ::testing::WithParamInterface<RecorderScript> {};
 
-constexpr double kNever = -1;
+TEST_P(MeetingRecorderTest, LeavesTheTrace) { play(GetParam()); }
 
-// Seconds from `origin` at which each segment started and stopped (kNever: not yet, or not at all).
-std::vector<std::pair<double, double>> spans(const std::vector<FakeSegmentRecorder::Segment>& segments, double origin) {
-    std::vector<std::pair<double, double>> result;
-    for (const auto& segment : segments) {
-        result.emplace_back(segment.startedAt ? *segment.startedAt - origin : kNever,
-                            segment.stoppedAt ? *segment.stoppedAt - origin : kNever);
-    }
-    return result;
+const char* const kStarted[] = {"configure", "activate", "rec s1/segment-001 @0", "start: ok"};
+
+std::vector<std::string> started(std::vector<std::string> then) {
+    then.insert(then.begin(), std::begin(kStarted), std::end(kStarted));
+    return then;
+}
+std::vector<std::string> startedScript(std::vector<std::string> then) {
+    then.insert(then.begin(), "start");
+    return then;
 }
 
-class MeetingRecorderTest : public MeetingRecorderFixture {
-protected:
-    double now() const { return std::chrono::duration<double>(clock->now()).count(); }
-};
+INSTANTIATE_TEST_SUITE_P(Starting, MeetingRecorderTest, ::testing::Values(
+    RecorderScript{"a start makes a session and its first segment; a second is refused before the session is touched",
+        {"recording?", "start", "recording?", "run 10", "start", "ls"},
+        {"idle", "configure", "activate", "rec s1/segment-001 @0", "start: ok", "recording", "start: すでに録音中です",
+         "ls: s1/segment-001.m4a"}},
+    RecorderScript{"a refused permission makes nothing", {"deny", "start", "recording?", "ls"},
+        {"start: マイクの使用が許可されていません。設定アプリの「トモリバ」でマイクをオンにしてください。", "idle", "ls: -"}},
+    RecorderScript{"a first segment that does not start, or cannot be made, rolls the session back",
+        {"refuse", "start", "ls", "accept", "createFails No space left on device", "start", "ls", "createFails", "start"},
+        {"configure", "activate", "deactivate", "start: 録音をまとめられませんでした: 録音を開始できませんでした", "ls: -",
+         "configure", "activate", "deactivate", "start: No space left on device", "ls: -",
+         "configure", "activate", "rec s3/segment-001 @0", "start: ok"}},
+    RecorderScript{"audio session and directory failures are the system's own",
+        {"activateFails Connection refused", "start", "activateOk", "file ~/recordings in the way", "start", "recording?"},
+        {"configure", "activate: Connection refused", "start: Connection refused",
+         "configure", "activate", "start: Not a directory", "idle"}}),
+    scriptName);
 
-// ---- Starting --------------------------------------------------------------------------------------
+// Rotations every 300 s on a grid fixed from the start, pauses and interruptions: only a rotation
+// hands a segment over (the next one takes what was captured in between); numbers are never reused.
+INSTANTIATE_TEST_SUITE_P(Segments, MeetingRecorderTest, ::testing::Values(
+    RecorderScript{"rotations", startedScript({"run 660"}),
+        started({"handover s1/segment-001 @300", "rec s1/segment-002 @300", "handover s1/segment-002 @600",
+                 "rec s1/segment-003 @600"})},
+    RecorderScript{"a pause keeps the grid", startedScript({"run 100", "pause", "run 100", "resume", "run 150"}),
+        started({"stop s1/segment-001 @100", "pause: ok", "activate", "rec s1/segment-002 @200", "resume: ok",
+                 "handover s1/segment-002 @300", "rec s1/segment-003 @300"})},
+    RecorderScript{"no rotation while paused", startedScript({"run 250", "pause", "run 100", "resume", "run 260"}),
+        started({"stop s1/segment-001 @250", "pause: ok", "activate", "rec s1/segment-002 @350", "resume: ok",
+                 "handover s1/segment-002 @600", "rec s1/segment-003 @600"})},
+    RecorderScript{"a segment failing at a rotation is started at the next",
+        startedScript({"run 299", "refuse", "run 1", "accept", "run 300"}),
+        started({"handover s1/segment-001 @300", "rec s1/segment-003 @600"})},
+    RecorderScript{"an interruption ends the segment, its end starts the next, a second end starts nothing",
+        startedScript({"run 50", "began", "run 10", "ended", "ended"}),
+        started({"stop s1/segment-001 @50", "activate", "rec s1/segment-002 @60", "activate"})},
+    RecorderScript{"interruptions while idle, without a usable type or while paused change nothing",
+        {"began", "start", "odd", "run 5", "pause", "began", "ended"},
+        started({"stop s1/segment-001 @5", "pause: ok"})}),
+    scriptName);
 
-TEST_F(MeetingRecorderTest, StartRecordsTheFirstSegmentOfANewSessionDirectoryAndASecondStartFails) {
-    EXPECT_FALSE(recorder->isRecording());
-    EXPECT_EQ(start(), std::nullopt);
-    EXPECT_TRUE(recorder->isRecording());
-    const auto dirs = sessionDirectories();
-    ASSERT_EQ(dirs.size(), 1u);
-    EXPECT_EQ(dirs[0].filename(), "5e55a0d1-0000-4000-8000-000000000001");
-    EXPECT_EQ(session->calls(), (std::vector<std::string>{"configure", "activate"}));
-    ASSERT_EQ(segments->segments().size(), 1u);
-    EXPECT_EQ(segments->segments()[0].file, dirs[0] / "segment-001.m4a");
-    EXPECT_EQ(segments->recordingNow(), 1);
+INSTANTIATE_TEST_SUITE_P(PauseResumeStop, MeetingRecorderTest, ::testing::Values(
+    RecorderScript{"without a session every command but start fails; pause twice fails, resume twice is once",
+        {"pause", "resume", "stop", "start", "resume", "pause", "pause", "resume", "resume", "ls"},
+        {"pause: 録音していません", "resume: 録音していません", "stop: 録音していません", "configure", "activate",
+         "rec s1/segment-001 @0", "start: ok", "resume: ok", "stop s1/segment-001 @0", "pause: ok",
+         "pause: 録音していません", "activate", "rec s1/segment-002 @0", "resume: ok", "resume: ok",
+         "ls: s1/segment-001.m4a s1/segment-002.m4a"}},
+    RecorderScript{"a resume that cannot activate fails and leaves the session unpaused; the stop still joins",
+        startedScript({"run 30", "pause", "activateFails Access denied", "resume", "activateOk", "resume", "pause",
+                       "stop", "ls"}),
+        started({"stop s1/segment-001 @30", "pause: ok", "activate: Access denied", "resume: Access denied",
+                 "resume: ok", "pause: 録音していません", "deactivate", "join s1: segment-001 30",
+                 "stop: s1/meeting.m4a", "ls: s1/meeting.m4a"})},
+    RecorderScript{"a stop while paused joins what was recorded, and the rotation timer goes with the session",
+        startedScript({"run 40", "pause", "run 20", "resume", "run 30", "stop", "recording?", "run 600", "ls"}),
+        started({"stop s1/segment-001 @40", "pause: ok", "activate", "rec s1/segment-002 @60", "resume: ok",
+                 "stop s1/segment-002 @90", "deactivate", "join s1: segment-001 40 segment-002 30",
+                 "stop: s1/meeting.m4a", "idle", "ls: s1/meeting.m4a"})},
+    RecorderScript{"recording ends before the join: a new session may start, pending and discard keep away",
+        startedScript({"run 5", "holdJoin", "stop&", "await join", "recording?", "start", "recording?", "pending",
+                       "discard s1/meeting.m4a", "discard s2/meeting.m4a", "ls", "releaseJoin", "wait", "pending",
+                       "ls"}),
+        started({"stop s1/segment-001 @5", "deactivate", "join s1: segment-001 5", "idle", "configure", "activate",
+                 "rec s2/segment-001 @5", "start: ok", "recording", "pending: none", "discard: ok", "discard: ok",
+                 "ls: s1/segment-001.m4a s2/segment-001.m4a", "stop: s1/meeting.m4a",
+                 "pending: s1/meeting.m4a", "ls: s1/meeting.m4a s2/segment-001.m4a"})},
+    RecorderScript{"a failed join fails the stop and keeps the segments",
+        startedScript({"run 5", "joinFails Invalid data found when processing input", "stop", "recording?", "ls"}),
+        started({"stop s1/segment-001 @5", "deactivate", "join s1: segment-001 5",
+                 "stop: Invalid data found when processing input", "idle", "ls: s1/segment-001.m4a"})},
+    RecorderScript{"closing for exit keeps the segments unjoined for pending",
+        startedScript({"run 40", "exit", "recording?", "ls", "pending"}),
+        started({"stop s1/segment-001 @40", "deactivate", "idle", "ls: s1/segment-001.m4a", "join s1: segment-001 40",
+                 "pending: s1/meeting.m4a"})}),
+    scriptName);
 
-    runFor(10s);
-    EXPECT_EQ(text(start()), "すでに録音中です");
-    EXPECT_EQ(sessionDirectories().size(), 1u);
-    EXPECT_EQ(segments->segments().size(), 1u);
-    EXPECT_EQ(segments->recordingNow(), 1);
-    // The refusal comes before the audio session is touched again.
-    EXPECT_EQ(session->calls(), (std::vector<std::string>{"configure", "activate"}));
-}
-
-TEST_F(MeetingRecorderTest, RefusedPermissionFailsAndMakesNothing) {
-    permission->granted = false;
-    EXPECT_EQ(text(start()), kPermissionText);
-    EXPECT_FALSE(recorder->isRecording());
-    EXPECT_FALSE(fs::exists(recordings()));
-    EXPECT_TRUE(session->calls().empty());
-    EXPECT_TRUE(segments->segments().empty());
-}
-
-TEST_F(MeetingRecorderTest, AFirstSegmentThatDoesNotStartRollsTheSessionBack) {
-    segments->refuseToRecord = true;
-    EXPECT_EQ(text(start()), "録音をまとめられませんでした: 録音を開始できませんでした");
-    EXPECT_FALSE(recorder->isRecording());
-    EXPECT_TRUE(sessionDirectories().empty());
-    EXPECT_FALSE(session->active());
-    EXPECT_EQ(session->calls(), (std::vector<std::string>{"configure", "activate", "deactivate"}));
-
-    // A creation error is the system's own, and rolls back the same way.
-    segments->refuseToRecord = false;
-    segments->createFailure = SystemError{"No space left on device"};
-    EXPECT_EQ(text(start()), "No space left on device");
-    EXPECT_TRUE(sessionDirectories().empty());
-    EXPECT_FALSE(recorder->isRecording());
-
-    // Nothing is left in the way of the next start.
-    segments->createFailure.reset();
-    EXPECT_EQ(start(), std::nullopt);
-}
-
-TEST_F(MeetingRecorderTest, AudioSessionAndDirectoryFailuresAreThrownUnchanged) {
-    session->activateFailure = SystemError{"Connection refused"};
-    EXPECT_EQ(text(start()), "Connection refused");
-    EXPECT_FALSE(recorder->isRecording());
-    EXPECT_FALSE(fs::exists(recordings()));
-
-    session->activateFailure.reset();
-    // The recordings directory cannot be made where a file stands.
-    orvan::testing::writeFile(recordings(), "in the way");
-    const auto failure = start();
-    ASSERT_TRUE(failure.has_value());
-    EXPECT_EQ(failure->description(), std::make_error_code(std::errc::not_a_directory).message());
-    EXPECT_FALSE(recorder->isRecording());
-    // The audio session stays active in that case.
-    EXPECT_TRUE(session->active());
-}
-
-// ---- Rotation, pause and interruptions, as scripts -------------------------------------------------
-
-// What happens after a start, one step each: "run <seconds>", "pause", "resume", "began" and
-// "ended" (an interruption), "odd" (interruptions without a usable type), "refuse" and "accept"
-// (segments that will not, or will again, record); then where each segment started and stopped,
-// seconds from the start, and the audio session's calls.
-struct Script {
-    const char* name;
-    std::vector<std::string> steps;
-    std::vector<std::pair<double, double>> spans;
-    std::vector<std::string> sessionCalls;
-};
-
-class RecorderScriptTest : public MeetingRecorderTest, public ::testing::WithParamInterface<Script> {
-protected:
-    void play(const std::string& step) {
-        if (step.starts_with("run ")) runFor(std::chrono::seconds(std::stoi(step.substr(4))));
-        else if (step == "pause") EXPECT_EQ(pause(), std::nullopt);
-        else if (step == "resume") EXPECT_EQ(resume(), std::nullopt);
-        else if (step == "refuse") segments->refuseToRecord = true;
-        else if (step == "accept") segments->refuseToRecord = false;
-        else {
-            if (step == "began") interruptions->send(AudioInterruption::kBegan);
-            if (step == "ended") interruptions->send(AudioInterruption::kEnded);
-            if (step == "odd") {
-                interruptions->send(std::nullopt);
-                interruptions->send(7);
-            }
-            drainQueue();
-        }
-    }
-};
-
-TEST_P(RecorderScriptTest, SegmentsFollowTheScript) {
-    const Script& script = GetParam();
-    const double origin = now();
-    ASSERT_EQ(start(), std::nullopt);
-    for (const auto& step : script.steps) play(step);
-    EXPECT_TRUE(recorder->isRecording());
-    const auto made = segments->segments();
-    EXPECT_EQ(spans(made, origin), script.spans);
-    for (std::size_t i = 0; i < made.size(); ++i)
-        EXPECT_EQ(made[i].file.filename(), "segment-00" + std::to_string(i + 1) + ".m4a") << "numbers are never reused";
-    EXPECT_EQ(session->calls(), script.sessionCalls);
-}
-
-const std::vector<std::string> kStarted = {"configure", "activate"};
-const std::vector<std::string> kStartedTwice = {"configure", "activate", "activate"};
-
-INSTANTIATE_TEST_SUITE_P(Scripts, RecorderScriptTest, ::testing::Values(
-    Script{"rotations every 300 s", {"run 660"}, {{0, 300}, {300, 600}, {600, kNever}}, kStarted},
-    Script{"a pause keeps the grid fixed from the start", {"run 100", "pause", "run 100", "resume", "run 150"},
-           {{0, 100}, {200, 300}, {300, kNever}}, kStartedTwice},
-    Script{"no rotation while paused", {"run 250", "pause", "run 100", "resume", "run 260"},
-           {{0, 250}, {350, 600}, {600, kNever}}, kStartedTwice},
-    Script{"a segment failing at a rotation is started at the next", {"run 299", "refuse", "run 1", "accept", "run 300"},
-           {{0, 300}, {kNever, kNever}, {600, kNever}}, kStarted},
-    Script{"an interruption ends the segment and its end starts the next; a second end starts nothing",
-           {"run 50", "began", "run 10", "ended", "ended"}, {{0, 50}, {60, kNever}},
-           {"configure", "activate", "activate", "activate"}},  // each end activates the session
-    Script{"interruptions without a usable type or while paused change nothing",
-           {"odd", "run 5", "pause", "began", "ended"}, {{0, 5}}, kStarted}),
-    [](const ::testing::TestParamInfo<Script>& script) { return "Script" + std::to_string(script.index); });
-
-TEST_F(MeetingRecorderTest, ARotationHandsTheSegmentOverWhileAPauseEndsIt) {
-    interruptions->send(AudioInterruption::kBegan);  // while idle: nothing
-    drainQueue();
-    EXPECT_TRUE(segments->segments().empty());
-    ASSERT_EQ(start(), std::nullopt);
-    runFor(300s);
-    ASSERT_EQ(pause(), std::nullopt);
-    // Only the rotation may let the next segment take what was captured in between.
-    const auto made = segments->segments();
-    ASSERT_EQ(made.size(), 2u);
-    EXPECT_TRUE(made[0].handedOver);
-    EXPECT_FALSE(made[1].handedOver);
-}
-
-// ---- Pause, resume, stop ---------------------------------------------------------------------------
-
-TEST_F(MeetingRecorderTest, PauseTwiceFailsAndResumeWhenNotPausedChangesNothing) {
-    // Without a session every command but start says so.
-    EXPECT_EQ(text(pause()), "録音していません");
-    EXPECT_EQ(text(resume()), "録音していません");
-    EXPECT_EQ(text(stop()), "error: 録音していません");
-    EXPECT_TRUE(session->calls().empty());
-
-    ASSERT_EQ(start(), std::nullopt);
-    EXPECT_EQ(resume(), std::nullopt);
-    EXPECT_EQ(segments->segments().size(), 1u);
-    EXPECT_EQ(segments->recordingNow(), 1);
-
-    EXPECT_EQ(pause(), std::nullopt);
-    EXPECT_EQ(text(pause()), "録音していません");
-    EXPECT_EQ(resume(), std::nullopt);
-    EXPECT_EQ(resume(), std::nullopt);
-    EXPECT_EQ(segments->segments().size(), 2u);
-    EXPECT_EQ(segments->recordingNow(), 1);
-}
-
-TEST_F(MeetingRecorderTest, AResumeThatCannotActivateIsThrownAndLeavesTheSessionUnpaused) {
-    ASSERT_EQ(start(), std::nullopt);
-    runFor(30s);
-    ASSERT_EQ(pause(), std::nullopt);
-    session->activateFailure = SystemError{"Access denied"};
-    EXPECT_EQ(text(resume()), "Access denied");
-    EXPECT_EQ(segments->recordingNow(), 0);
-    // Not paused any more, and without a recorder: a second resume has nothing to do.
-    session->activateFailure.reset();
-    EXPECT_EQ(resume(), std::nullopt);
-    EXPECT_EQ(segments->recordingNow(), 0);
-    EXPECT_EQ(text(pause()), "録音していません");
-
-    // The stop still finishes what was recorded.
-    const auto stopped = stop();
-    EXPECT_TRUE(std::holds_alternative<std::string>(stopped)) << text(stopped);
-}
-
-TEST_F(MeetingRecorderTest, StopWhilePausedJoinsWhatWasRecordedAndDeactivates) {
-    ASSERT_EQ(start(), std::nullopt);
-    runFor(40s);
-    ASSERT_EQ(pause(), std::nullopt);
-    runFor(20s);
-    ASSERT_EQ(resume(), std::nullopt);
-    runFor(30s);
-    const auto stopped = stop();
-    ASSERT_TRUE(std::holds_alternative<std::string>(stopped)) << text(stopped);
-    EXPECT_FALSE(recorder->isRecording());
-    EXPECT_FALSE(session->active());
-    std::ifstream in(std::get<std::string>(stopped));
-    const std::string joined((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(joined, "segment-001.m4a 40\nsegment-002.m4a 30\n");
-    // The rotation timer went with the session.
-    runFor(600s);
-    EXPECT_EQ(segments->segments().size(), 2u);
-}
-
-TEST_F(MeetingRecorderTest, IsRecordingEndsBeforeTheJoinAndANewSessionMayStartMeanwhile) {
-    ASSERT_EQ(start(), std::nullopt);
-    runFor(5s);
-    joiner->hold();
-    std::optional<PathResult> stopped;
-    recorder->stop([&](PathResult result) { stopped = std::move(result); });
-    ASSERT_TRUE(joiner->waitUntilJoining(1));
-    EXPECT_FALSE(recorder->isRecording());
-    EXPECT_EQ(start(), std::nullopt);
-    EXPECT_TRUE(recorder->isRecording());
-    joiner->release();
-    ASSERT_TRUE(settle([&] { return stopped.has_value(); }));
-    EXPECT_TRUE(std::holds_alternative<std::string>(*stopped)) << text(*stopped);
-    EXPECT_EQ(sessionDirectories().size(), 2u);
-}
-
-TEST_F(MeetingRecorderTest, AFailedJoinIsThrownAndTheSegmentsStayForLater) {
-    ASSERT_EQ(start(), std::nullopt);
-    runFor(5s);
-    joiner->failure = AudioJoiner::Failure{AudioJoiner::Failure::Kind::failed, "Invalid data found when processing input"};
-    EXPECT_EQ(text(stop()), "error: Invalid data found when processing input");
-    EXPECT_FALSE(recorder->isRecording());
-    const auto dirs = sessionDirectories();
-    ASSERT_EQ(dirs.size(), 1u);
-    EXPECT_EQ(MeetingRecorder::listSegments(dirs[0]).size(), 1u);
-    EXPECT_FALSE(fs::exists(dirs[0] / "meeting.m4a"));
-    EXPECT_FALSE(fs::exists(dirs[0] / "meeting.partial.m4a"));
-}
-
-TEST_F(MeetingRecorderTest, ClosingForExitKeepsTheSegmentsUnjoinedForPending) {
-    ASSERT_EQ(start(), std::nullopt);
-    runFor(40s);
-    recorder->closeForExit();
-    EXPECT_FALSE(recorder->isRecording());
-    EXPECT_EQ(segments->recordingNow(), 0) << "the segment is closed";
-    const auto dirs = sessionDirectories();
-    ASSERT_EQ(dirs.size(), 1u);
-    EXPECT_EQ(MeetingRecorder::listSegments(dirs[0]).size(), 1u);
-    EXPECT_FALSE(fs::exists(dirs[0] / "meeting.m4a")) << "nothing is joined on the way out";
-    const auto found = pending();
-    EXPECT_EQ(text(found), (dirs[0] / "meeting.m4a").string());
-}
-
-// ---- System audio ----------------------------------------------------------------------------------
-
-class SystemAudioRecorderTest : public MeetingRecorderTest {
-protected:
-    void SetUp() override {
-        MeetingRecorderTest::SetUp();
-        systemAudio->isSupported = true;
-    }
-    std::vector<std::string> captureCalls() { return systemAudio->capture->calls(); }
-};
-
-TEST_F(SystemAudioRecorderTest, TheCaptureRecordsAndTakesPauseResumeAndStop) {
-    ASSERT_EQ(start(), std::nullopt);
-    EXPECT_TRUE(recorder->isRecording());
-    ASSERT_EQ(systemAudio->startedDirs.size(), 1u);
-    EXPECT_EQ(sessionDirectories(), std::vector<fs::path>{systemAudio->startedDirs[0]});
-    // The audio session is not configured for system-audio recording, and no segment is made.
-    EXPECT_TRUE(session->calls().empty());
-    EXPECT_TRUE(segments->segments().empty());
-
-    EXPECT_EQ(pause(), std::nullopt);
-    EXPECT_EQ(pause(), std::nullopt);  // the capture's own pause; the recorder's state does not change
-    EXPECT_EQ(resume(), std::nullopt);
-    EXPECT_EQ(text(start()), "すでに録音中です");
-    EXPECT_EQ(systemAudio->startedDirs.size(), 1u);
-
-    // Interruptions belong to microphone recording only.
-    interruptions->send(AudioInterruption::kBegan);
-    interruptions->send(AudioInterruption::kEnded);
-    drainQueue();
-    EXPECT_TRUE(session->calls().empty());
-    EXPECT_TRUE(segments->segments().empty());
-
-    std::optional<PathResult> first;
-    recorder->stop([&](PathResult result) { first = std::move(result); });
-    ASSERT_TRUE(settle([&] { return captureCalls().size() == 4; }));
-    // While the capture finishes: still recording, a second stop fails, a start is refused, and
-    // interruptions are ignored.
-    EXPECT_TRUE(recorder->isRecording());
-    EXPECT_EQ(text(stop()), "error: 録音していません");
-    EXPECT_EQ(text(start()), "すでに録音中です");
-    interruptions->send(AudioInterruption::kEnded);
-    drainQueue();
-    EXPECT_TRUE(session->calls().empty());
-    EXPECT_FALSE(first.has_value());
-
-    const fs::path finished = systemAudio->startedDirs[0] / "meeting.m4a";
-    systemAudio->capture->finishStop(finished);
-    ASSERT_TRUE(settle([&] { return first.has_value(); }));
-    EXPECT_EQ(text(*first), finished.string());
-    EXPECT_FALSE(recorder->isRecording());
-    EXPECT_EQ(captureCalls(), (std::vector<std::string>{"pause", "pause", "resume", "stop"}));
-}
-
-TEST_F(SystemAudioRecorderTest, AFailedCaptureStopIsThrownAndStillReleasesTheSession) {
-    ASSERT_EQ(start(), std::nullopt);
-    std::optional<PathResult> stopped;
-    recorder->stop([&](PathResult result) { stopped = std::move(result); });
-    ASSERT_TRUE(settle([&] { return !captureCalls().empty(); }));
-    systemAudio->capture->finishStop(RecordingFailure(SystemError{"音が1つも録れていません"}));
-    ASSERT_TRUE(settle([&] { return stopped.has_value(); }));
-    EXPECT_EQ(text(*stopped), "error: 音が1つも録れていません");
-    EXPECT_FALSE(recorder->isRecording());
-    // The directory stays for "pending".
-    EXPECT_EQ(sessionDirectories().size(), 1u);
-}
-
-TEST_F(SystemAudioRecorderTest, ACaptureThatCannotStartFallsBackToTheMicrophoneInAFreshDirectory) {
-    systemAudio->startFailure = RecordingFailure(SystemError{"画面が見つかりません"});
-    EXPECT_EQ(start(), std::nullopt);
-    ASSERT_EQ(systemAudio->startedDirs.size(), 1u);
-    const fs::path failed = systemAudio->startedDirs[0];
-    EXPECT_FALSE(fs::exists(failed));
-    const auto dirs = sessionDirectories();
-    ASSERT_EQ(dirs.size(), 1u);
-    EXPECT_NE(dirs[0], failed);
-    EXPECT_EQ(segments->segments().size(), 1u);
-    EXPECT_EQ(segments->segments()[0].file.parent_path(), dirs[0]);
-    EXPECT_EQ(alerts->shown.size(), 1u);
-    // From here on it is microphone recording: pause is the recorder's own.
-    EXPECT_EQ(pause(), std::nullopt);
-    EXPECT_TRUE(captureCalls().empty());
-    EXPECT_EQ(text(pause()), "録音していません");
-    // A second start is refused without trying the capture again.
-    EXPECT_EQ(text(start()), "すでに録音中です");
-    EXPECT_EQ(systemAudio->startedDirs.size(), 1u);
-    EXPECT_EQ(alerts->shown.size(), 1u);
-}
-
-TEST_F(SystemAudioRecorderTest, AStopWhileTheCaptureStartsWaitsForItAndFinishesTheRecording) {
-    systemAudio->holdStart = true;
-    std::optional<Failure> started;
-    recorder->start([&](Failure failure) { started = std::move(failure); });
-    ASSERT_TRUE(settle([&] { return systemAudio->startHeld(); }));
-    // Not yet microphone recording either: an interruption's end starts no segment in its directory.
-    interruptions->send(AudioInterruption::kEnded);
-    std::optional<PathResult> stopped;
-    recorder->stop([&](PathResult result) { stopped = std::move(result); });
-    drainQueue();
-    EXPECT_FALSE(stopped.has_value());
-    EXPECT_TRUE(segments->segments().empty());
-
-    systemAudio->finishStart();
-    ASSERT_TRUE(settle([&] { return started.has_value() && !captureCalls().empty(); }));
-    EXPECT_EQ(*started, std::nullopt);
-    const fs::path finished = systemAudio->startedDirs[0] / "meeting.m4a";
-    systemAudio->capture->finishStop(finished);
-    ASSERT_TRUE(settle([&] { return stopped.has_value(); }));
-    EXPECT_EQ(text(*stopped), finished.string());
-    EXPECT_EQ(captureCalls(), std::vector<std::string>{"stop"});
-    EXPECT_FALSE(recorder->isRecording());
-}
+// Where the system audio can be captured, the capture records; interruptions are the microphone's.
+INSTANTIATE_TEST_SUITE_P(SystemAudio, MeetingRecorderTest, ::testing::Values(
+    RecorderScript{"the capture takes pause, resume and stop; while it stops a start and a stop are refused",
+        {"capture", "start", "pause", "pause", "resume", "start", "began", "ended", "stop&", "await capture stop",
+         "recording?", "stop", "start", "ended", "finishStop s1/meeting.m4a", "wait", "recording?"},
+        {"capture start s1", "start: ok", "capture pause", "pause: ok", "capture pause", "pause: ok", "capture resume",
+         "resume: ok", "start: すでに録音中です", "capture stop", "recording", "stop: 録音していません",
+         "start: すでに録音中です", "stop: s1/meeting.m4a", "idle"}},
+    RecorderScript{"a failed capture stop fails the stop, releases the session and keeps the directory",
+        {"capture", "start", "stop&", "await capture stop", "finishStop fail:音が1つも録れていません", "wait",
+         "recording?", "ls"},
+        {"capture start s1", "start: ok", "capture stop", "stop: 音が1つも録れていません", "idle", "ls: s1"}},
+    RecorderScript{"a capture that cannot start falls back to the microphone in a fresh directory, and says so",
+        {"capture", "captureFails 画面が見つかりません", "start", "ls", "pause", "pause", "start"},
+        {"capture start s1", "configure", "activate", "rec s2/segment-001 @0", "start: ok",
+         "alert マイクだけで録音しています", "ls: s2/segment-001.m4a", "stop s2/segment-001 @0", "pause: ok",
+         "pause: 録音していません", "start: すでに録音中です"}},
+    RecorderScript{"a stop while the capture starts waits for it, and an interruption meanwhile starts no segment",
+        {"capture", "holdStart", "start&", "await capture start", "ended", "stop&", "finishStart",
+         "await capture stop", "finishStop s1/meeting.m4a", "wait", "recording?"},
+        {"capture start s1", "capture stop", "start: ok", "stop: s1/meeting.m4a", "idle"}}),
+    scriptName);
 
 }  // namespace
 }  // namespace orvan

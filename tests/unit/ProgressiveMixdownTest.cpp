@@ -4,17 +4,10 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <mutex>
-#include <string>
 #include <vector>
 
-#include "recording/SystemAudioCapture.h"
-#include "tests/fakes/CapturingLogSink.h"
-#include "tests/fakes/FakeMainLoop.h"
-#include "tests/fakes/ManualClock.h"
-#include "tests/support/TempDirectory.h"
+#include "tests/unit/SystemAudioCaptureFixture.h"
 
 namespace orvan {
 namespace {
@@ -23,58 +16,6 @@ namespace fs = std::filesystem;
 using namespace orvan::testing;
 
 constexpr int kRate = 16000;
-constexpr CaptureFormat kMono16k{.sampleRate = kRate, .channels = 1, .kind = SampleKind::float32};
-
-class PassThrough final : public AudioConverters {
-    class Converter final : public AudioConverting {
-    public:
-        std::optional<std::vector<float>> convert(const void* samples, std::size_t frames, std::size_t) override {
-            const auto* in = static_cast<const float*>(samples);
-            return std::vector<float>(in, in + frames);
-        }
-    };
-
-public:
-    std::unique_ptr<AudioConverting> make(const CaptureFormat&) override { return std::make_unique<Converter>(); }
-};
-
-// Keeps what the newest file was handed, per channel, and how much of it came in after `mark()`.
-class KeepingWriters final : public AudioFileWriters {
-public:
-    class Writer final : public AudioFileWriting {
-    public:
-        explicit Writer(KeepingWriters& owner) : owner_(owner) {}
-        std::optional<std::string> write(const float* const* channels, std::size_t frames) override {
-            std::lock_guard lock(owner_.mutex);
-            owner_.system.insert(owner_.system.end(), channels[0], channels[0] + frames);
-            owner_.mic.insert(owner_.mic.end(), channels[1], channels[1] + frames);
-            return std::nullopt;
-        }
-        std::optional<std::string> close() override { return std::nullopt; }
-
-    private:
-        KeepingWriters& owner_;
-    };
-
-    std::variant<std::unique_ptr<AudioFileWriting>, std::string> create(const fs::path& file,
-                                                                        const AudioFileSettings&) override {
-        std::lock_guard lock(mutex);
-        std::ofstream(file) << "encoded";
-        system.clear();
-        mic.clear();
-        ++created;
-        return std::unique_ptr<AudioFileWriting>(std::make_unique<Writer>(*this));
-    }
-    std::size_t frames() {
-        std::lock_guard lock(mutex);
-        return system.size();
-    }
-
-    std::mutex mutex;
-    std::vector<float> system;
-    std::vector<float> mic;
-    int created = 0;
-};
 
 // Different at every frame and per stream, so a sample in the wrong place shows.
 float sampleAt(CaptureOutputType type, std::int64_t frame) {
@@ -82,27 +23,13 @@ float sampleAt(CaptureOutputType type, std::int64_t frame) {
     return static_cast<float>(0.6 * std::sin(f * static_cast<double>(frame)));
 }
 
-class ProgressiveMixdownTest : public ::testing::Test {
+class ProgressiveMixdownTest : public SystemAudioCaptureFixture {
 protected:
-    ProgressiveMixdownTest() {
-        fs::create_directories(dir());
-        auto created = SystemAudioCapture::create(
-            dir(), SystemAudioCapturePorts{.applicationIdentifier = "jp.tomoriva.OrvanOffice",
-                                           .clock = std::make_shared<ManualClock>(),
-                                           .converters = std::make_shared<PassThrough>(),
-                                           .writers = writers,
-                                           .notifications = NotificationCenter::create(mainLoop)});
-        capture = std::get<std::shared_ptr<SystemAudioCapture>>(created);
-    }
-    fs::path dir() const { return temp.path() / "session"; }
-
     // Half a second of `type` stamped at `t`, holding the stream's own frames from `first` on.
     void deliver(CaptureOutputType type, double t, std::int64_t first, std::size_t frames = kRate / 2) {
         std::vector<float> samples(frames);
         for (std::size_t i = 0; i < frames; ++i) samples[i] = sampleAt(type, first + static_cast<std::int64_t>(i));
-        const CapturedBuffer buffer{.type = type, .valid = true, .presentationTime = t, .format = kMono16k,
-                                    .samples = samples.data(), .frames = frames};
-        capture->queue().sync([&] { capture->handle(buffer); });
+        SystemAudioCaptureFixture::deliver(type, t, samples);
     }
     // Both streams for `seconds` from `t`, half a second a buffer; the microphone a little behind.
     void record(double t, double seconds) {
@@ -130,16 +57,10 @@ protected:
         capture->queue().sync([] {});
         fs::copy_file(dir() / "system.f32", copy / "system.f32");
         fs::copy_file(dir() / "mic.f32", copy / "mic.f32");
-        KeepingWriters whole;
+        FakeWriters whole;
         EXPECT_TRUE(std::holds_alternative<fs::path>(SystemAudioCapture::finalize(copy, whole)));
         return {whole.system, whole.mic};
     }
-
-    TempDirectory temp{"orvan-progressive"};
-    std::shared_ptr<CapturingLogSink> log = CapturingLogSink::install();
-    FakeMainLoop mainLoop;
-    std::shared_ptr<KeepingWriters> writers = std::make_shared<KeepingWriters>();
-    std::shared_ptr<SystemAudioCapture> capture;
 };
 
 TEST_F(ProgressiveMixdownTest, TheStopEncodesOnlyTheTailAndTheFileEqualsAWholeMixdown) {
@@ -155,7 +76,7 @@ TEST_F(ProgressiveMixdownTest, TheStopEncodesOnlyTheTailAndTheFileEqualsAWholeMi
 
     const std::size_t tail = stopAndCountTail();
     EXPECT_LE(tail, ProgressiveMixdown::kDefaultMarginFrames + 2 * RawTrackMixer::blockFrames);
-    EXPECT_EQ(writers->created, 1);
+    EXPECT_EQ(writers->created.size(), 1u);
     ASSERT_EQ(writers->system.size(), system.size());
     EXPECT_EQ(writers->system, system);
     EXPECT_EQ(writers->mic, mic);
@@ -170,7 +91,7 @@ TEST_F(ProgressiveMixdownTest, ABufferWhereTheEncodeHasPassedStartsItOver) {
     const auto [system, mic] = wholeMixdown();
 
     stopAndCountTail();
-    EXPECT_EQ(writers->created, 2);
+    EXPECT_EQ(writers->created.size(), 2u);
     EXPECT_EQ(writers->system, system);
     EXPECT_EQ(writers->mic, mic);
 }

@@ -1,3 +1,6 @@
+// Device-token registration through the page, and opened notifications, as scripts: each scenario is
+// its steps and the whole trace they leave (what the page was asked to send, what was stored,
+// what was posted to the application).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -14,6 +17,7 @@ namespace {
 
 using namespace orvan::testing;
 using Key = PushNotifications;
+using nlohmann::json;
 
 class CountingRemote final : public RemoteNotifications {
 public:
@@ -21,200 +25,162 @@ public:
     int registrations = 0;
 };
 
-class PushNotificationsTest : public ::testing::Test {
+// Steps: "device <hex>" and "registered <hex>" (what is stored), "token <hex>" (the service hands
+// one over), "at <url>" or "at -" (the view's page), "sync" (a navigation finished; "sync2": two at
+// once), "answer <json>" or "fail" (the page's answer to the oldest call), "state", "notify <json>",
+// "pending", "auth denied|notDetermined|grants|refuses", "ask".
+struct PushScript {
+    const char* name;
+    std::vector<std::string> steps;
+    std::vector<std::string> trace;
+};
+
+void PrintTo(const PushScript& script, std::ostream* out) { *out << script.name; }
+std::string scriptNumber(const ::testing::TestParamInfo<PushScript>& script) {
+    return "Script" + std::to_string(script.index);
+}
+
+class PushNotificationsTest : public ::testing::TestWithParam<PushScript> {
 protected:
     PushNotificationsTest() {
-        center = NotificationCenter::create(loop);
-        push = std::make_shared<PushNotifications>(PushNotifications::Dependencies{
-            .center = center,
-            .config = std::make_shared<AppConfig>(std::make_shared<FakeInfoDictionary>()),
-            .defaults = defaults,
-            .notifications = notifications,
-            .remote = remote,
-            .mainLoop = &loop,
-            .bundleId = "jp.tomoriva.OrvanOffice",
+        tokenReady = center->addObserver("officeAPNsTokenReady", [this](const Notification&) {
+            trace.push_back("token ready");
         });
-        tokenReady = center->addObserver("officeAPNsTokenReady", [this](const Notification&) { ++tokenReadyCount; });
         openURL = center->addObserver("officeOpenInternalURL", [this](const Notification& n) {
-            opened.push_back(std::any_cast<Url>(n.object).string());
+            trace.push_back("open " + std::any_cast<Url>(n.object).string());
         });
         view->current = Url::parse("https://app.tomoriva.jp/chat");
     }
 
-    // Completes the oldest waiting script call with the page's answer (a string: the call failed).
-    void complete(WebView::ScriptResult result) {
-        ASSERT_FALSE(view->calls.empty());
-        auto call = std::move(view->calls.front());
-        view->calls.erase(view->calls.begin());
-        call.completion(std::move(result));
+    void perform(const std::string& step) {
+        const auto space = step.find(' ');
+        const std::string word = step.substr(0, space);
+        const std::string rest = space == std::string::npos ? "" : step.substr(space + 1);
+        const std::size_t calls = view->calls.size();
+        const int asked = notifications->requests, registered = remote->registrations;
+        if (word == "device") defaults->values[Key::kDeviceTokenKey] = rest;
+        else if (word == "registered") defaults->values[Key::kRegisteredTokenKey] = rest;
+        else if (word == "token") push->didRegister(bytes(rest));
+        else if (word == "at") view->current = rest == "-" ? std::nullopt : Url::parse(rest);
+        else if (word == "sync") push->syncRegistration(view);
+        else if (word == "sync2") push->syncRegistration(view), push->syncRegistration(view);
+        else if (word == "answer" || word == "fail") {
+            ASSERT_FALSE(view->calls.empty()) << step;
+            auto call = std::move(view->calls.front());
+            view->calls.erase(view->calls.begin());
+            call.completion(word == "fail" ? WebView::ScriptResult(std::string("TypeError: Load failed")) : json::parse(rest));
+        } else if (word == "state") {
+            const auto stored = [&](const char* key) {
+                return defaults->values.contains(key) ? defaults->values[key] : std::string("-");
+            };
+            trace.push_back("device " + stored(Key::kDeviceTokenKey) + ", registered " + stored(Key::kRegisteredTokenKey) +
+                            (push->isRegistering() ? ", registering" : ""));
+        } else if (word == "notify") push->handleNotification(json::parse(rest));
+        else if (word == "pending") trace.push_back("pending " + (push->pendingOpenURL() ? push->pendingOpenURL()->string() : "-"));
+        else if (word == "auth") {
+            notifications->status = rest == "denied" ? NotificationAuthorization::denied : NotificationAuthorization::notDetermined;
+            notifications->grantOnRequest = rest == "grants";
+        } else if (word == "ask") push->requestAuthorizationAndRegister();
+        else FAIL() << "unknown step " << step;
         loop.runUntilIdle();
+        for (std::size_t i = calls; i < view->calls.size(); ++i) {
+            const json& arguments = view->calls[i].arguments;
+            trace.push_back(arguments["method"].get<std::string>() + " " + arguments["path"].get<std::string>() + " " +
+                            arguments["body"].dump());
+        }
+        if (notifications->requests > asked) trace.push_back("asked");
+        if (remote->registrations > registered) trace.push_back("registered with the service");
     }
-    void answer(const nlohmann::json& result) { complete(result); }
 
-    void sync() {
-        push->syncRegistration(view);
-        loop.runUntilIdle();
+    static std::vector<std::uint8_t> bytes(const std::string& hex) {
+        std::vector<std::uint8_t> result;
+        for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+            result.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        }
+        return result;
     }
 
     FakeMainLoop loop;
-    std::shared_ptr<NotificationCenter> center;
+    std::shared_ptr<NotificationCenter> center = NotificationCenter::create(loop);
     std::shared_ptr<FakeUserDefaults> defaults = std::make_shared<FakeUserDefaults>();
     std::shared_ptr<FakeUserNotificationCenter> notifications = std::make_shared<FakeUserNotificationCenter>();
     std::shared_ptr<CountingRemote> remote = std::make_shared<CountingRemote>();
-    std::shared_ptr<PushNotifications> push;
+    std::shared_ptr<PushNotifications> push = std::make_shared<PushNotifications>(PushNotifications::Dependencies{
+        .center = center,
+        .config = std::make_shared<AppConfig>(std::make_shared<FakeInfoDictionary>()),
+        .defaults = defaults,
+        .notifications = notifications,
+        .remote = remote,
+        .mainLoop = &loop,
+        .bundleId = "jp.tomoriva.OrvanOffice",
+    });
     std::shared_ptr<FakeWebView> view = std::make_shared<FakeWebView>();
+    std::vector<std::string> trace;
     ObserverToken tokenReady;
     ObserverToken openURL;
-    int tokenReadyCount = 0;
-    std::vector<std::string> opened;
 };
 
-TEST_F(PushNotificationsTest, ANewTokenClearsTheRegisteredOneAndTheSameTokenKeepsIt) {
-    defaults->values[Key::kRegisteredTokenKey] = "0aff";
-    push->didRegister({0x0a, 0xff});
-    loop.runUntilIdle();
-    EXPECT_EQ(defaults->values[Key::kDeviceTokenKey], "0aff");
-    EXPECT_EQ(defaults->values.count(Key::kRegisteredTokenKey), 1u);
-    push->didRegister({0x0a, 0xff});
-    loop.runUntilIdle();
-    EXPECT_EQ(tokenReadyCount, 2);
-    sync();
-    EXPECT_TRUE(view->calls.empty()) << "already registered: no POST";
-
-    push->didRegister({0x01, 0xAB});
-    loop.runUntilIdle();
-    EXPECT_EQ(defaults->values.count(Key::kRegisteredTokenKey), 0u);
-    EXPECT_EQ(tokenReadyCount, 3);
-    sync();
-    ASSERT_EQ(view->calls.size(), 1u);
-    EXPECT_EQ(view->calls[0].arguments["body"]["deviceToken"], "01ab");
+TEST_P(PushNotificationsTest, LeavesTheTrace) {
+    for (const auto& step : GetParam().steps) perform(step);
+    EXPECT_EQ(trace, GetParam().trace);
 }
 
-TEST_F(PushNotificationsTest, RegisterSendsThePostAndStoresOnlyAnAcceptedToken) {
-    defaults->values[Key::kDeviceTokenKey] = "abcd";
-    sync();
-    ASSERT_EQ(view->calls.size(), 1u);
-    const auto& call = view->calls[0];
-    EXPECT_EQ(call.arguments["path"], "/api/push/apns/register");
-    EXPECT_EQ(call.arguments["method"], "POST");
-    EXPECT_EQ(call.arguments["body"], (nlohmann::json{{"deviceToken", "abcd"}, {"environment", "production"},
-                                                      {"bundleId", "jp.tomoriva.OrvanOffice"}}));
-    EXPECT_TRUE(push->isRegistering());
-    answer({{"ok", true}, {"status", 200}, {"json", {{"ok", true}}}});
-    EXPECT_FALSE(push->isRegistering());
-    EXPECT_EQ(defaults->values[Key::kRegisteredTokenKey], "abcd");
+std::string post(const std::string& token) {
+    return R"(POST /api/push/apns/register {"bundleId":"jp.tomoriva.OrvanOffice","deviceToken":")" + token +
+           R"(","environment":"production"})";
 }
+const std::string kPost = post("abcd");
+const std::string kDelete = R"(DELETE /api/push/apns/register {"deviceToken":"abcd"})";
+const std::string kAccepted = R"(answer {"ok": true, "status": 200, "json": {"ok": true}})";
 
-TEST_F(PushNotificationsTest, RegistrationOutcomesThatDoNotCount) {
-    defaults->values[Key::kDeviceTokenKey] = "abcd";
-    const std::vector<std::pair<const char*, nlohmann::json>> answers = {
-        {"200 with ok false", {{"ok", true}, {"status", 200}, {"json", {{"ok", false}}}}},
-        {"empty body", {{"ok", true}, {"status", 200}, {"json", nullptr}}},
-        {"ok not a boolean", {{"ok", true}, {"status", 200}, {"json", {{"ok", "yes"}}}}},
-        {"401", {{"ok", false}, {"status", 401}, {"json", {{"ok", true}}}}},
-        {"401.9 reads as 401", {{"ok", false}, {"status", 401.9}}},
-        {"not an object", nlohmann::json::array()},
-    };
-    for (const auto& [what, result] : answers) {
-        sync();
-        ASSERT_EQ(view->calls.size(), 1u) << what;
-        answer(result);
-        EXPECT_EQ(defaults->values.count(Key::kRegisteredTokenKey), 0u) << what;
-        EXPECT_FALSE(push->isRegistering()) << what;
+// Answers that do not count: posted, answered, nothing stored.
+PushScript notCounted() {
+    PushScript script{"answers that do not count", {"device abcd"}, {}};
+    for (const std::string answer : {R"({"ok": true, "status": 200, "json": {"ok": false}})",
+                                     R"({"ok": true, "status": 200, "json": null})",
+                                     R"({"ok": true, "status": 200, "json": {"ok": "yes"}})",
+                                     R"({"ok": false, "status": 401, "json": {"ok": true}})",
+                                     R"({"ok": false, "status": 401.9})", "[]"}) {
+        script.steps.insert(script.steps.end(), {"sync", "answer " + answer, "state"});
+        script.trace.insert(script.trace.end(), {kPost, "device abcd, registered -"});
     }
-    sync();
-    complete(std::string("TypeError: Load failed"));
-    EXPECT_EQ(defaults->values.count(Key::kRegisteredTokenKey), 0u);
-    EXPECT_FALSE(push->isRegistering());
+    // Nor does a fetch that fails.
+    script.steps.insert(script.steps.end(), {"sync", "fail", "state"});
+    script.trace.insert(script.trace.end(), {kPost, "device abcd, registered -"});
+    return script;
 }
 
-TEST_F(PushNotificationsTest, TwoNavigationsFinishingAtOnceGiveOnePost) {
-    defaults->values[Key::kDeviceTokenKey] = "abcd";
-    push->syncRegistration(view);
-    push->syncRegistration(view);
-    loop.runUntilIdle();
-    EXPECT_EQ(view->calls.size(), 1u);
-    answer({{"ok", true}, {"status", 200}, {"json", {{"ok", true}}}});
-    sync();
-    EXPECT_TRUE(view->calls.empty());
-}
-
-TEST_F(PushNotificationsTest, TheSignInPageUnregistersAndForgetsOnSuccessOr401) {
-    defaults->values[Key::kDeviceTokenKey] = "abcd";
-    defaults->values[Key::kRegisteredTokenKey] = "abcd";
-    view->current = Url::parse("https://app.tomoriva.jp/auth/login?error=auth_failed");
-    sync();
-    ASSERT_EQ(view->calls.size(), 1u);
-    EXPECT_EQ(view->calls[0].arguments["method"], "DELETE");
-    EXPECT_EQ(view->calls[0].arguments["body"], (nlohmann::json{{"deviceToken", "abcd"}}));
-    answer({{"ok", false}, {"status", 500}, {"json", nullptr}});
-    EXPECT_EQ(defaults->values.count(Key::kRegisteredTokenKey), 1u) << "a failed DELETE keeps it for later";
-
-    sync();
-    answer({{"ok", false}, {"status", 401}, {"json", nullptr}});
-    EXPECT_EQ(defaults->values.count(Key::kRegisteredTokenKey), 0u);
-
-    sync();
-    EXPECT_TRUE(view->calls.empty()) << "nothing registered: nothing sent";
-
-    defaults->values[Key::kRegisteredTokenKey] = "abcd";
-    view->current = Url::parse("https://app.tomoriva.jp/auth/loginx");
-    sync();
-    answer({{"ok", true}, {"status", 204}});
-    EXPECT_EQ(defaults->values.count(Key::kRegisteredTokenKey), 0u) << "plain prefix test; DELETE counts when ok";
-}
-
-TEST_F(PushNotificationsTest, NothingIsSentFromForeignHostsOrWithoutAURL) {
-    defaults->values[Key::kDeviceTokenKey] = "abcd";
-    for (const char* url : {"https://accounts.google.com/x", "http://127.0.0.1:8741/", "https://x.supabase.co/"}) {
-        view->current = Url::parse(url);
-        sync();
-    }
-    view->current.reset();
-    sync();
-    EXPECT_TRUE(view->calls.empty());
-    view->current = Url::parse("https://PREVIEW.tomoriva.jp/tasks");
-    sync();
-    EXPECT_EQ(view->calls.size(), 1u);
-}
-
-// Which addresses are the application's own is AppConfigTest's table.
-TEST_F(PushNotificationsTest, OpenedNotificationURLs) {
-    push->handleNotification({{"url", "/calendar"}});
-    push->handleNotification({{"url", "https://preview.tomoriva.jp/chat/1"}});
-    push->handleNotification({{"url", "https://evil.example/x"}});
-    push->handleNotification({{"url", 42}});
-    push->handleNotification({{"other", "/x"}});
-    push->handleNotification(nlohmann::json::array());
-    loop.runUntilIdle();
-    EXPECT_EQ(opened, (std::vector<std::string>{"https://app.tomoriva.jp/calendar", "https://preview.tomoriva.jp/chat/1"}));
-    EXPECT_EQ(push->pendingOpenURL()->string(), "https://preview.tomoriva.jp/chat/1");
-}
-
-TEST_F(PushNotificationsTest, AuthorizationDecidesWhetherToRegisterWithTheService) {
-    notifications->status = NotificationAuthorization::denied;
-    push->requestAuthorizationAndRegister();
-    loop.runUntilIdle();
-    EXPECT_EQ(remote->registrations, 0);
-    EXPECT_EQ(notifications->requests, 0);
-
-    notifications->status = NotificationAuthorization::notDetermined;
-    notifications->grantOnRequest = false;
-    push->requestAuthorizationAndRegister();
-    loop.runUntilIdle();
-    EXPECT_EQ(notifications->requests, 1);
-    EXPECT_EQ(remote->registrations, 0);
-
-    notifications->grantOnRequest = true;
-    push->requestAuthorizationAndRegister();
-    loop.runUntilIdle();
-    EXPECT_EQ(remote->registrations, 1);
-
-    push->requestAuthorizationAndRegister();  // now authorized: no question asked
-    loop.runUntilIdle();
-    EXPECT_EQ(notifications->requests, 2);
-    EXPECT_EQ(remote->registrations, 2);
-}
+INSTANTIATE_TEST_SUITE_P(Scripts, PushNotificationsTest, ::testing::Values(
+    PushScript{"a new token clears the registered one, the same token keeps it",
+        {"registered 0aff", "token 0aff", "state", "token 0aff", "sync", "token 01ab", "state", "sync"},
+        {"token ready", "device 0aff, registered 0aff", "token ready", "token ready", "device 01ab, registered -",
+         post("01ab")}},
+    PushScript{"only an accepted token is stored", {"device abcd", "sync", "state", kAccepted, "state"},
+        {kPost, "device abcd, registered -, registering", "device abcd, registered abcd"}},
+    notCounted(),
+    PushScript{"two navigations finishing at once give one post", {"device abcd", "sync2", kAccepted, "sync"}, {kPost}},
+    // A plain prefix test on the path; a DELETE counts when ok or 401, a failed one keeps the token.
+    PushScript{"the sign-in page unregisters and forgets on success or 401",
+        {"device abcd", "registered abcd", "at https://app.tomoriva.jp/auth/login?error=auth_failed", "sync",
+         R"(answer {"ok": false, "status": 500, "json": null})", "state", "sync", R"(answer {"ok": false, "status": 401})",
+         "state", "sync", "registered abcd", "at https://app.tomoriva.jp/auth/loginx", "sync",
+         R"(answer {"ok": true, "status": 204})", "state"},
+        {kDelete, "device abcd, registered abcd", kDelete, "device abcd, registered -", kDelete, "device abcd, registered -"}},
+    PushScript{"nothing is sent from foreign hosts or without an address",
+        {"device abcd", "at https://accounts.google.com/x", "sync", "at http://127.0.0.1:8741/", "sync",
+         "at https://x.supabase.co/", "sync", "at -", "sync", "at https://PREVIEW.tomoriva.jp/tasks", "sync"},
+        {kPost}},
+    // Which addresses are the application's own is AppConfigTest's table.
+    PushScript{"opened notifications open their own addresses only",
+        {R"(notify {"url": "/calendar"})", R"(notify {"url": "https://preview.tomoriva.jp/chat/1"})",
+         R"(notify {"url": "https://evil.example/x"})", R"(notify {"url": 42})", R"(notify {"other": "/x"})", "notify []",
+         "pending"},
+        {"open https://app.tomoriva.jp/calendar", "open https://preview.tomoriva.jp/chat/1",
+         "pending https://preview.tomoriva.jp/chat/1"}},
+    PushScript{"authorization decides whether to register with the service",
+        {"auth denied", "ask", "auth refuses", "ask", "auth grants", "ask", "ask"},
+        {"asked", "asked", "registered with the service", "registered with the service"}}),
+    scriptNumber);
 
 }  // namespace
 }  // namespace orvan

@@ -5,20 +5,13 @@
 #include <any>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "recording/SystemAudioCapture.h"
-#include "tests/fakes/CapturingLogSink.h"
-#include "tests/fakes/FakeAudioFileWriters.h"
-#include "tests/fakes/FakeMainLoop.h"
-#include "tests/fakes/ManualClock.h"
-#include "tests/support/TempDirectory.h"
+#include "tests/unit/SystemAudioCaptureFixture.h"
 
 namespace orvan {
 namespace {
@@ -26,128 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace orvan::testing;
 
-constexpr CaptureFormat kMono16k{.sampleRate = 16000, .channels = 1, .kind = SampleKind::float32};
-constexpr CaptureFormat kStereo48k{.sampleRate = 48000, .channels = 2, .kind = SampleKind::float32};
-
-// Keeps every `channels`·`rate / 16000`-th sample: enough of a conversion to see which samples
-// arrive where, and it notes which converter ran with which headroom.
-class CountingConverters final : public AudioConverters {
-public:
-    struct Call {
-        int converter;
-        std::size_t capacity;
-    };
-    class Converter final : public AudioConverting {
-    public:
-        Converter(CountingConverters& owner, int id, CaptureFormat input) : owner_(owner), id_(id), input_(input) {}
-        std::optional<std::vector<float>> convert(const void* samples, std::size_t frames, std::size_t capacity) override {
-            owner_.calls.push_back({id_, capacity});
-            if (owner_.failing) return std::nullopt;
-            const auto* in = static_cast<const float*>(samples);
-            const auto step = static_cast<std::size_t>(input_.sampleRate / 16000 * input_.channels);
-            std::vector<float> out;
-            for (std::size_t i = 0; i * step < frames * static_cast<std::size_t>(input_.channels); ++i) {
-                out.push_back(in[i * step]);
-            }
-            return out;
-        }
-
-    private:
-        CountingConverters& owner_;
-        int id_;
-        CaptureFormat input_;
-    };
-
-    std::unique_ptr<AudioConverting> make(const CaptureFormat& input) override {
-        made.push_back(input);
-        return std::make_unique<Converter>(*this, static_cast<int>(made.size()), input);
-    }
-
-    std::vector<CaptureFormat> made;
-    std::vector<Call> calls;
-    bool failing = false;
-};
-
-class FakeStream final : public CaptureStream {
-public:
-    ~FakeStream() override {
-        if (onDestroyed) onDestroyed();
-    }
-    void settle() override {
-        ++settles;
-        if (onSettle) onSettle();
-    }
-    void stop(std::function<void()> done) override {
-        ++stops;
-        done();
-    }
-    int stops = 0;
-    int settles = 0;
-    std::function<void()> onSettle;
-    std::function<void()> onDestroyed;
-};
-
-std::vector<float> readTrack(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
-    return samples;
-}
-
-class SystemAudioCaptureTest : public ::testing::Test {
-protected:
-    SystemAudioCaptureTest() {
-        log = CapturingLogSink::install();
-        fs::create_directories(dir());
-        auto created = SystemAudioCapture::create(dir(), ports());
-        if (auto* error = std::get_if<SystemError>(&created)) throw std::runtime_error(error->description);
-        capture = std::get<std::shared_ptr<SystemAudioCapture>>(created);
-    }
-
-    SystemAudioCapturePorts ports() {
-        return SystemAudioCapturePorts{.applicationIdentifier = "jp.tomoriva.OrvanOffice",
-                                       .clock = clock,
-                                       .converters = converters,
-                                       .writers = writers,
-                                       .notifications = notifications};
-    }
-    fs::path dir() const { return temp.path() / "session"; }
-    std::vector<float> system() const { return readTrack(dir() / "system.f32"); }
-    std::vector<float> mic() const { return readTrack(dir() / "mic.f32"); }
-
-    // `frames` samples of `value` at time `t`, through the capture's queue as the stream delivers them.
-    void deliver(CaptureOutputType type, std::optional<double> t, float value, std::size_t frames = 160,
-                 std::optional<CaptureFormat> format = kMono16k, bool valid = true) {
-        const std::size_t channels = format ? static_cast<std::size_t>(format->channels) : 1;
-        std::vector<float> samples(frames * channels, value);
-        CapturedBuffer buffer{.type = type,
-                              .valid = valid,
-                              .presentationTime = t,
-                              .format = format,
-                              .samples = samples.data(),
-                              .frames = frames};
-        capture->queue().sync([&] { capture->handle(buffer); });
-    }
-    void pause() { capture->pause(); }
-    void resume() { capture->resume(); }
-    // Where in a track the value first appears, in frames; -1 when nowhere.
-    static long firstAt(const std::vector<float>& track, float value) {
-        for (std::size_t i = 0; i < track.size(); ++i) {
-            if (track[i] == value) return static_cast<long>(i);
-        }
-        return -1;
-    }
-
-    TempDirectory temp{"orvan-capture"};
-    std::shared_ptr<CapturingLogSink> log;
-    std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
-    std::shared_ptr<CountingConverters> converters = std::make_shared<CountingConverters>();
-    std::shared_ptr<FakeWriters> writers = std::make_shared<FakeWriters>();
-    std::shared_ptr<FakeMainLoop> mainLoop = std::make_shared<FakeMainLoop>();
-    std::shared_ptr<NotificationCenter> notifications = NotificationCenter::create(*mainLoop);
-    std::shared_ptr<SystemAudioCapture> capture;
-};
+using SystemAudioCaptureTest = SystemAudioCaptureFixture;
 
 // ---- Positions on the timeline ---------------------------------------------------------------------
 
@@ -226,6 +98,8 @@ struct Timeline {
     std::vector<Step> steps;
     std::vector<Landing> landings;
 };
+
+void PrintTo(const Timeline& timeline, std::ostream* out) { *out << timeline.name; }
 
 class CaptureTimelineTest : public SystemAudioCaptureTest, public ::testing::WithParamInterface<Timeline> {};
 

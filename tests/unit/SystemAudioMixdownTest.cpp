@@ -1,18 +1,19 @@
 // Mixing two raw tracks into the finished file, on a fake encoder that keeps what it is given.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <condition_variable>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <mutex>
+#include <numeric>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "recording/SystemAudioCapture.h"
-#include "tests/fakes/FakeAudioFileWriters.h"
+#include "tests/fakes/FakeCaptureParts.h"
 #include "tests/support/TempDirectory.h"
 
 namespace orvan {
@@ -21,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using orvan::testing::FakeWriters;
 using orvan::testing::TempDirectory;
+using orvan::testing::writeFile;
 
 std::string floats(const std::vector<float>& samples) {
     std::string bytes(samples.size() * sizeof(float), '\0');
@@ -28,13 +30,27 @@ std::string floats(const std::vector<float>& samples) {
     return bytes;
 }
 
+std::string ramp(std::size_t frames, float scale) {
+    std::vector<float> samples(frames);
+    for (std::size_t i = 0; i < frames; ++i) samples[i] = scale * static_cast<float>((i % 100) + 1) / 100.0f;
+    return floats(samples);
+}
+
+// What a track's bytes hold as the mix-down must read them: whole floats only, clamped to ±1.
+std::vector<float> expectedChannel(const std::optional<std::string>& bytes, std::size_t frames) {
+    std::vector<float> samples(frames, 0.0f);
+    const std::size_t whole = bytes ? bytes->size() / sizeof(float) : 0;
+    if (whole > 0) std::memcpy(samples.data(), bytes->data(), whole * sizeof(float));
+    for (auto& sample : samples) sample = std::clamp(sample, -1.0f, 1.0f);
+    return samples;
+}
+
 class SystemAudioMixdownTest : public ::testing::Test {
 protected:
     fs::path dir() const { return temp.path() / "0c6f8f5e-0000-4000-8000-000000000000"; }
-    void track(const char* name, const std::vector<float>& samples) { orvan::testing::writeFile(dir() / name, floats(samples)); }
     SystemAudioCapture::Mixed finalize() { return SystemAudioCapture::finalize(dir(), writers); }
     static std::string describe(const SystemAudioCapture::Mixed& mixed) {
-        if (const auto* file = std::get_if<fs::path>(&mixed)) return file->string();
+        if (const auto* file = std::get_if<fs::path>(&mixed)) return file->filename().string();
         if (const auto* capture = std::get_if<CaptureError>(&mixed)) return capture->description();
         return std::get<SystemError>(mixed).description;
     }
@@ -49,92 +65,75 @@ protected:
     FakeWriters writers;
 };
 
-std::vector<float> ramp(std::size_t frames, float scale) {
-    std::vector<float> samples(frames);
-    for (std::size_t i = 0; i < frames; ++i) samples[i] = scale * static_cast<float>((i % 100) + 1) / 100.0f;
-    return samples;
-}
+// Tracks of any length and content: the longer one sets the length, the shorter is padded with
+// silence, samples are clamped, a trailing partial sample is ignored; one-second blocks, the last one
+// short. Only the finished file is left: the partial one was renamed, the raw tracks removed. No
+// frames at all, or nothing as loud as the silence threshold anywhere, is "empty" and keeps them.
+struct Tracks {
+    const char* name;
+    std::optional<std::string> system;
+    std::optional<std::string> mic;
+};
 
-// ---- What is written ------------------------------------------------------------------------------
+void PrintTo(const Tracks& tracks, std::ostream* out) { *out << tracks.name; }
 
-TEST_F(SystemAudioMixdownTest, ShorterTrackIsPaddedWithSilenceInOneSecondBlocks) {
-    const auto system = ramp(48000, 0.5f);
-    const auto mic = ramp(16000, -0.25f);
-    track("system.f32", system);
-    track("mic.f32", mic);
+class MixdownTracksTest : public SystemAudioMixdownTest, public ::testing::WithParamInterface<Tracks> {};
 
-    const auto mixed = finalize();
-    ASSERT_EQ(describe(mixed), (dir() / "meeting.m4a").string());
-    ASSERT_EQ(writers.created, std::vector<fs::path>{dir() / "meeting.partial.m4a"});
-    ASSERT_EQ(writers.blocks.size(), 3u);
-    for (const auto& block : writers.blocks) EXPECT_EQ(block.system.size(), 16000u);
-    EXPECT_EQ(writers.channel(0), system);
-    auto padded = mic;
-    padded.resize(48000, 0.0f);
-    EXPECT_EQ(writers.channel(1), padded);
-    EXPECT_EQ(writers.closed, 1);
-    // Only the finished file is left: the partial one was renamed, the raw tracks removed.
-    EXPECT_EQ(names(), std::vector<std::string>{"meeting.m4a"});
-}
-
-TEST_F(SystemAudioMixdownTest, LastBlockIsShortAndAMissingSystemTrackIsSilence) {
-    const auto mic = ramp(20000, 0.3f);
-    track("mic.f32", mic);
-
-    ASSERT_EQ(describe(finalize()), (dir() / "meeting.m4a").string());
-    ASSERT_EQ(writers.blocks.size(), 2u);
-    EXPECT_EQ(writers.blocks[0].mic.size(), 16000u);
-    EXPECT_EQ(writers.blocks[1].mic.size(), 4000u);
-    EXPECT_EQ(writers.channel(1), mic);
-    EXPECT_EQ(writers.channel(0), std::vector<float>(20000, 0.0f));
-}
-
-TEST_F(SystemAudioMixdownTest, SamplesAreClampedAndATrailingPartialSampleIsIgnored) {
-    std::string system = floats({1.7f, -3.0f, 0.5f});
-    system += "\x01\x02";  // 14 bytes: three frames
-    orvan::testing::writeFile(dir() / "system.f32", system);
-    orvan::testing::writeFile(dir() / "mic.f32", floats({0.25f, -0.75f}) + "\x7f\x7f");  // 10 bytes: two frames
-
-    ASSERT_EQ(describe(finalize()), (dir() / "meeting.m4a").string());
-    ASSERT_EQ(writers.blocks.size(), 1u);
-    EXPECT_EQ(writers.blocks[0].system, (std::vector<float>{1.0f, -1.0f, 0.5f}));
-    EXPECT_EQ(writers.blocks[0].mic, (std::vector<float>{0.25f, -0.75f, 0.0f}));
-}
-
-// ---- Nothing to mix, and failures ------------------------------------------------------------------
-
-TEST_F(SystemAudioMixdownTest, NoFramesAtAllIsEmptyAndNothingIsWritten) {
+TEST_P(MixdownTracksTest, AreMixedAsTheyRead) {
+    const Tracks& tracks = GetParam();
     fs::create_directories(dir());
-    EXPECT_EQ(describe(finalize()), "音が1つも録れていません");
-    orvan::testing::writeFile(dir() / "system.f32", "abc");  // less than one frame
-    orvan::testing::writeFile(dir() / "mic.f32", "");
-    EXPECT_EQ(describe(finalize()), "音が1つも録れていません");
-    EXPECT_TRUE(writers.created.empty());
-    EXPECT_EQ(names(), (std::vector<std::string>{"mic.f32", "system.f32"}));
-}
-
-TEST_F(SystemAudioMixdownTest, ASilentRecordingIsEmptyAndKeepsItsRawTracks) {
-    std::vector<float> quiet(40000, 0.00005f);
-    quiet[123] = -0.00009f;
-    track("system.f32", quiet);
-    track("mic.f32", std::vector<float>(100, -0.00005f));
+    if (tracks.system) writeFile(dir() / "system.f32", *tracks.system);
+    if (tracks.mic) writeFile(dir() / "mic.f32", *tracks.mic);
+    const auto before = names();
+    const std::size_t frames = std::max(tracks.system.value_or("").size(), tracks.mic.value_or("").size()) / sizeof(float);
+    const auto system = expectedChannel(tracks.system, frames);
+    const auto mic = expectedChannel(tracks.mic, frames);
+    const auto loudest = [](const std::vector<float>& s) {
+        return std::accumulate(s.begin(), s.end(), 0.0f, [](float m, float x) { return std::max(m, std::abs(x)); });
+    };
+    const bool sound = std::max(loudest(system), loudest(mic)) >= SystemAudioCapture::kSilenceThreshold;
 
     const auto mixed = finalize();
-    ASSERT_TRUE(std::holds_alternative<CaptureError>(mixed)) << describe(mixed);
-    EXPECT_EQ(std::get<CaptureError>(mixed), CaptureError::empty());
-    EXPECT_EQ(writers.blocks.size(), 3u);  // the whole recording is looked at
-    EXPECT_EQ(names(), (std::vector<std::string>{"mic.f32", "system.f32"}));
-    EXPECT_TRUE(std::holds_alternative<SystemAudio::NoSound>(SystemAudioCapture::forRecorder(mixed)));
-
-    // At the threshold itself there is sound.
-    quiet[5000] = 0.0001f;
-    track("system.f32", quiet);
-    EXPECT_EQ(describe(finalize()), (dir() / "meeting.m4a").string());
+    EXPECT_EQ(describe(mixed), sound ? "meeting.m4a" : "音が1つも録れていません");
+    EXPECT_EQ(names(), sound ? std::vector<std::string>{"meeting.m4a"} : before);
+    if (frames == 0) {
+        EXPECT_TRUE(writers.created.empty());
+        return;
+    }
+    EXPECT_EQ(writers.created, std::vector<fs::path>{dir() / "meeting.partial.m4a"});
+    std::vector<std::size_t> blocks(frames / 16000, 16000);
+    if (frames % 16000 != 0) blocks.push_back(frames % 16000);
+    EXPECT_EQ(writers.blocks, blocks) << "the whole recording is looked at";
+    EXPECT_EQ(writers.system, system);
+    EXPECT_EQ(writers.mic, mic);
+    EXPECT_EQ(writers.closed, 1);
+    if (!sound) {
+        EXPECT_TRUE(std::holds_alternative<SystemAudio::NoSound>(SystemAudioCapture::forRecorder(mixed)));
+    }
 }
+
+std::string tracksName(const ::testing::TestParamInfo<Tracks>& tracks) { return tracks.param.name; }
+
+std::string quiet(std::size_t loudAt, float loud) {
+    std::vector<float> samples(40000, 0.00005f);
+    samples[123] = -0.00009f;
+    samples[loudAt] = loud;
+    return floats(samples);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tracks, MixdownTracksTest, ::testing::Values(
+    Tracks{"PaddedMic", ramp(48000, 0.5f), ramp(16000, -0.25f)},
+    Tracks{"NoSystemTrackAndAShortLastBlock", std::nullopt, ramp(20000, 0.3f)},
+    Tracks{"ClampedAndTrailingBytes", floats({1.7f, -3.0f, 0.5f}) + "\x01\x02", floats({0.25f, -0.75f}) + "\x7f\x7f"},
+    Tracks{"NoTracks", std::nullopt, std::nullopt},
+    Tracks{"LessThanOneFrame", std::string("abc"), std::string()},
+    Tracks{"Silent", quiet(5000, 0.00005f), floats(std::vector<float>(100, -0.00005f))},
+    Tracks{"AtTheThresholdIsSound", quiet(5000, 0.0001f), std::nullopt}),
+    tracksName);
 
 TEST_F(SystemAudioMixdownTest, FailuresKeepTheRawTracksAndALaterCallStartsOver) {
-    track("system.f32", ramp(40000, 0.5f));
-    track("mic.f32", ramp(40000, 0.5f));
+    writeFile(dir() / "system.f32", ramp(40000, 0.5f));
+    writeFile(dir() / "mic.f32", ramp(40000, 0.5f));
     writers.createFailure = "作れません";
     EXPECT_EQ(describe(finalize()), "作れません");
     EXPECT_EQ(names(), (std::vector<std::string>{"mic.f32", "system.f32"}));
@@ -150,25 +149,19 @@ TEST_F(SystemAudioMixdownTest, FailuresKeepTheRawTracksAndALaterCallStartsOver) 
     EXPECT_EQ(std::get<RecordingFailure>(forRecorder).description(), "書き込めません");
 
     writers.failWriteAt.reset();
-    writers.blocks.clear();
-    EXPECT_EQ(describe(finalize()), (dir() / "meeting.m4a").string());
+    EXPECT_EQ(describe(finalize()), "meeting.m4a");
     EXPECT_EQ(writers.blocks.size(), 3u);
     EXPECT_EQ(names(), std::vector<std::string>{"meeting.m4a"});
-}
 
-// ---- Once finished ---------------------------------------------------------------------------------
-
-TEST_F(SystemAudioMixdownTest, AFinishedFileIsAnsweredWithoutReadingAnything) {
-    track("system.f32", ramp(16000, 0.5f));
-    ASSERT_EQ(describe(finalize()), (dir() / "meeting.m4a").string());
-    track("system.f32", ramp(16000, 0.5f));  // would be mixed again if it were looked at
-    EXPECT_EQ(describe(finalize()), (dir() / "meeting.m4a").string());
-    EXPECT_EQ(writers.created.size(), 1u);
+    // Once finished, the file is answered without reading anything.
+    writeFile(dir() / "system.f32", ramp(16000, 0.5f));
+    EXPECT_EQ(describe(finalize()), "meeting.m4a");
+    EXPECT_EQ(writers.created.size(), 3u);
     EXPECT_TRUE(fs::exists(dir() / "system.f32"));
 }
 
 TEST_F(SystemAudioMixdownTest, ConcurrentCallsRunOneAfterTheOther) {
-    track("system.f32", ramp(32000, 0.5f));
+    writeFile(dir() / "system.f32", ramp(32000, 0.5f));
     writers.holdWrites();
     SystemAudioCapture::Mixed first = CaptureError::empty();
     std::thread one([&] { first = finalize(); });
@@ -182,15 +175,15 @@ TEST_F(SystemAudioMixdownTest, ConcurrentCallsRunOneAfterTheOther) {
     SystemAudioCapture::Mixed second = CaptureError::empty();
     std::thread two([&] { second = finalize(); });
     SystemAudioCapture::Mixed other = CaptureError::empty();
-    orvan::testing::writeFile(temp.path() / "other" / "mic.f32", floats(ramp(100, 0.5f)));
+    writeFile(temp.path() / "other" / "mic.f32", ramp(100, 0.5f));
     std::thread three([&] { other = SystemAudioCapture::finalize(temp.path() / "other", writers); });
     writers.open();
     one.join();
     two.join();
     three.join();
-    EXPECT_EQ(describe(first), (dir() / "meeting.m4a").string());
-    EXPECT_EQ(describe(second), (dir() / "meeting.m4a").string());
-    EXPECT_EQ(describe(other), (temp.path() / "other" / "meeting.m4a").string());
+    EXPECT_EQ(describe(first), "meeting.m4a");
+    EXPECT_EQ(describe(second), "meeting.m4a");
+    EXPECT_EQ(std::get<fs::path>(other), temp.path() / "other" / "meeting.m4a");
     EXPECT_EQ(writers.created.size(), 2u);
 }
 
