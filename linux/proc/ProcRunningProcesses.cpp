@@ -84,6 +84,9 @@ std::optional<RunningProcess> readProcess(const std::string& folder, int pid,
         // Its first argument goes on where the command name was cut.
         const std::string_view first = baseName(std::string_view(cmdline->c_str()));
         if (first.starts_with(process.name)) process.name = first;
+        // In the middle of an exec the new command name is already set, its arguments not yet:
+        // keeping the cut name would hide a long-named meeting client for the rest of its life.
+        if (first.empty()) seen.commandName.clear();
     }
 
     // Kernel threads (children of kthreadd, pid 2) have no executable.

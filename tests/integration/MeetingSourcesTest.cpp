@@ -103,6 +103,23 @@ TEST(MeetingSourcesTest, ProcessesByNameFromProc) {
     EXPECT_TRUE(sawLongName);
 }
 
+TEST(MeetingSourcesTest, ALongNameCaughtInTheMiddleOfAnExecIsReadAgainAtTheNextListing) {
+    // A /proc of one process whose command name the kernel cut short and whose arguments the exec
+    // has not set up yet.
+    TempDirectory proc{"orvan-proc"};
+    const auto folder = proc.path() / "4242";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "stat") << "4242 (VeryLongProcess) S 1 0 0 0 0 0 0 0 0 0 0 0 0 0 20 0 1 0 777 0 0\n";
+    std::ofstream(folder / "cmdline").flush();
+    ProcRunningProcesses processes(proc.path());
+    ASSERT_EQ(processes.list().size(), 1u);
+
+    std::ofstream(folder / "cmdline") << std::string("/opt/VeryLongProcessName\0--meeting", 34);
+    const auto listed = processes.list();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].name, "VeryLongProcessName");
+}
+
 TEST(MeetingSourcesTest, RecordingStreamOfTheZoomClientButNotOfTheShell) {
     auto clock = std::make_shared<ManualClock>();
     auto streams = std::make_shared<PulseRecordingStreams>(clock);
