@@ -97,10 +97,12 @@ TEST(MeetingSourcesTest, ProcessesByNameFromProc) {
     Child cpthost({"CptHost", "30"}, temp.path() / "CptHost");
     Child longName({(temp.path() / "VeryLongProcessName").string(), "30"});
     ASSERT_TRUE(eventually([&] { return detect(processes, nullptr) == Found::inMeeting("Zoom"); }));
-    bool sawLongName = false;
-    for (const RunningProcess& process : processes->list())
-        sawLongName = sawLongName || (process.processId == longName.pid && process.name == "VeryLongProcessName");
-    EXPECT_TRUE(sawLongName);
+    // The spawn returns while the child may still be in its exec: a later listing has the name.
+    EXPECT_TRUE(eventually([&] {
+        for (const RunningProcess& process : processes->list())
+            if (process.processId == longName.pid && process.name == "VeryLongProcessName") return true;
+        return false;
+    }));
 }
 
 TEST(MeetingSourcesTest, ALongNameCaughtInTheMiddleOfAnExecIsReadAgainAtTheNextListing) {
