@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "plugin/KestrinPlugin.h"
+#include "tests/support/ScriptCase.h"
 #include "tests/fakes/CapturingLogSink.h"
 #include "tests/fakes/FakeKestrinPorts.h"
 #include "tests/fakes/ManualClock.h"
@@ -20,16 +21,8 @@ using namespace orvan::testing;
 // refused later), "badge <text>|-", "row <n>" (a menu row chosen), "menu" (about to show; traces the
 // autostart check mark), "login on|off|fails <text>", "autostart" (toggled), "denied <text>" (the
 // system refuses the last toggle later), "item" (traces whether the item has an image).
-struct PluginScript {
-    const char* name;
-    std::vector<std::string> steps;
-    std::vector<std::string> trace;
-};
-
-void PrintTo(const PluginScript& script, std::ostream* out) { *out << script.name; }
-std::string scriptNumber(const ::testing::TestParamInfo<PluginScript>& script) {
-    return "Script" + std::to_string(script.index);
-}
+using PluginScript = testing::ScriptCase;
+using testing::scriptNumber;
 
 class KestrinPluginTest : public ::testing::TestWithParam<PluginScript> {
 protected:

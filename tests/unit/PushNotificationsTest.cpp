@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "push/PushNotifications.h"
+#include "tests/support/ScriptCase.h"
 #include "tests/fakes/FakeCommandPorts.h"
 #include "tests/fakes/FakeInfoDictionary.h"
 #include "tests/fakes/FakeMainLoop.h"
@@ -29,16 +30,8 @@ public:
 // one over), "at <url>" or "at -" (the view's page), "sync" (a navigation finished; "sync2": two at
 // once), "answer <json>" or "fail" (the page's answer to the oldest call), "state", "notify <json>",
 // "pending", "auth denied|notDetermined|grants|refuses", "ask".
-struct PushScript {
-    const char* name;
-    std::vector<std::string> steps;
-    std::vector<std::string> trace;
-};
-
-void PrintTo(const PushScript& script, std::ostream* out) { *out << script.name; }
-std::string scriptNumber(const ::testing::TestParamInfo<PushScript>& script) {
-    return "Script" + std::to_string(script.index);
-}
+using PushScript = testing::ScriptCase;
+using testing::scriptNumber;
 
 class PushNotificationsTest : public ::testing::TestWithParam<PushScript> {
 protected:
