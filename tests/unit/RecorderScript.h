@@ -16,6 +16,7 @@
 #include "tests/fakes/CapturingLogSink.h"
 #include "tests/fakes/FakeMainLoop.h"
 #include "tests/fakes/ScriptedRecordingPorts.h"
+#include "tests/support/ScriptCase.h"
 #include "tests/support/TempDirectory.h"
 
 namespace orvan::testing {
@@ -23,13 +24,7 @@ namespace orvan::testing {
 // A scenario for the recorder: steps played in order, and the trace they must leave, compared whole.
 // The trace holds what the ports were asked (see ScriptedRecordingPorts), each command's answer
 // ("start: ok", "stop: s1/meeting.m4a", "pending: none") and what "ls" and "recording?" saw.
-struct RecorderScript {
-    const char* name;
-    std::vector<std::string> steps;
-    std::vector<std::string> trace;
-};
-
-inline void PrintTo(const RecorderScript& script, std::ostream* out) { *out << script.name; }
+using RecorderScript = ScriptCase;
 
 // The test's name: the script's name in camel case.
 inline std::string scriptName(const ::testing::TestParamInfo<RecorderScript>& info) {
