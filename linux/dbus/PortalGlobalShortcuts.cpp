@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "linux/dbus/PortalRequest.h"
+#include "linux/glib/HotKeyPressDispatch.h"
 
 namespace orvan {
 
@@ -121,18 +122,7 @@ struct ShortcutSession : std::enable_shared_from_this<ShortcutSession> {
 
     // The press is only handed on here; the work runs on its own turn of the main loop.
     void schedule(const std::string& token) {
-        struct Press {
-            std::weak_ptr<GlobalHotKeys::Pressed> pressed;
-            std::string token;
-        };
-        g_idle_add_full(
-            G_PRIORITY_DEFAULT,
-            +[](gpointer data) -> gboolean {
-                auto* due = static_cast<Press*>(data);
-                if (auto handler = due->pressed.lock()) (*handler)(due->token);
-                return G_SOURCE_REMOVE;
-            },
-            new Press{pressed, token}, +[](gpointer data) { delete static_cast<Press*>(data); });
+        dispatchHotKeyPress(pressed, token);
     }
 
     // The refusal goes out last: the caller's handler may do anything.

@@ -1,4 +1,5 @@
 #include "linux/x11/X11GlobalHotKeys.h"
+#include "linux/glib/HotKeyPressDispatch.h"
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
@@ -102,20 +103,8 @@ private:
 
     // The press is only handed on here; the work runs on its own turn of the main loop.
     void schedule(Time time) {
-        struct Press {
-            std::weak_ptr<GlobalHotKeys::Pressed> pressed;
-            std::string token;
-        };
         // "_TIME<n>" is the X startup-notification form: the focus may change at the key's time.
-        auto* press = new Press{pressed_, "_TIME" + std::to_string(time)};
-        g_idle_add_full(
-            G_PRIORITY_DEFAULT,
-            +[](gpointer data) -> gboolean {
-                auto* due = static_cast<Press*>(data);
-                if (auto pressed = due->pressed.lock()) (*pressed)(due->token);
-                return G_SOURCE_REMOVE;
-            },
-            press, +[](gpointer data) { delete static_cast<Press*>(data); });
+        dispatchHotKeyPress(pressed_, "_TIME" + std::to_string(time));
     }
 
     Display* display_;
