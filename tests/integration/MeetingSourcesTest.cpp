@@ -143,6 +143,14 @@ TEST(MeetingSourcesTest, RecordingStreamOfTheZoomClientButNotOfTheShell) {
     Child launcher({"sh", "-c", "parecord --raw /dev/null & echo $! > " + pidFile});
     unsetenv("PULSE_PROP");
     ASSERT_TRUE(eventually([&] { return zoomStreams() == 2; }));
+    // Until its launcher has exited, the client is still one of our descendants.
+    pid_t zoomPid = 0;
+    ASSERT_TRUE(eventually([&] { return (std::ifstream(pidFile) >> zoomPid) && zoomPid > 0; }));
+    ASSERT_TRUE(eventually([&] {
+        for (const RunningProcess& process : processes->list())
+            if (process.processId == zoomPid) return process.parentId != launcher.pid;
+        return false;
+    }));
 
     // Open for a moment only: not yet a meeting.
     EXPECT_EQ(detect(processes, nullptr, streams, clock), Found::none());
@@ -150,8 +158,6 @@ TEST(MeetingSourcesTest, RecordingStreamOfTheZoomClientButNotOfTheShell) {
     EXPECT_EQ(detect(processes, nullptr, streams, clock), Found::inMeeting("Zoom"));
 
     // The client ends; the shell's own stream stays and is no meeting.
-    pid_t zoomPid = 0;
-    ASSERT_TRUE(eventually([&] { return (std::ifstream(pidFile) >> zoomPid) && zoomPid > 0; }));
     kill(zoomPid, SIGTERM);
     ASSERT_TRUE(eventually([&] { return zoomStreams() == 1; }));
     clock->advance(5s);
