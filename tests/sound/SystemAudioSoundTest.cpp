@@ -131,9 +131,13 @@ TEST_F(SystemAudioSoundTest, AClickHeardByBothStreamsLinesUpBetweenTheTracks) {
         DefaultSource() { SoundServer::run("pactl set-default-source micsink.monitor"); }
         ~DefaultSource() { SoundServer::run("pactl set-default-source mic"); }
     } directMicrophone;
+    // The click comes past the first seconds, where the capture's timing settles, and so does the
+    // rig's: the combine sink fills its two outputs' queues on their own, one may start a block
+    // (about 50 ms) ahead of the other, and its rate adjustment takes a few seconds to even them out.
+    // So the sink plays silence from the capture's start on and the click later.
     const fs::path click = temp.path() / "click.f32";
     {
-        std::vector<float> samples(kRate / 2, 0.0f);
+        std::vector<float> samples(kRate * 7 / 2, 0.0f);
         const auto burst = tone(1000, 0, kRate / 50, kRate, 0.8f);
         samples.insert(samples.end(), burst.begin(), burst.end());
         samples.resize(samples.size() + kRate / 2, 0.0f);
@@ -143,8 +147,6 @@ TEST_F(SystemAudioSoundTest, AClickHeardByBothStreamsLinesUpBetweenTheTracks) {
     }
     auto capture = start();
     ASSERT_TRUE(capture);
-    // Past the first seconds, where the streams' timing settles.
-    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
     ASSERT_EQ(std::system(("pacat --playback --raw --format=float32le --rate=16000 --channels=1 -d both " +
                            click.string()).c_str()),
               0);
