@@ -14,14 +14,13 @@
 #include <filesystem>
 #include <fstream>
 #include <cstring>
-#include <functional>
-#include <thread>
 
 #include "linux/proc/ProcRunningProcesses.h"
 #include "linux/pulse/PulseRecordingStreams.h"
 #include "linux/x11/XcbWindowList.h"
 #include "plugin/MeetingDetector.h"
 #include "tests/fakes/ManualClock.h"
+#include "tests/integration/GtkTestSupport.h"
 #include "tests/support/TempDirectory.h"
 #include "tests/support/TestWindows.h"
 
@@ -34,6 +33,7 @@ using namespace std::chrono_literals;
 using testing::ManualClock;
 using testing::TestWindows;
 using testing::TempDirectory;
+using testing::runUntil;
 
 // A program run as a named copy of /bin/sleep, or any command; killed at the end.
 struct Child {
@@ -50,16 +50,6 @@ struct Child {
     }
     pid_t pid = 0;
 };
-
-bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        g_main_context_iteration(nullptr, FALSE);
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
 
 Found detect(std::shared_ptr<RunningProcesses> processes, std::shared_ptr<WindowList> windows,
              std::shared_ptr<RecordingStreams> streams = nullptr, std::shared_ptr<Clock> clock = nullptr) {
@@ -96,9 +86,9 @@ TEST(MeetingSourcesTest, ProcessesByNameFromProc) {
 
     Child cpthost({"CptHost", "30"}, temp.path() / "CptHost");
     Child longName({(temp.path() / "VeryLongProcessName").string(), "30"});
-    ASSERT_TRUE(eventually([&] { return detect(processes, nullptr) == Found::inMeeting("Zoom"); }));
+    ASSERT_TRUE(runUntil([&] { return detect(processes, nullptr) == Found::inMeeting("Zoom"); }));
     // The spawn returns while the child may still be in its exec: a later listing has the name.
-    EXPECT_TRUE(eventually([&] {
+    EXPECT_TRUE(runUntil([&] {
         for (const RunningProcess& process : processes->list())
             if (process.processId == longName.pid && process.name == "VeryLongProcessName") return true;
         return false;
@@ -142,11 +132,11 @@ TEST(MeetingSourcesTest, RecordingStreamOfTheZoomClientButNotOfTheShell) {
     const std::string pidFile = (temp.path() / "pid").string();
     Child launcher({"sh", "-c", "parecord --raw /dev/null & echo $! > " + pidFile});
     unsetenv("PULSE_PROP");
-    ASSERT_TRUE(eventually([&] { return zoomStreams() == 2; }));
+    ASSERT_TRUE(runUntil([&] { return zoomStreams() == 2; }));
     // Until its launcher has exited, the client is still one of our descendants.
     pid_t zoomPid = 0;
-    ASSERT_TRUE(eventually([&] { return (std::ifstream(pidFile) >> zoomPid) && zoomPid > 0; }));
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(runUntil([&] { return (std::ifstream(pidFile) >> zoomPid) && zoomPid > 0; }));
+    ASSERT_TRUE(runUntil([&] {
         for (const RunningProcess& process : processes->list())
             if (process.processId == zoomPid) return process.parentId != launcher.pid;
         return false;
@@ -159,7 +149,7 @@ TEST(MeetingSourcesTest, RecordingStreamOfTheZoomClientButNotOfTheShell) {
 
     // The client ends; the shell's own stream stays and is no meeting.
     kill(zoomPid, SIGTERM);
-    ASSERT_TRUE(eventually([&] { return zoomStreams() == 1; }));
+    ASSERT_TRUE(runUntil([&] { return zoomStreams() == 1; }));
     clock->advance(5s);
     EXPECT_EQ(detect(processes, nullptr, streams, clock), Found::none());
     pa_simple_free(own);
