@@ -20,6 +20,8 @@ std::variant<std::shared_ptr<MeetingRecorder>, SystemError> loadMeetingRecorder(
         const char* reason = dlerror();
         const std::string description =
             std::string("録音機能を読み込めませんでした: ") + (reason != nullptr ? reason : module.string());
+        // A module without the entry point is let go: the next command opens it afresh.
+        if (library != nullptr) dlclose(library);
         systemLog(description);
         return SystemError{description};
     }
