@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/Url.h"
+#include "platform/Url.h"
 #include "platform/InfoDictionary.h"
 
 namespace orvan {

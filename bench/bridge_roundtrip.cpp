@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Uuid.h"
+#include "platform/Uuid.h"
 #include "macshell/MacShell.h"
 #include "linux/dbus/DBusNotificationCenter.h"
 #include "linux/glib/GLibMainLoop.h"

@@ -1,6 +1,6 @@
 #include <dlfcn.h>
 
-#include "app/Uuid.h"
+#include "platform/Uuid.h"
 #include "linux/RecordingEngine.h"
 #include "platform/SystemLog.h"
 

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "app/Uuid.h"
+#include "platform/Uuid.h"
 #include "linux/dbus/LauncherEntryBadge.h"
 #include "linux/glib/GLibMainTimers.h"
 #include "linux/gtk/GtkSceneLifecycle.h"

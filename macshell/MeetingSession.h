@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/NotificationCenter.h"
-#include "app/Url.h"
+#include "platform/Url.h"
 #include "macshell/KestrinProtocol.h"
 #include "platform/MainLoop.h"
 #include "platform/MainTimers.h"

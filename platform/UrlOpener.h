@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "app/Url.h"
+#include "platform/Url.h"
 
 namespace orvan {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "app/Url.h"
+#include "platform/Url.h"
 
 namespace orvan {
 

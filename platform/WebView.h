@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/Url.h"
+#include "platform/Url.h"
 
 namespace orvan {
 

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/Url.h"
+#include "platform/Url.h"
 #include "platform/ScriptMessage.h"
 
 namespace orvan {

@@ -13,7 +13,7 @@
 
 #include "app/AppConfig.h"
 #include "app/NotificationCenter.h"
-#include "app/Url.h"
+#include "platform/Url.h"
 #include "platform/MainLoop.h"
 #include "platform/RemoteNotifications.h"
 #include "platform/UserDefaults.h"

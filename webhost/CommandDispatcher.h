@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "app/Url.h"
+#include "platform/Url.h"
 #include "macshell/MacShellPort.h"
 #include "platform/ScriptMessage.h"
 #include "platform/UrlOpener.h"

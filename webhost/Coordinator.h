@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "app/NotificationCenter.h"
-#include "app/Url.h"
+#include "platform/Url.h"
 #include "platform/MainLoop.h"
 #include "platform/WebView.h"
 #include "platform/WebViewDelegate.h"

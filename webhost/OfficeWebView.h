@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "app/Url.h"
+#include "platform/Url.h"
 #include "platform/WebViewFactory.h"
 #include "webhost/Coordinator.h"
 

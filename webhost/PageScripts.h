@@ -3,7 +3,7 @@
 #include <chrono>
 #include <string>
 
-#include "app/Url.h"
+#include "platform/Url.h"
 
 namespace orvan {
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "app/Url.h"
+#include "platform/Url.h"
 #include "platform/WebView.h"
 
 namespace orvan {

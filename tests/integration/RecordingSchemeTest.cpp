@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/Url.h"
+#include "platform/Url.h"
 #include "linux/glib/GObjectPtr.h"
 #include "linux/webkit/RecordingSchemeAdapter.h"
 #include "tests/integration/GtkTestSupport.h"

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/Uuid.h"
+#include "platform/Uuid.h"
 #include "linux/ffmpeg/FfmpegAudioFileWriter.h"
 #include "linux/ffmpeg/FfmpegAudioJoiner.h"
 #include "linux/pulse/PulseRecordPermission.h"

@@ -1,4 +1,4 @@
-#include "app/Uuid.h"
+#include "platform/Uuid.h"
 
 #include <glib.h>
 

@@ -1,4 +1,4 @@
-#include "app/Url.h"
+#include "platform/Url.h"
 
 #include <glib.h>
 
