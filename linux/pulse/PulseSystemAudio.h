@@ -3,16 +3,11 @@
 #include <memory>
 
 #include "platform/AudioCapture.h"
+#include "linux/pulse/SwrAudioConverters.h"
 #include "platform/BackgroundJobs.h"
 #include "recording/SystemAudioCapture.h"
 
 namespace orvan {
-
-// Converts with libswresample to 32-bit float, 16 000 Hz, mono.
-class SwrAudioConverters final : public AudioConverters {
-public:
-    std::unique_ptr<AudioConverting> make(const CaptureFormat& input) override;
-};
 
 // System audio and microphone on the sound server: the default sink's monitor and the default source,
 // two record streams on one connection, each buffer stamped on the monotonic clock.

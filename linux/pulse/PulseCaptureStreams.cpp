@@ -1,0 +1,391 @@
+#include "linux/pulse/PulseCaptureStreams.h"
+
+#include <cstring>
+
+#include "platform/SystemLog.h"
+
+namespace orvan {
+
+namespace {
+
+constexpr int kRate = SystemAudioCapture::kSampleRate;
+constexpr std::chrono::microseconds kFragment{50000};
+// The server's latency readings settle only after the first seconds; samples wait until then.
+constexpr double kAnchorFrom = 2.0;
+constexpr double kAnchorUntil = 3.0;
+// A device that fails again and again is given up after this many reconnections within the window.
+constexpr std::size_t kReconnects = 3;
+constexpr double kReconnectWindow = 10.0;
+
+double monotonicSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+const char* describe(CaptureOutputType type) {
+    return type == CaptureOutputType::systemAudio ? "system audio" : "microphone";
+}
+
+}  // namespace
+
+// With the lock held, not on the loop's thread: opens the stream of `type` on `source` and waits
+// until it records; the server's text when it cannot.
+std::optional<std::string> PulseCaptureStreams::open(CaptureOutputType type, const std::string& source) {
+    auto record = connect(type, source);
+    if (!record) return connection_->lastError();
+    pa_stream* stream = record->stream.get();
+    const bool settled = connection_->waitFor(
+        [stream] {
+            const pa_stream_state_t state = pa_stream_get_state(stream);
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        },
+        kTimeout);
+    if (!settled) return std::string(pa_strerror(PA_ERR_TIMEOUT));
+    if (pa_stream_get_state(stream) != PA_STREAM_READY) return connection_->lastError();
+    active_[type] = std::move(record);
+    return std::nullopt;
+}
+
+// With the lock held: from now on a lost connection is reported and changes of the server's
+// defaults are followed.
+void PulseCaptureStreams::watch() {
+    pa_context* context = connection_->context();
+    pa_context_set_state_callback(context, &PulseCaptureStreams::onContextState, this);
+    pa_context_set_subscribe_callback(context, &PulseCaptureStreams::onServerEvent, this);
+    subscription_.reset(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
+    watching_ = true;
+    // The defaults may have changed while the streams were opening.
+    refresh();
+}
+
+void PulseCaptureStreams::settle() {
+    if (!connection_) return;
+    PulseConnection::Lock lock(*connection_);
+    placeHeld();
+}
+
+void PulseCaptureStreams::stop(std::function<void()> done) {
+    close();
+    // After every buffer handed over before it.
+    queue_->async(std::move(done));
+}
+
+// With the lock held: streams still waiting for settled readings place what they hold now.
+void PulseCaptureStreams::placeHeld() {
+    for (auto& [type, record] : active_) {
+        if (record && !record->clock) fixAnchor(*record);
+    }
+}
+
+void PulseCaptureStreams::close() {
+    if (!connection_) return;
+    {
+        PulseConnection::Lock lock(*connection_);
+        stopping_ = true;
+        pa_context_set_state_callback(connection_->context(), nullptr, nullptr);
+        pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
+        subscription_.reset();
+        serverQuery_.reset();
+        sinkQuery_.reset();
+        // A short recording never reached the settled readings: the ones there are do.
+        placeHeld();
+        active_.clear();
+        retired_.clear();
+    }
+    connection_.reset();
+}
+
+// With the lock held: a new stream of `type` connecting to `source`; none when the server
+// refuses at once.
+std::unique_ptr<RecordStream> PulseCaptureStreams::connect(CaptureOutputType type, const std::string& source) {
+    auto record = std::make_unique<RecordStream>();
+    record->owner = this;
+    record->type = type;
+    record->source = source;
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 1};
+    record->stream.reset(pa_stream_new(connection_->context(),
+                                       type == CaptureOutputType::systemAudio ? "会議の相手" : "会議のマイク",
+                                       &spec, nullptr));
+    if (!record->stream) return nullptr;
+    pa_stream* stream = record->stream.get();
+    pa_stream_set_read_callback(stream, &PulseCaptureStreams::onRead, record.get());
+    pa_stream_set_state_callback(stream, &PulseCaptureStreams::onState, record.get());
+    const pa_buffer_attr attributes = recordBuffering(kFragment, spec);
+    // Not moved by the server when its device goes: the server would pick any source, even the
+    // microphone for the system audio. A lost device is followed here instead.
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                                      PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(stream, source.c_str(), &attributes, flags) < 0) return nullptr;
+    return record;
+}
+
+// With the lock held: ends the stream of `type`, handing over what it still holds.
+void PulseCaptureStreams::retire(CaptureOutputType type) {
+    auto found = active_.find(type);
+    if (found == active_.end() || !found->second) return;
+    auto record = std::move(found->second);
+    active_.erase(found);
+    if (!record->clock) fixAnchor(*record);
+    // Freed with the others at the end: this may run inside the stream's own callback.
+    pa_stream_set_read_callback(record->stream.get(), nullptr, nullptr);
+    pa_stream_set_state_callback(record->stream.get(), nullptr, nullptr);
+    // Still connecting counts too: it would otherwise go on recording into nowhere.
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(record->stream.get()))) pa_stream_disconnect(record->stream.get());
+    retired_.push_back(std::move(record));
+}
+
+// With the lock held: the stream of `type` records from `source` from now on.
+void PulseCaptureStreams::follow(CaptureOutputType type, const std::string& source) {
+    auto found = active_.find(type);
+    if (found != active_.end() && found->second && found->second->source == source) {
+        if (!found->second->failed) return;
+        const std::string failure = found->second->failure;
+        // The same device again: it went and came back under its name (a headset changing its
+        // profile). A few times, not for ever: a device that fails at once would keep failing.
+        auto& attempts = reconnects_[type];
+        const double now = monotonicSeconds();
+        std::erase_if(attempts, [now](double at) { return now - at > kReconnectWindow; });
+        if (attempts.size() < kReconnects) {
+            attempts.push_back(now);
+            retire(type);
+            if (auto record = connect(type, source)) {
+                systemLog(std::string("SystemAudioCapture reconnects the ") + describe(type) + " to " + source);
+                active_[type] = std::move(record);
+                return;
+            }
+        }
+        // The default itself keeps failing: no other device to go to.
+        if (type == CaptureOutputType::systemAudio) {
+            lost(failure);
+        } else {
+            systemLog("SystemAudioCapture has no microphone; the system audio goes on alone");
+            retire(type);
+        }
+        return;
+    }
+    retire(type);
+    auto record = connect(type, source);
+    if (!record) {
+        systemLog(std::string("SystemAudioCapture cannot follow the ") + describe(type) + " to " + source + ": " +
+                  connection_->lastError());
+        if (type == CaptureOutputType::systemAudio) lost(connection_->lastError());
+        return;
+    }
+    systemLog(std::string("SystemAudioCapture follows the ") + describe(type) + " to " + source);
+    active_[type] = std::move(record);
+}
+
+// With the lock held, on any thread: asks the server for its defaults and follows them.
+void PulseCaptureStreams::refresh() {
+    if (stopping_ || !watching_) return;
+    if (refreshing_) {
+        refreshAgain_ = true;
+        return;
+    }
+    refreshing_ = true;
+    // Nothing runs inside a retired stream's callbacks any more: they were taken away.
+    retired_.clear();
+    serverQuery_.reset(pa_context_get_server_info(connection_->context(), &PulseCaptureStreams::onServerInfo, this));
+    if (!serverQuery_) {
+        refreshing_ = false;
+        lost(connection_->lastError());
+    }
+}
+
+// The server could not say what its defaults are (the sink went between the two questions, or
+// the connection is going): the streams stay as they are, and a failed one is asked about again.
+void PulseCaptureStreams::defaultsUnknown() {
+    refreshing_ = false;
+    bool failed = false;
+    for (const auto& [type, record] : active_) failed = failed || (record && record->failed);
+    if ((failed || refreshAgain_) && unknownAnswers_++ < kReconnects) {
+        refreshAgain_ = false;
+        refresh();
+        return;
+    }
+    refreshAgain_ = false;
+    auto system = active_.find(CaptureOutputType::systemAudio);
+    if (system != active_.end() && system->second && system->second->failed) lost(system->second->failure);
+}
+
+void PulseCaptureStreams::defaultsFound(const std::string& monitor) {
+    refreshing_ = false;
+    unknownAnswers_ = 0;
+    if (monitor.empty()) {
+        // No output at all: the system audio goes on from its stream while that lives.
+        auto system = active_.find(CaptureOutputType::systemAudio);
+        if (system == active_.end() || !system->second || system->second->failed) {
+            lost(system != active_.end() && system->second ? system->second->failure
+                                                           : std::string(pa_strerror(PA_ERR_NOENTITY)));
+        }
+    } else {
+        follow(CaptureOutputType::systemAudio, monitor);
+    }
+    // Without a microphone the default source falls back to the output's monitor: that would
+    // only record the system audio twice.
+    if (defaultSource_.empty() || defaultSource_ == monitor) {
+        if (active_.count(CaptureOutputType::microphone) != 0) {
+            systemLog("SystemAudioCapture has no microphone; the system audio goes on alone");
+            retire(CaptureOutputType::microphone);
+        }
+    } else {
+        follow(CaptureOutputType::microphone, defaultSource_);
+    }
+    if (refreshAgain_) {
+        refreshAgain_ = false;
+        refresh();
+    }
+}
+
+// Through the stream's clock onto the timeline: each buffer is stamped with the time of its first
+// output frame, so consecutive buffers continue sample by sample.
+void PulseCaptureStreams::hand(RecordStream& record, const std::vector<float>& input) {
+    if (input.empty()) return;
+    const double time = record.clock->anchor() + static_cast<double>(record.clock->outputFrames()) / kRate;
+    auto samples = record.clock->place(input.data(), input.size());
+    if (samples.empty()) return;
+    queue_->async([weak = capture_, type = record.type, time, samples = std::move(samples)] {
+        auto owner = weak.lock();
+        if (!owner) return;
+        CapturedBuffer buffer{.type = type,
+                              .valid = true,
+                              .presentationTime = time,
+                              .format = CaptureFormat{.sampleRate = kRate, .channels = 1},
+                              .samples = samples.data(),
+                              .frames = samples.size()};
+        owner->handle(buffer);
+    });
+}
+
+void PulseCaptureStreams::fixAnchor(RecordStream& record) {
+    double anchor = 0;
+    if (record.readings.empty()) {
+        // Without any latency reading, arrival is the best there is: a few tens of milliseconds late.
+        if (!record.early && !record.firstData) return;
+        anchor = record.early ? *record.early : *record.firstData;
+    } else {
+        double sum = 0;
+        for (double reading : record.readings) sum += reading;
+        anchor = sum / static_cast<double>(record.readings.size());
+    }
+    record.clock.emplace(anchor, StreamClock::Options{.rate = kRate, .mend = mendDrift_});
+    for (const auto& samples : record.held) hand(record, samples);
+    record.held.clear();
+}
+
+void PulseCaptureStreams::read(RecordStream& record) {
+    pa_stream* stream = record.stream.get();
+    for (;;) {
+        const void* data = nullptr;
+        std::size_t bytes = 0;
+        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
+        const double now = monotonicSeconds();
+        if (!record.firstData) record.firstData = now;
+        pa_usec_t latency = 0;
+        int negative = 0;
+        if (pa_stream_get_latency(stream, &latency, &negative) == 0) {
+            const double age = negative ? -static_cast<double>(latency) / 1e6 : static_cast<double>(latency) / 1e6;
+            // The next unread sample is `age` old.
+            const double capturedAt = now - age;
+            if (record.clock) {
+                record.clock->observe(record.framesRead, capturedAt);
+            } else {
+                // When sample 0 was captured.
+                const double reading = capturedAt - static_cast<double>(record.framesRead) / kRate;
+                if (now - *record.firstData < kAnchorFrom) {
+                    record.early = reading;
+                } else {
+                    record.readings.push_back(reading);
+                }
+            }
+        }
+        const std::size_t frames = bytes / sizeof(float);
+        std::vector<float> samples(frames, 0.0f);
+        // No data: a hole in the stream, which is silence.
+        if (data != nullptr) std::memcpy(samples.data(), data, frames * sizeof(float));
+        pa_stream_drop(stream);
+        record.framesRead += frames;
+        if (record.clock) {
+            hand(record, samples);
+        } else {
+            record.held.push_back(std::move(samples));
+            // Held for a few seconds at most, whether or not the server gave its timing.
+            if (now - *record.firstData >= kAnchorUntil) fixAnchor(record);
+        }
+    }
+}
+
+void PulseCaptureStreams::lost(const std::string& description) {
+    if (stopping_ || reported_) return;
+    reported_ = true;
+    queue_->async([weak = capture_, description] {
+        if (auto capture = weak.lock()) capture->streamStopped(description);
+    });
+}
+
+void PulseCaptureStreams::onRead(pa_stream*, std::size_t, void* userdata) {
+    auto* record = static_cast<RecordStream*>(userdata);
+    record->owner->read(*record);
+}
+
+void PulseCaptureStreams::onState(pa_stream* stream, void* userdata) {
+    auto* record = static_cast<RecordStream*>(userdata);
+    auto* owner = record->owner;
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if ((state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) && !record->failed) {
+        record->failed = true;
+        record->failure = pa_strerror(pa_context_errno(pa_stream_get_context(stream)));
+        systemLog(std::string("SystemAudioCapture lost the ") + describe(record->type) + " " + record->source +
+                  ": " + record->failure);
+        // Its device went: the server's new default takes over, if there is one.
+        owner->refresh();
+    }
+    // The start waits for the stream to settle.
+    PulseConnection::wake(owner->connection().loop());
+}
+
+void PulseCaptureStreams::onContextState(pa_context* context, void* userdata) {
+    const pa_context_state_t state = pa_context_get_state(context);
+    if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
+        static_cast<PulseCaptureStreams*>(userdata)->lost(pa_strerror(pa_context_errno(context)));
+    }
+}
+
+void PulseCaptureStreams::onServerEvent(pa_context*, pa_subscription_event_type_t event, std::uint32_t, void* userdata) {
+    if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER) {
+        static_cast<PulseCaptureStreams*>(userdata)->refresh();
+    }
+}
+
+void PulseCaptureStreams::onServerInfo(pa_context* context, const pa_server_info* info, void* userdata) {
+    auto* self = static_cast<PulseCaptureStreams*>(userdata);
+    if (info == nullptr) {
+        self->defaultsUnknown();
+        return;
+    }
+    self->defaultSource_ = info->default_source_name != nullptr ? info->default_source_name : "";
+    const std::string sink = info->default_sink_name != nullptr ? info->default_sink_name : "";
+    if (sink.empty()) {
+        self->defaultsFound({});
+        return;
+    }
+    self->sinkFound_ = false;
+    self->monitor_.clear();
+    self->sinkQuery_.reset(pa_context_get_sink_info_by_name(context, sink.c_str(), &PulseCaptureStreams::onSinkInfo, self));
+    if (!self->sinkQuery_) self->defaultsUnknown();
+}
+
+void PulseCaptureStreams::onSinkInfo(pa_context*, const pa_sink_info* info, int end, void* userdata) {
+    auto* self = static_cast<PulseCaptureStreams*>(userdata);
+    if (end == 0 && info != nullptr) {
+        self->sinkFound_ = true;
+        if (info->monitor_source_name != nullptr) self->monitor_ = info->monitor_source_name;
+        return;
+    }
+    if (self->sinkFound_) {
+        self->defaultsFound(self->monitor_);
+    } else {
+        self->defaultsUnknown();
+    }
+}
+
+}  // namespace orvan
