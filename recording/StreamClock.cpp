@@ -52,8 +52,11 @@ void StreamClock::reanchor() {
                 (history_.back().seconds - history_.front().seconds);
     }
     const double offset = window_.error / count;
-    const double correction = slope + kOffsetGain * offset / (options_.window * options_.rate);
-    ratio_ = 1.0 + std::clamp(correction, -options_.mostCorrection, options_.mostCorrection);
+    const double rate = std::clamp(slope, -options_.mostCorrection, options_.mostCorrection);
+    // A device that drifts fast builds up its offset fast: it is taken back as fast as it drifts.
+    const double mostTakeBack = std::max(options_.mostOffsetCorrection, std::abs(rate));
+    const double takeBack = kOffsetGain * offset / (options_.window * options_.rate);
+    ratio_ = 1.0 + rate + std::clamp(takeBack, -mostTakeBack, mostTakeBack);
     window_ = Window{};
 }
 

@@ -23,8 +23,12 @@ public:
         double window = 5.0;
         // How many windows back the rate of the device's clock is measured over.
         std::size_t baseline = 12;
-        // The most the samples are stretched or squeezed, as a fraction.
+        // The most the samples are stretched or squeezed to follow the device's clock rate, as a fraction.
         double mostCorrection = 0.02;
+        // The most they are stretched or squeezed on top of that to take back an offset. An offset is
+        // mostly a misread anchor (a device just woken reports its latency wrong for a few seconds),
+        // not drift: taken back slowly it stays unheard, where a few per cent are a change of pitch.
+        double mostOffsetCorrection = 0.001;
         // Without the mend the stream is timed by its sample count alone (for comparison).
         bool mend = true;
     };

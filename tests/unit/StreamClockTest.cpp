@@ -43,5 +43,26 @@ TEST(StreamClockTest, AFastDeviceStaysOnTheMonotonicClockForFiveHours) {
     EXPECT_LT(largest, 0.010);
 }
 
+TEST(StreamClockTest, AMisreadAnchorIsTakenBackWithoutAChangeOfPitch) {
+    // A device on an exact clock whose anchor was read 0.3 s early, as a device just woken reports.
+    constexpr int kRate = 1000;
+    constexpr double kCaptureStart = 5000.0;
+    StreamClock clock(kCaptureStart - 0.3, StreamClock::Options{.rate = kRate});
+    std::vector<float> buffer(kRate / 20, 0.0f);
+    std::uint64_t input = 0;
+    double mostStretch = 0;
+    for (double seconds = 0; seconds < 600; seconds += 0.05) {
+        clock.observe(input, kCaptureStart + static_cast<double>(input) / kRate);
+        clock.place(buffer.data(), buffer.size());
+        input += buffer.size();
+        mostStretch = std::max(mostStretch, std::abs(clock.ratio() - 1.0));
+    }
+    EXPECT_LE(mostStretch, 0.001 + 1e-9);
+    // Where the timeline puts the next sample against when it was captured.
+    const double offset = clock.anchor() + static_cast<double>(clock.outputFrames()) / kRate -
+                          (kCaptureStart + static_cast<double>(input) / kRate);
+    EXPECT_LT(std::abs(offset), 0.02);
+}
+
 }  // namespace
 }  // namespace orvan
