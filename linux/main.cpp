@@ -8,6 +8,7 @@
 #include "linux/glib/GLibMainTimers.h"
 #include "linux/gtk/GtkSceneLifecycle.h"
 #include "macshell/MacShell.h"
+#include "macshell/RecorderActivity.h"
 #include "linux/dbus/DBusNotificationCenter.h"
 #include "linux/plist/DlopenPluginLoader.h"
 #include "linux/glib/GApplicationHolds.h"
@@ -65,7 +66,9 @@ int main(int argc, char** argv) {
     auto holds = std::make_shared<GApplicationHolds>();
     // A recording, started by the page or from the popup, keeps the application running after its
     // last window closes.
-    auto recorderCommands = std::make_shared<HoldingRecorder>(recorder, holds);
+    // Both the page and the popup reach it through one door, so the meeting session knows the
+    // starts and stops under way whichever side asked.
+    auto recorderCommands = std::make_shared<RecorderActivity>(std::make_shared<HoldingRecorder>(recorder, holds));
     auto macShell = std::make_shared<MacShell>(MacShell::Dependencies{
         .plugInsFolder = mainBundleDirectory() / "PlugIns",
         .loader = std::make_shared<DlopenPluginLoader>(),
@@ -80,7 +83,6 @@ int main(int argc, char** argv) {
         .mainLoop = services.mainLoop.get(),
         .timers = std::make_shared<GLibMainTimers>(),
         .recorder = recorderCommands,
-        .isRecording = [recorder] { return recorder->isRecording(); },
         .center = services.center,
         .notifications = notifications,
         .newUUID = randomUUID,

@@ -8,9 +8,14 @@ namespace orvan {
 
 MeetingSessionCoordinator::MeetingSessionCoordinator(Dependencies dependencies,
                                                      std::function<KestrinProtocol*()> plugin)
-    : deps_(std::move(dependencies)), plugin_(std::move(plugin)) {}
-
-bool MeetingSessionCoordinator::recorderIsRecording() const { return deps_.isRecording && deps_.isRecording(); }
+    : deps_(std::move(dependencies)), plugin_(std::move(plugin)) {
+    if (!deps_.recorder) return;
+    std::weak_ptr<bool> alive = alive_;
+    deps_.recorder->setListener({.startSettled = [this, alive](bool started) {
+        // A start that failed leaves nothing to finish.
+        if (alive.lock() && !started && !starting()) finishAfterStart_ = false;
+    }});
+}
 
 void MeetingSessionCoordinator::showPopup(const std::string& phase, const std::string& label,
                                           const std::optional<std::string>& message) {
@@ -25,27 +30,34 @@ void MeetingSessionCoordinator::showRecordingPhase(const std::optional<std::stri
     showPopup(session_.paused ? "paused" : "recording", session_.displayLabel(), message);
 }
 
+void MeetingSessionCoordinator::postFinish() {
+    if (deps_.mainLoop == nullptr) return;
+    std::weak_ptr<bool> alive = alive_;
+    deps_.mainLoop->post([this, alive] {
+        if (alive.lock()) finishRecording();
+    });
+}
+
 void MeetingSessionCoordinator::handleMeetingEvent(const std::string& event, const std::optional<std::string>& label) {
     if (event == "started") {
         const bool wasPaused = session_.paused;
+        // A recording being saved is over as far as a new meeting is concerned: it gets its invitation.
+        const bool recording = session_.recording && !saving();
         session_ = MeetingSession{.label = label};
         std::string phase = "invite";
-        if (recorderIsRecording()) {
+        if (recording) {
             session_.recording = true;
             session_.paused = wasPaused;
             phase = wasPaused ? "paused" : "recording";
         }
+        inviteDuringSave_ = !recording && saving();
         showPopup(phase, session_.displayLabel(), std::nullopt);
     } else if (event == "ended") {
-        const bool wasRecording = session_.recording || recorderIsRecording();
+        const bool wasRecording = session_.recording;
         session_ = MeetingSession{};
         hidePopup();
-        if (wasRecording && deps_.mainLoop != nullptr) {
-            std::weak_ptr<bool> alive = alive_;
-            deps_.mainLoop->post([this, alive] {
-                if (alive.lock()) finishRecording();
-            });
-        }
+        if (starting()) finishAfterStart_ = true;
+        if (wasRecording) postFinish();
     } else if (event == "permission") {
         if (session_.needsPermission || session_.recording || session_.dismissed) return;
         session_.needsPermission = true;
@@ -64,7 +76,7 @@ void MeetingSessionCoordinator::handlePopupAction(const std::string& action) {
         deps_.recorder->start([this, alive, label](std::optional<RecordingFailure> failure) {
             if (!alive.lock()) return;
             if (!failure) recordingStarted();
-            else showPopup("error", label, failure->description());
+            else if (!finishAfterStart_) showPopup("error", label, failure->description());
         });
     } else if (action == "pause" || action == "resume") {
         if (!deps_.recorder) return;
@@ -89,9 +101,16 @@ void MeetingSessionCoordinator::recordingStarted() {
     session_.recording = true;
     session_.paused = false;
     session_.needsPermission = false;
-    showPopup("recording", session_.displayLabel(), std::nullopt);
+    inviteDuringSave_ = false;
+    // Its meeting ended while it started: it is saved at once, with no popup for it.
+    const bool finishNow = std::exchange(finishAfterStart_, false);
+    if (!finishNow) showPopup("recording", session_.displayLabel(), std::nullopt);
     setRecordingActive(true);
     limitTimer_.reset();
+    if (finishNow) {
+        postFinish();
+        return;
+    }
     if (!deps_.timers) return;
     std::weak_ptr<bool> alive = alive_;
     MainLoop* mainLoop = deps_.mainLoop;
@@ -113,37 +132,33 @@ void MeetingSessionCoordinator::setPaused(bool paused) {
 }
 
 void MeetingSessionCoordinator::recordingEnded() {
+    // Another stop is still saving this recording (the page's, or an earlier finish): it ends it when
+    // it is done, so the popup and the page's flag do not claim it over before the file exists.
+    if (saving()) return;
     session_.recording = false;
     session_.paused = false;
     limitTimer_.reset();
-    hidePopup();
+    if (!std::exchange(inviteDuringSave_, false)) hidePopup();
     setRecordingActive(false);
 }
 
 void MeetingSessionCoordinator::finishRecording(std::function<void()> done) {
-    if (!recorderIsRecording() || !deps_.recorder) {
+    if (!deps_.recorder) {
         recordingEnded();
         if (done) done();
         return;
     }
-    // Finishes that overlap (an "ended" or the limit during a save) share one round: each asks the
-    // recorder, which hands its one recording to one of them and answers "not recording" to the
-    // others. Those end silently, so the session ends once and no failure is reported for a saved file.
-    if (!finishRound_) finishRound_ = std::make_shared<FinishRound>();
-    std::shared_ptr<FinishRound> round = finishRound_;
-    ++round->outstanding;
     std::weak_ptr<bool> alive = alive_;
-    deps_.recorder->stop([this, alive, round, done = std::move(done)](std::variant<std::string, RecordingFailure> result) {
+    deps_.recorder->stop([this, alive, done = std::move(done)](std::variant<std::string, RecordingFailure> result) {
         if (!alive.lock()) return;
-        --round->outstanding;
-        if (round->outstanding == 0 && finishRound_ == round) finishRound_.reset();
         const auto* failure = std::get_if<RecordingFailure>(&result);
-        const bool overlapped = round->outstanding > 0 || round->ended;
-        if (failure != nullptr && overlapped && failure->recorderError() == RecorderError::notRecording()) {
+        // Nothing to stop: the recorder was idle, or another stop (the page's, or an earlier finish)
+        // has the recording and reports it. Nothing was lost, so nothing is said.
+        if (failure != nullptr && failure->recorderError() == RecorderError::notRecording()) {
+            recordingEnded();
             if (done) done();
             return;
         }
-        round->ended = true;
         recordingEnded();
         if (failure != nullptr) {
             notify("録音を保存できませんでした", failure->description());

@@ -11,7 +11,7 @@
 #include "platform/MainLoop.h"
 #include "platform/MainTimers.h"
 #include "platform/UserNotificationCenter.h"
-#include "recording/RecorderCommands.h"
+#include "macshell/RecorderActivity.h"
 
 namespace orvan {
 
@@ -37,9 +37,8 @@ public:
     struct Dependencies {
         MainLoop* mainLoop = nullptr;
         std::shared_ptr<MainTimers> timers;
-        std::shared_ptr<RecorderCommands> recorder;
-        // Asked on the recorder's own queue, synchronously.
-        std::function<bool()> isRecording;
+        // The recorder as the page reaches it too: the session follows its starts and stops.
+        std::shared_ptr<RecorderActivity> recorder;
         std::shared_ptr<NotificationCenter> center;
         std::shared_ptr<UserNotificationCenter> notifications;
         std::function<std::string()> newUUID;
@@ -64,7 +63,9 @@ public:
     bool limitArmed() const { return limitTimer_ != nullptr; }
 
 private:
-    bool recorderIsRecording() const;
+    bool saving() const { return deps_.recorder && deps_.recorder->stopsUnderWay() > 0; }
+    bool starting() const { return deps_.recorder && deps_.recorder->startsUnderWay() > 0; }
+    void postFinish();
     void showPopup(const std::string& phase, const std::string& label, const std::optional<std::string>& message);
     void hidePopup();
     void showRecordingPhase(const std::optional<std::string>& message);
@@ -73,11 +74,11 @@ private:
     std::function<KestrinProtocol*()> plugin_;
     MeetingSession session_;
     std::unique_ptr<MainTimer> limitTimer_;
-    struct FinishRound {
-        int outstanding = 0;
-        bool ended = false;
-    };
-    std::shared_ptr<FinishRound> finishRound_;
+    // The meeting ended while a start was under way: the recording it starts is finished at once.
+    bool finishAfterStart_ = false;
+    // The popup shows a new meeting's invitation that came while the last recording was being saved:
+    // the end of that save leaves it in place.
+    bool inviteDuringSave_ = false;
     // Completions of recorder calls outlive nothing: they check this before touching the session.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -221,13 +221,12 @@ TEST_F(MacShellTest, BadgesThatArriveBeforeThePlugInAreShownOnItWhenItLoads) {
 
 TEST_F(MacShellTest, ACaptureFailureEndsInASavedRecording) {
     auto recorder = std::make_shared<FakeRecorder>();
-    bool recording = true;
     std::vector<std::string> opened;
     MacShell withSession(
         dependencies(loader, badge, notifications),
         MeetingSessionCoordinator::Dependencies{
-            .mainLoop = nullptr, .timers = nullptr, .recorder = recorder,
-            .isRecording = [&] { return recording; }, .center = nullptr, .notifications = nullptr,
+            .mainLoop = nullptr, .timers = nullptr, .recorder = std::make_shared<RecorderActivity>(recorder),
+            .center = nullptr, .notifications = nullptr,
             .newUUID = nullptr, .appURL = [] { return *Url::parse("https://app.example/"); },
             .openInternal = [&](const Url& url) { opened.push_back(url.string()); }});
     withSession.loadPlugin();

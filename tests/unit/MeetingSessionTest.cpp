@@ -18,8 +18,8 @@ public:
     explicit OneRecordingRecorder(std::vector<std::string>& trace) : trace_(trace) {}
     void start(Done done) override {
         trace_.push_back("rec:start");
-        if (!startFailure) recording = true;
-        done(startFailure);
+        starting_ = std::move(done);
+        if (!holdStarts) started();
     }
     void pause(Done done) override { done(pauseFailure); }
     void resume(Done done) override { done(pauseFailure); }
@@ -32,6 +32,11 @@ public:
     void pending(PendingDone done) override { done(std::nullopt); }
     void discard(const std::string&, Done done) override { done(std::nullopt); }
 
+    // The held start answers (a microphone check the user takes a while over).
+    void started() {
+        if (!startFailure) recording = true;
+        std::exchange(starting_, nullptr)(startFailure);
+    }
     void save() {
         recording = taken_ = false;
         auto done = std::move(stopping_);
@@ -39,12 +44,13 @@ public:
         else done(std::string("/rec/meeting.m4a"));
     }
 
-    bool recording = false;
+    bool recording = false, holdStarts = false;
     std::optional<RecorderError> startFailure, pauseFailure, stopFailure;
 
 private:
     std::vector<std::string>& trace_;
     bool taken_ = false;
+    Done starting_;
     PathDone stopping_;
 };
 
@@ -79,6 +85,8 @@ struct Sequence {
     bool plugin = true;
 };
 
+void PrintTo(const Sequence& sequence, std::ostream* out) { *out << sequence.name; }
+
 const std::string kSaved = "notify:会議の録音を保存しました|トモリバで議事録への保存を始めます。";
 const std::string kNotes = "open:https://app.example/meeting-notes/record?mode=desktop-app";
 const std::string kLimit = std::string("log:") + MeetingSessionCoordinator::kLimitLine;
@@ -92,6 +100,8 @@ TEST_P(MeetingSessionTest, FollowsTheSequence) {
     setLogSink(std::make_shared<TracingLog>(trace));
     auto timers = std::make_shared<FakeMainTimers>();
     auto recorder = std::make_shared<OneRecordingRecorder>(trace);
+    // The one door both sides use, as in the application.
+    auto activity = std::make_shared<RecorderActivity>(recorder);
     auto center = NotificationCenter::create(loop);
     auto notifications = std::make_shared<TracingNotifications>(trace);
     auto flag = center->addObserver(notification_names::kEvaluate, [&](const Notification& n) {
@@ -101,8 +111,7 @@ TEST_P(MeetingSessionTest, FollowsTheSequence) {
         {
             .mainLoop = &loop,
             .timers = timers,
-            .recorder = recorder,
-            .isRecording = [&] { return recorder->recording; },
+            .recorder = activity,
             .center = center,
             .notifications = notifications,
             .newUUID = [] { return std::string("uuid"); },
@@ -118,9 +127,13 @@ TEST_P(MeetingSessionTest, FollowsTheSequence) {
         if (verb == "event") session.handleMeetingEvent(arg, std::nullopt);
         else if (verb == "started") session.handleMeetingEvent("started", arg);
         else if (verb == "action") session.handlePopupAction(arg);
-        else if (verb == "page-start") { recorder->recording = true; session.recordingStarted(); }
+        // The page's commands, as the dispatcher runs them.
+        else if (verb == "page-start") activity->start([&](auto failure) { if (!failure) session.recordingStarted(); });
         else if (verb == "page-pause") session.setPaused(true);
+        else if (verb == "page-stop") activity->stop([&](auto) { session.recordingEnded(); });
         else if (verb == "page-stop-failed") session.recordingEnded();
+        else if (verb == "hold-starts") recorder->holdStarts = true;
+        else if (verb == "started-now") recorder->started();
         else if (verb == "popup-closed") plugin.popupVisible = false;
         else if (verb == "deny-capture") plugin.grantsCapture = false;
         else if (verb == "fail-start") recorder->startFailure = RecorderError::permissionDenied();
@@ -147,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
         Sequence{"WithoutALabelTheMeetingIsCalledKaigi", {"event:started"}, {"popup:invite|会議"}},
         Sequence{"StartedDuringAPausedPageRecordingKeepsThePause",
                  {"page-start", "page-pause", "started:Zoom", "check-paused"},
-                 {"popup:recording|会議", kOn, "popup:paused|会議", "popup:paused|Zoom", "paused"}},
+                 {"rec:start", "popup:recording|会議", kOn, "popup:paused|会議", "popup:paused|Zoom", "paused"}},
         Sequence{"StartPauseResumeFinishSavesAndOpensTheNotesPage",
                  {"started:Zoom", "action:start", "action:pause", "action:resume", "action:finish", "save"},
                  {"popup:invite|Zoom", "rec:start", "popup:recording|Zoom", kOn, "popup:paused|Zoom",
@@ -169,25 +182,42 @@ INSTANTIATE_TEST_SUITE_P(
                   "popup:recording|Zoom|録音していません", "not paused"}},
         Sequence{"PauseWithThePopupClosedDoesNotBringItBack",
                  {"page-start", "popup-closed", "page-pause", "check-paused"},
-                 {"popup:recording|会議", kOn, "paused"}},
+                 {"rec:start", "popup:recording|会議", kOn, "paused"}},
         Sequence{"FourHoursFinishTheRecordingLikeFinish",
                  {"page-start", "seconds:14399", "seconds:1", "save"},
-                 {"popup:recording|会議", kOn, kLimit, "rec:stop", "hide", kSaved, kNotes, "show", kOff}},
+                 {"rec:start", "popup:recording|会議", kOn, kLimit, "rec:stop", "hide", kSaved, kNotes, "show", kOff}},
         Sequence{"TheLimitCountsFromTheLastStart",
                  {"page-start", "seconds:14000", "page-start", "seconds:14000"},
-                 {"popup:recording|会議", kOn, "popup:recording|会議", kOn}},
+                 {"rec:start", "popup:recording|会議", kOn, "rec:start", "popup:recording|会議", kOn}},
         Sequence{"EndedDuringAFinishSavesOnceAndEndsOnce",
                  {"started:Zoom", "action:start", "action:finish", "event:ended", "save"},
                  {"popup:invite|Zoom", "rec:start", "popup:recording|Zoom", kOn, "rec:stop", "hide", "rec:stop",
                   "hide", kSaved, kNotes, "show", kOff}},
         Sequence{"FailedSaveNotifiesTheReasonAndOpensNothing",
                  {"page-start", "fail-save", "action:finish", "save"},
-                 {"popup:recording|会議", kOn, "rec:stop", "hide", "notify:録音を保存できませんでした|録音をまとめられませんでした: disk full", kOff}},
-        Sequence{"FinishWhileIdleOnlyEnds", {"action:finish"}, {"hide", kOff}},
+                 {"rec:start", "popup:recording|会議", kOn, "rec:stop", "hide", "notify:録音を保存できませんでした|録音をまとめられませんでした: disk full", kOff}},
+        Sequence{"FinishWhileIdleOnlyEnds", {"action:finish"}, {"rec:stop", "hide", kOff}},
         Sequence{"PageStopFailedStillEnds", {"page-start", "page-stop-failed", "seconds:14400"},
-                 {"popup:recording|会議", kOn, "hide", kOff}},
+                 {"rec:start", "popup:recording|会議", kOn, "hide", kOff}},
+        Sequence{"ANewMeetingDuringASaveIsInvitedAndStaysInvited",
+                 {"started:Zoom", "action:start", "event:ended", "started:Teams", "save"},
+                 {"popup:invite|Zoom", "rec:start", "popup:recording|Zoom", kOn, "hide", "rec:stop",
+                  "popup:invite|Teams", kSaved, kNotes, "show", kOff}},
+        Sequence{"AMeetingDuringAPageStartIsInvitedAndAFailedStartShowsNoRecording",
+                 {"hold-starts", "fail-start", "page-start", "started:Zoom", "started-now"},
+                 {"rec:start", "popup:invite|Zoom"}},
+        Sequence{"APageStopDuringAFinishEndsOnceTheFileIsSaved",
+                 {"started:Zoom", "action:start", "action:finish", "page-stop", "save"},
+                 {"popup:invite|Zoom", "rec:start", "popup:recording|Zoom", kOn, "rec:stop", "rec:stop", "hide",
+                  kSaved, kNotes, "show", kOff}},
+        Sequence{"AFinishDuringAPageStopLeavesTheSaveToThePage",
+                 {"page-start", "page-stop", "action:finish", "save"},
+                 {"rec:start", "popup:recording|会議", kOn, "rec:stop", "rec:stop", "hide", kOff}},
+        Sequence{"EndedDuringTheStartsMicrophoneCheckSavesTheRecordingOnceStarted",
+                 {"started:Zoom", "hold-starts", "action:start", "event:ended", "started-now", "save"},
+                 {"popup:invite|Zoom", "rec:start", "hide", kOn, "rec:stop", "hide", kSaved, kNotes, "show", kOff}},
         Sequence{"WithoutAPlugInFlagLimitAndSavingStillWork",
-                 {"page-start", "seconds:14400", "save"}, {kOn, kLimit, "rec:stop", kSaved, kNotes, kOff}, false}),
+                 {"page-start", "seconds:14400", "save"}, {"rec:start", kOn, kLimit, "rec:stop", kSaved, kNotes, kOff}, false}),
     [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
