@@ -9,7 +9,10 @@ constexpr int kMissesUntilEnded = 3;
 std::optional<MeetingWatcher::Event> MeetingWatcher::update(const Found& found) {
     switch (found.kind) {
         case Found::Kind::needsScreenPermission:
-            misses = 0;
+            // The titles that cannot be read may hide a browser's meeting, but not the meeting seen:
+            // a client's process or microphone, or a title that was readable, would show it. Without
+            // counting this as a miss such a meeting would never end.
+            if (current && ++misses >= kMissesUntilEnded) return ended();
             return Event{"permission", std::nullopt};
         case Found::Kind::inMeeting: {
             misses = 0;
@@ -20,11 +23,15 @@ std::optional<MeetingWatcher::Event> MeetingWatcher::update(const Found& found) 
         case Found::Kind::none:
             if (!current) return std::nullopt;
             if (++misses < kMissesUntilEnded) return std::nullopt;
-            current.reset();
-            misses = 0;
-            return Event{"ended", std::nullopt};
+            return ended();
     }
     return std::nullopt;
+}
+
+MeetingWatcher::Event MeetingWatcher::ended() {
+    current.reset();
+    misses = 0;
+    return Event{"ended", std::nullopt};
 }
 
 }  // namespace orvan

@@ -23,6 +23,9 @@ struct MeetingWatcher {
     // One pass's result in; the event to report, if any, out. A change of service during a meeting
     // is not reported, and a meeting ends only on the third pass in a row without it.
     std::optional<Event> update(const Found& found);
+
+private:
+    Event ended();
 };
 
 }  // namespace orvan

@@ -79,7 +79,8 @@ TEST(MeetingDetectionTest, WatcherSequences) {
         {"a change of service is not reported", {zoom, kNone, kNone, meeting("Teams")}, {{"started", "Zoom"}}, "Zoom", 0},
         {"seen again resets the misses", {zoom, kNone, kNone, zoom, kNone, kNone}, {{"started", "Zoom"}}, "Zoom", 2},
         {"permission on every pass", {kPermission, kPermission}, {{"permission", {}}, {"permission", {}}}, {}, 0},
-        {"permission keeps the meeting", {zoom, kNone, kPermission, kNone, kNone}, {{"started", "Zoom"}, {"permission", {}}}, "Zoom", 2},
+        {"unreadable titles count as a miss", {zoom, kNone, kPermission, kPermission}, {{"started", "Zoom"}, {"permission", {}}, {"ended", {}}}, {}, 0},
+        {"and the meeting seen again resets them", {zoom, kPermission, kPermission, zoom, kPermission}, {{"started", "Zoom"}, {"permission", {}}, {"permission", {}}, {"permission", {}}}, "Zoom", 1},
         {"a meeting without a service", {meeting(std::nullopt), kNone, kNone, kNone}, {{"started", {}}, {"ended", {}}}, {}, 0},
         {"nothing while idle", {kNone, kNone, kNone}, {}, {}, 0},
     };
