@@ -2,14 +2,67 @@
 
 #include <gdk/gdk.h>
 #ifdef GDK_WINDOWING_X11
+#include <X11/Xatom.h>
 #include <gdk/gdkx.h>
 #endif
 
+#include <optional>
 #include <vector>
 
 #include "linux/gtk/GtkWindowTerms.h"
 
 namespace orvan {
+namespace {
+
+#ifdef GDK_WINDOWING_X11
+// The window manager's word on which window is active. Unlike the focus GTK reports, a key grab
+// (our own hot key, while it is held down) does not change it. None without such a manager.
+std::optional<::Window> managersActiveWindow(GdkScreen* screen) {
+    if (screen == nullptr || !GDK_IS_X11_SCREEN(screen)) return std::nullopt;
+    if (!gdk_x11_screen_supports_net_wm_hint(screen, gdk_atom_intern_static_string("_NET_ACTIVE_WINDOW"))) {
+        return std::nullopt;
+    }
+    Display* display = GDK_SCREEN_XDISPLAY(screen);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    const int status = XGetWindowProperty(display, gdk_x11_window_get_xid(gdk_screen_get_root_window(screen)),
+                                          gdk_x11_get_xatom_by_name_for_display(gdk_screen_get_display(screen),
+                                                                                "_NET_ACTIVE_WINDOW"),
+                                          0, 1, False, XA_WINDOW, &type, &format, &count, &after, &data);
+    std::optional<::Window> active;
+    if (status == Success && type == XA_WINDOW && format == 32 && count == 1 && data != nullptr) {
+        active = *reinterpret_cast<::Window*>(data);
+    }
+    if (data != nullptr) XFree(data);
+    return active;
+}
+#endif
+
+// Whether one of the application's windows is the active one.
+bool anyWindowActive(GtkApplication* application) {
+#ifdef GDK_WINDOWING_X11
+    if (const auto active = managersActiveWindow(gdk_screen_get_default())) {
+        for (GList* item = gtk_application_get_windows(application); item != nullptr; item = item->next) {
+            GdkWindow* surface = gtk_widget_get_window(GTK_WIDGET(item->data));
+            if (surface != nullptr && GDK_IS_X11_WINDOW(surface) && gdk_x11_window_get_xid(surface) == *active &&
+                gtk_widget_get_mapped(GTK_WIDGET(item->data))) {
+                return true;
+            }
+        }
+        return false;
+    }
+#endif
+    for (GList* item = gtk_application_get_windows(application); item != nullptr; item = item->next) {
+        auto* window = GTK_WINDOW(item->data);
+        if (gtk_widget_get_mapped(GTK_WIDGET(window)) && gtk_window_is_active(window)) return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 GtkDesktopApplication::GtkDesktopApplication(std::function<GtkApplication*()> application)
     : application_(std::move(application)) {}
@@ -27,17 +80,20 @@ bool GtkDesktopApplication::hasVisibleMainWindow() {
     for (GtkWidget* window : hidden_) {
         if (window != nullptr && canBecomeMain(GTK_WINDOW(window))) return true;
     }
-    return hasShowingMainWindow(application_());
+    GtkApplication* application = application_();
+    if (application == nullptr) return false;
+    // A minimised window counts too: bringing the application forward restores it, so it must not
+    // be joined by a new one.
+    for (GList* item = gtk_application_get_windows(application); item != nullptr; item = item->next) {
+        auto* window = GTK_WINDOW(item->data);
+        if (gtk_widget_get_visible(GTK_WIDGET(window)) && canBecomeMain(window)) return true;
+    }
+    return false;
 }
 
 bool GtkDesktopApplication::isActive() {
     GtkApplication* application = application_();
-    if (application == nullptr) return false;
-    for (GList* item = gtk_application_get_windows(application); item != nullptr; item = item->next) {
-        auto* window = GTK_WINDOW(item->data);
-        if (gtk_widget_get_mapped(GTK_WIDGET(window)) && gtk_window_is_active(window)) return true;
-    }
-    return false;
+    return application != nullptr && anyWindowActive(application);
 }
 
 void GtkDesktopApplication::hide() {

@@ -2,6 +2,10 @@
 // terms on real GTK windows.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+#include <signal.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -113,10 +117,12 @@ protected:
             .center = center,
             .notifications = nullptr,
             .badge = std::make_shared<LauncherEntryBadge>("jp.tomoriva.OrvanOffice.desktop"),
-            .openWindow = [] {},
+            .openWindow = [this] { ++opened; },
             .newUUID = [] { return std::string("id"); },
         });
     }
+
+    int opened = 0;
 
     GLibMainLoop loop;
     std::shared_ptr<NotificationCenter> center = NotificationCenter::create(loop);
@@ -181,30 +187,96 @@ TEST_F(TrayBundleTest, TheBuiltBundlesMenuReloadsSwitchesAutostartAndItsLabelAnd
     }
 }
 
-void xdotool(const std::string& keys) {
-    const std::string command = "xdotool key " + keys;
+void xdotool(const std::string& arguments) {
+    const std::string command = "xdotool " + arguments;
     ASSERT_TRUE(g_spawn_command_line_sync(command.c_str(), nullptr, nullptr, nullptr, nullptr)) << command;
 }
 
-TEST_F(TrayBundleTest, SuperShiftOTogglesTheWindowAlsoWithNumLockOn) {
+void pressAndHold(const std::string& keys) {
+    xdotool("keydown " + keys);
+    spin(300ms);
+    xdotool("keyup " + keys);
+}
+
+// openbox on the test's display for as long as it lives: a real window manager decides focus,
+// minimising and what is active.
+class WindowManager {
+public:
+    WindowManager() {
+        const char* argv[] = {"openbox", nullptr};
+        g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &pid_, nullptr);
+        GdkScreen* screen = gdk_screen_get_default();
+        running_ = runUntil([&] {
+            return gdk_x11_screen_supports_net_wm_hint(screen, gdk_atom_intern_static_string("_NET_ACTIVE_WINDOW"));
+        }, 10s);
+    }
+    ~WindowManager() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        g_spawn_close_pid(pid_);
+    }
+    bool running() const { return running_; }
+
+private:
+    GPid pid_ = 0;
+    bool running_ = false;
+};
+
+bool iconified(GtkWidget* window) {
+    GdkWindow* surface = gtk_widget_get_window(window);
+    return surface != nullptr && (gdk_window_get_state(surface) & GDK_WINDOW_STATE_ICONIFIED) != 0;
+}
+
+TEST_F(TrayBundleTest, SuperShiftOTogglesTheWindowUnderAWindowManagerAndRestoresAMinimisedOne) {
     GtkApplication* application = trayApplication();
     ASSERT_NE(application, nullptr);
+    WindowManager openbox;
+    ASSERT_TRUE(openbox.running());
     shell->loadPlugin();
     ASSERT_TRUE(shell->isPluginLoaded());
     GtkWidget* window = gtk_application_window_new(application);
-    gtk_window_present(GTK_WINDOW(window));
-    gdk_window_focus(gtk_widget_get_window(window), GDK_CURRENT_TIME);
-    ASSERT_TRUE(runUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }, 5s));
+    gtk_widget_show(window);
+    // As a click would, with a time the window manager accepts, once it manages the window.
+    ASSERT_TRUE(runUntil([&] {
+        gtk_window_present_with_time(GTK_WINDOW(window), gdk_x11_get_server_time(gtk_widget_get_window(window)));
+        spin(100ms);
+        return gtk_window_is_active(GTK_WINDOW(window));
+    }, 5s));
+    const auto shownWithTheFocus = [&] {
+        return gtk_widget_get_mapped(window) && !iconified(window) && gtk_window_is_active(GTK_WINDOW(window));
+    };
     for (const bool numLock : {false, true}) {
         SCOPED_TRACE(numLock ? "Num Lock on" : "Num Lock off");
-        if (numLock) xdotool("Num_Lock");
-        xdotool("super+shift+o");
+        if (numLock) xdotool("key Num_Lock");
+        // Held as a person holds them: the grab takes the focus from the window while the keys are
+        // down, yet it counts as active.
+        pressAndHold("super+shift+o");
         EXPECT_TRUE(runUntil([&] { return !gtk_widget_get_mapped(window); }, 5s)) << "in front and active: hidden";
-        xdotool("super+shift+o");
-        EXPECT_TRUE(runUntil([&] { return gtk_widget_get_mapped(window) && gtk_window_is_active(GTK_WINDOW(window)); }, 5s))
-            << "shown again with the focus";
-        if (numLock) xdotool("Num_Lock");
+        pressAndHold("super+shift+o");
+        EXPECT_TRUE(runUntil(shownWithTheFocus, 5s)) << "shown again with the focus";
+        if (numLock) xdotool("key Num_Lock");
     }
+
+    {
+        // While a key grab holds the keyboard (as ours does while the hot key is down) GTK calls the
+        // window inactive; the window manager still calls it active, and so does the application.
+        Display* other = XOpenDisplay(nullptr);
+        ASSERT_NE(other, nullptr);
+        XGrabKeyboard(other, DefaultRootWindow(other), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+        XSync(other, False);
+        EXPECT_TRUE(runUntil([&] { return !gtk_window_is_active(GTK_WINDOW(window)); }, 5s));
+        EXPECT_TRUE(GtkDesktopApplication([application] { return application; }).isActive());
+        XCloseDisplay(other);
+        ASSERT_TRUE(runUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }, 5s));
+    }
+
+    gtk_window_iconify(GTK_WINDOW(window));
+    ASSERT_TRUE(runUntil([&] { return iconified(window); }, 5s));
+    pressAndHold("super+shift+o");
+    EXPECT_TRUE(runUntil(shownWithTheFocus, 5s)) << "the minimised window comes back";
+    spin(300ms);
+    EXPECT_EQ(opened, 0) << "and no second window joins it";
     gtk_widget_destroy(window);
 }
 
