@@ -33,6 +33,17 @@ void MeetingPopup::build() {
     view_->setMoveHandler([weak](PopupPoint origin) {
         if (auto self = weak.lock()) self->moved(origin);
     });
+    view_->setCloseHandler([weak] {
+        if (auto self = weak.lock()) self->closed();
+    });
+}
+
+// Closed through the desktop: an offer or a message is turned down as with its own button; a
+// recording goes on without its panel.
+void MeetingPopup::closed() {
+    const std::string phase = phase_.value_or("");
+    hide();
+    if (phase != "recording" && phase != "paused") send("dismiss");
 }
 
 // A drag reports many moves: the first is saved at once, later ones at most every interval, and

@@ -47,6 +47,7 @@ private:
     void send(const std::string& action) { onAction(action); }
     void build();
     void moved(PopupPoint origin);
+    void closed();
     void saveOrigin();
 
     Ports ports_;

@@ -55,6 +55,9 @@ public:
     virtual void setOrigin(PopupPoint origin) = 0;
     // Told the new origin whenever the panel has been moved (by the user, not by setOrigin).
     virtual void setMoveHandler(std::function<void(PopupPoint origin)> moved) = 0;
+    // Told when the user closes the panel through the desktop (its window menu, a key of the window
+    // manager): the panel stays, hidden, and is never used closed.
+    virtual void setCloseHandler(std::function<void()> closed) = 0;
 };
 
 }  // namespace orvan

@@ -18,8 +18,9 @@ packages=(
   dpkg-dev desktop-file-utils appstream lintian x11-utils
 )
 # The meeting popup's tests: a small EWMH window manager, X property and monitor tools, and the
-# accessibility bus with its introspection data (buttons pressed as a user would).
-packages+=(openbox x11-utils at-spi2-core gir1.2-atspi-2.0 gir1.2-gtk-3.0)
+# accessibility bus with its introspection data (buttons pressed as a user would); wmctrl closes a
+# window as the window manager's close button does.
+packages+=(openbox x11-utils wmctrl at-spi2-core gir1.2-atspi-2.0 gir1.2-gtk-3.0)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -88,6 +88,9 @@ GtkMeetingPopupPanel::GtkMeetingPopupPanel() {
     gtk_widget_add_events(window_, GDK_BUTTON_PRESS_MASK | GDK_STRUCTURE_MASK);
     g_signal_connect(window_, "button-press-event", G_CALLBACK(onButtonPress), this);
     g_signal_connect(window_, "configure-event", G_CALLBACK(onConfigure), this);
+    // Closed by the window manager, the panel is only hidden: destroyed, its labels would be gone
+    // under the clock that still writes to them.
+    g_signal_connect(window_, "delete-event", G_CALLBACK(onDelete), this);
 }
 
 GtkMeetingPopupPanel::~GtkMeetingPopupPanel() {
@@ -182,6 +185,15 @@ void GtkMeetingPopupPanel::setOrigin(PopupPoint origin) {
 }
 
 void GtkMeetingPopupPanel::setMoveHandler(std::function<void(PopupPoint)> moved) { moved_ = std::move(moved); }
+
+void GtkMeetingPopupPanel::setCloseHandler(std::function<void()> closed) { closed_ = std::move(closed); }
+
+gboolean GtkMeetingPopupPanel::onDelete(GtkWidget* widget, GdkEvent*, gpointer data) {
+    auto* self = static_cast<GtkMeetingPopupPanel*>(data);
+    gtk_widget_hide(widget);
+    if (self->closed_) self->closed_();
+    return TRUE;
+}
 
 gboolean GtkMeetingPopupPanel::onButtonPress(GtkWidget* widget, GdkEventButton* event, gpointer) {
     if (event->type != GDK_BUTTON_PRESS || event->button != GDK_BUTTON_PRIMARY) return FALSE;

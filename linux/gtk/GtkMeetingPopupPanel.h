@@ -31,12 +31,14 @@ public:
     std::vector<PopupScreen> screens() const override;
     void setOrigin(PopupPoint origin) override;
     void setMoveHandler(std::function<void(PopupPoint origin)> moved) override;
+    void setCloseHandler(std::function<void()> closed) override;
 
     GtkWidget* window() const { return window_; }
 
 private:
     static gboolean onButtonPress(GtkWidget* widget, GdkEventButton* event, gpointer self);
     static gboolean onConfigure(GtkWidget* widget, GdkEventConfigure* event, gpointer self);
+    static gboolean onDelete(GtkWidget* widget, GdkEvent* event, gpointer self);
     // The bottom of the primary monitor in X coordinates: where the logic's y is 0.
     int primaryBottom() const;
     void showLine(GtkWidget* label, bool shown);
@@ -47,6 +49,7 @@ private:
     GtkWidget* error_ = nullptr;
     GtkWidget* actions_ = nullptr;
     std::function<void(PopupPoint)> moved_;
+    std::function<void()> closed_;
     // Where the window was last put or seen, in X coordinates: a configure event there is no move.
     int knownX_ = 0;
     int knownY_ = 0;

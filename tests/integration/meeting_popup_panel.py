@@ -72,6 +72,17 @@ class MeetingPopupPanelTest(unittest.TestCase):
         active = desktop.xprop("-root", "_NET_ACTIVE_WINDOW")
         self.assertNotIn(hex(panel.window), active)
 
+    def test_closed_through_the_window_manager_it_is_turned_down_and_only_hidden(self):
+        desktop = Desktop()
+        self.addCleanup(desktop.close)
+        panel = Panel(desktop, self.config)
+        self.addCleanup(panel.close)
+        subprocess.run(["wmctrl", "-i", "-c", hex(panel.window)], env=desktop.env, check=True)
+        wait_for(lambda: panel.output.saw("action dismiss"), 10, "the invitation turned down")
+        state = subprocess.run(["xwininfo", "-id", str(panel.window)], env=desktop.env, capture_output=True, text=True)
+        self.assertIn("IsUnMapped", state.stdout, "hidden, not destroyed")
+        self.assertIsNone(panel.process.poll())
+
     def test_where_the_panel_comes_back_after_a_restart(self):
         # Screen it was dragged on, where to (top-left), screen of the restart, where it shows then.
         # (Which remembered places count, and the corner otherwise, is MeetingPopupPlacementTest's.)

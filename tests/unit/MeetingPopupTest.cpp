@@ -22,6 +22,7 @@ public:
     std::vector<PopupScreen> screens() const override { return monitors; }
     void setOrigin(PopupPoint point) override { origin = point; }
     void setMoveHandler(std::function<void(PopupPoint)> handler) override { moved = std::move(handler); }
+    void setCloseHandler(std::function<void()> handler) override { closed = std::move(handler); }
 
     std::string text() const {
         std::string row = title + " / " + second + " / " + error.value_or("-") + " /";
@@ -35,6 +36,7 @@ public:
     std::vector<PopupScreen> monitors{{{0, 0, 1920, 1050}, true}};
     std::optional<PopupPoint> origin;
     std::function<void(PopupPoint)> moved;
+    std::function<void()> closed;
 };
 
 // A popup whose panel the test sees through `view`.
@@ -82,6 +84,8 @@ TEST_P(MeetingPopupTest, ShowsThePhase) {
             timers->advance(std::chrono::seconds(std::stoi(parts[1])));
         } else if (parts[0] == "hide") {
             popup->hide();
+        } else if (parts[0] == "close") {
+            view->closed();
         } else if (parts[0] == "press") {
             auto buttons = view->buttons;  // a press may replace them
             for (auto& button : buttons)
@@ -116,6 +120,10 @@ INSTANTIATE_TEST_SUITE_P(
               {"show:recording:Zoom", "tick:10", "hide", "tick:5", "show:recording:Zoom", "tick:2"},
               "● 記録しています / Zoom ・ 00:02 / - / 一時停止 止めて保存*", ""},
         Steps{"HiddenPopupIsNotVisible", {"show:invite:Zoom", "hide"}, "hidden", ""},
+        Steps{"ClosingTheInvitationTurnsItDown", {"show:invite:Zoom", "close"}, "hidden", "dismiss"},
+        Steps{"ClosingARecordingsPanelStopsItsClockAndNothingElse",
+              {"show:recording:Zoom", "tick:3", "close", "tick:5", "show:recording:Zoom"},
+              "● 記録しています / Zoom ・ 00:00 / - / 一時停止 止めて保存*", ""},
         Steps{"StopAndSaveStopsTheClock", {"show:recording:Zoom", "tick:4", "press:止めて保存", "tick:9"},
               "● 記録しています / 保存しています… / - /", "finish"},
         Steps{"PauseSendsPause", {"show:recording:Zoom", "press:一時停止"},
