@@ -150,8 +150,9 @@ void GtkDesktopApplication::keepRunningWithoutWindows() {
     held_ = true;
 }
 
-void GtkDesktopApplication::terminate() {
-    GtkApplication* application = application_();
+void GtkDesktopApplication::terminate() { closeWindowsAndQuit(application_()); }
+
+void closeWindowsAndQuit(GtkApplication* application) {
     if (application == nullptr) return;
     // Every window closes first, so each one's web view and its page go away in order.
     GList* windows = g_list_copy(gtk_application_get_windows(application));

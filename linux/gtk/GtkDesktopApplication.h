@@ -35,4 +35,7 @@ private:
     bool held_ = false;
 };
 
+// Closes every window of `application` and ends its main loop: the application's own way out.
+void closeWindowsAndQuit(GtkApplication* application);
+
 }  // namespace orvan

@@ -1,8 +1,12 @@
 #include "linux/webkit/OfficeApplication.h"
 
+#include <glib-unix.h>
+
+#include <csignal>
 #include <string>
 
 #include "linux/gtk/GtkApplicationActivator.h"
+#include "linux/gtk/GtkDesktopApplication.h"
 #include "linux/webkit/OfficeWindow.h"
 
 namespace orvan {
@@ -31,6 +35,8 @@ OfficeApplication::OfficeApplication(ShellServices services)
     g_set_prgname(kApplicationId);
     gdk_set_program_class(kApplicationId);
     activator_ = std::make_shared<GtkApplicationActivator>(application_.get());
+    // The desktop session's end quits the application (a recording is then closed where it is).
+    g_object_set(application_.get(), "register-session", TRUE, nullptr);
     g_signal_connect(application_.get(), "startup", G_CALLBACK(&onStartup), this);
     g_signal_connect(application_.get(), "activate", G_CALLBACK(&onActivate), this);
 }
@@ -45,6 +51,14 @@ void OfficeApplication::onStartup(GApplication*, gpointer self) {
     // own icon rather than the desktop entry's.
     gtk_window_set_default_icon_name(kApplicationId);
     app->installMenu();
+    // Asked to end (a logout without a session manager, a service manager, Ctrl+C in a terminal):
+    // the same way out as "終了", never cut off in the middle of writing a recording.
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        g_unix_signal_add(signal, +[](gpointer application) -> gboolean {
+            closeWindowsAndQuit(GTK_APPLICATION(application));
+            return G_SOURCE_CONTINUE;
+        }, app->application_.get());
+    }
     if (app->delegate_) app->delegate_->didFinishLaunching();
 }
 

@@ -6,6 +6,7 @@ directory of the build, the stand-in's executable and the tests' own tray panel.
 """
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -70,6 +71,12 @@ class ShellEndToEnd(unittest.TestCase):
 
         # The tray menu's "終了" ends the instance with both its windows.
         click_menu(item, "終了")
+        self.assertEqual(self.shell.wait(timeout=30), 0)
+
+        # Told to end by the system (a logout, a service manager): the same way out, not cut off.
+        self.shell = subprocess.Popen([self.executable], stderr=self.log)
+        wait_for(lambda: len(self.webapp.requests("/")) == 3, what="the start page once more")
+        self.shell.send_signal(signal.SIGTERM)
         self.assertEqual(self.shell.wait(timeout=30), 0)
 
 
