@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
                  return running != nullptr ? GTK_APPLICATION(running) : nullptr;
              }),
              .recordingsDirectory = applicationDataDirectory() / "recordings",
-         }] { return loadMeetingRecorder(recordingEngineModule(mainBundleDirectory()), inputs); });
+         }] { return loadMeetingRecorder(recordingEngineModule(mainBundleDirectory()), inputs); },
+        services.mainLoop);
     // What keeps the application alive with no window open (a recording now, the tray companion too).
     auto holds = std::make_shared<GApplicationHolds>();
     // A recording, started by the page or from the popup, keeps the application running after its

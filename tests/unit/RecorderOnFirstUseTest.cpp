@@ -2,16 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "tests/fakes/FakeMainLoop.h"
 
 namespace orvan {
 namespace {
 
+using testing::FakeMainLoop;
+
 // Stands in for the meeting recorder: writes down what reaches it and answers at once.
 struct FakeRecorder {
     std::vector<std::string>* calls;
-    bool recording = false;
 
     void start(RecorderCommands::Done done) { calls->push_back("start"), done(std::nullopt); }
     void pause(RecorderCommands::Done done) { calls->push_back("pause"), done(std::nullopt); }
@@ -19,7 +25,6 @@ struct FakeRecorder {
     void stop(RecorderCommands::PathDone done) { calls->push_back("stop"), done(std::string("/m.m4a")); }
     void pending(RecorderCommands::PendingDone done) { calls->push_back("pending"), done(std::nullopt); }
     void discard(const std::string& path, RecorderCommands::Done done) { calls->push_back("discard " + path), done(std::nullopt); }
-    bool isRecording() const { return recording; }
     void closeForExit() { calls->push_back("closeForExit"); }
 };
 
@@ -32,52 +37,82 @@ std::string describe(const std::variant<Value, RecordingFailure>& outcome) {
     return failure != nullptr ? failure->description() : "";
 }
 
-// Each command, sent once: the failure's description it was answered with ("" for none).
-#define ANSWER_OF(call) [](Lazy& r) { std::string d = "unanswered"; r.call; return d; }
-const std::vector<std::pair<std::string, std::string (*)(Lazy&)>> kCommands = {
-    {"start", ANSWER_OF(start([&](auto outcome) { d = describe(outcome); }))},
-    {"pause", ANSWER_OF(pause([&](auto outcome) { d = describe(outcome); }))},
-    {"resume", ANSWER_OF(resume([&](auto outcome) { d = describe(outcome); }))},
-    {"stop", ANSWER_OF(stop([&](auto outcome) { d = describe(outcome); }))},
-    {"pending", ANSWER_OF(pending([&](auto outcome) { d = describe(outcome); }))},
-    {"discard /m.m4a", ANSWER_OF(discard("/m.m4a", [&](auto outcome) { d = describe(outcome); }))},
+// Each command, sent once; its answer (the failure's description, "" for none) lands in `answers`.
+using Send = void (*)(Lazy&, std::vector<std::string>&);
+#define SEND(call) [](Lazy& r, std::vector<std::string>& answers) { r.call; }
+#define ANSWER [&answers](auto outcome) { answers.push_back(describe(outcome)); }
+const std::vector<std::pair<std::string, Send>> kCommands = {
+    {"start", SEND(start(ANSWER))},
+    {"pause", SEND(pause(ANSWER))},
+    {"resume", SEND(resume(ANSWER))},
+    {"stop", SEND(stop(ANSWER))},
+    {"pending", SEND(pending(ANSWER))},
+    {"discard /m.m4a", SEND(discard("/m.m4a", ANSWER))},
 };
-#undef ANSWER_OF
+#undef ANSWER
+#undef SEND
 
-TEST(RecorderOnFirstUseTest, NothingIsLoadedBeforeTheFirstCommandAndThenOnlyOnce) {
-    std::vector<std::string> calls;
-    int made = 0;
-    Lazy recorder([&]() -> Lazy::Made { return ++made, std::make_shared<FakeRecorder>(FakeRecorder{&calls}); });
-    // The tray's questions and the application's exit do not load the recorder.
-    EXPECT_FALSE(recorder.isRecording());
-    recorder.closeForExit();
-    EXPECT_EQ(made, 0);
-
-    std::vector<std::string> names;
-    for (const auto& [name, send] : kCommands) {
-        EXPECT_EQ(send(recorder), "") << name;
-        names.push_back(name);
-    }
-    EXPECT_EQ(made, 1);
-    recorder.closeForExit();
-    names.push_back("closeForExit");
-    EXPECT_EQ(calls, names);
+// The loading thread hands its result to the main loop: wait for it, then run it.
+void awaitLoad(FakeMainLoop& loop) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (loop.pending() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    loop.runUntilIdle();
 }
 
-TEST(RecorderOnFirstUseTest, ARecorderThatCannotBeLoadedAnswersEveryCommandWithWhyAndIsTriedAgain) {
-    std::vector<std::string> calls;
-    int attempts = 0;
-    Lazy recorder([&]() -> Lazy::Made {
-        if (++attempts <= static_cast<int>(kCommands.size())) return SystemError{"録音機能を読み込めませんでした: gone"};
-        return std::make_shared<FakeRecorder>(FakeRecorder{&calls, true});
-    });
+TEST(RecorderOnFirstUseTest, MadeOnceOnAThreadOfItsOwnWhileTheCommandsMeanwhileWaitInOrder) {
+    std::vector<std::string> calls, answers;
+    auto loop = std::make_shared<FakeMainLoop>();
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    int made = 0;
+    std::thread::id madeOn;
+    Lazy recorder(
+        [&]() -> Lazy::Made {
+            madeOn = std::this_thread::get_id();
+            released.wait();  // reading the encoder's libraries from disk
+            return ++made, std::make_shared<FakeRecorder>(FakeRecorder{&calls});
+        },
+        loop);
+    std::vector<std::string> names;
     for (const auto& [name, send] : kCommands) {
-        EXPECT_EQ(send(recorder), "録音機能を読み込めませんでした: gone") << name;
+        send(recorder, answers);
+        names.push_back(name);
     }
-    EXPECT_FALSE(recorder.isRecording());
-    // The module is back (an update finished installing, say): the next command loads it.
-    EXPECT_EQ(kCommands.front().second(recorder), "");
-    EXPECT_TRUE(recorder.isRecording());
+    EXPECT_TRUE(answers.empty()) << "nothing answers while the recorder is being made, nothing blocks either";
+    release.set_value();
+    awaitLoad(*loop);
+    EXPECT_NE(madeOn, std::this_thread::get_id());
+    EXPECT_EQ(calls, names);
+    EXPECT_EQ(answers, std::vector<std::string>(kCommands.size(), ""));
+    // Made now: the next command goes straight through.
+    kCommands.front().second(recorder, answers);
+    recorder.closeForExit();
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(calls.back(), "closeForExit");
+    EXPECT_EQ(calls.size(), names.size() + 2);
+}
+
+TEST(RecorderOnFirstUseTest, ARecorderThatCannotBeMadeAnswersTheWaitingCommandsWithWhyAndIsTriedAgain) {
+    std::vector<std::string> calls, answers;
+    auto loop = std::make_shared<FakeMainLoop>();
+    int attempts = 0;
+    Lazy recorder(
+        [&]() -> Lazy::Made {
+            if (++attempts == 1) return SystemError{"録音機能を読み込めませんでした: gone"};
+            return std::make_shared<FakeRecorder>(FakeRecorder{&calls});
+        },
+        loop);
+    // The application's exit before any command makes nothing.
+    recorder.closeForExit();
+    EXPECT_EQ(attempts, 0);
+    kCommands[0].second(recorder, answers);
+    kCommands[4].second(recorder, answers);
+    awaitLoad(*loop);
+    EXPECT_EQ(answers, std::vector<std::string>(2, "録音機能を読み込めませんでした: gone"));
+    // The module is back (an update finished installing, say): the next command makes it.
+    kCommands[0].second(recorder, answers);
+    awaitLoad(*loop);
+    EXPECT_EQ(answers.back(), "");
     EXPECT_EQ(calls, std::vector<std::string>{"start"});
 }
 
