@@ -5,6 +5,9 @@
 #include <X11/Xatom.h>
 #include <gdk/gdkx.h>
 #endif
+#ifdef GDK_WINDOWING_WAYLAND
+#include <gdk/gdkwayland.h>
+#endif
 
 #include <optional>
 #include <vector>
@@ -57,7 +60,12 @@ bool anyWindowActive(GtkApplication* application) {
 #endif
     for (GList* item = gtk_application_get_windows(application); item != nullptr; item = item->next) {
         auto* window = GTK_WINDOW(item->data);
-        if (gtk_widget_get_mapped(GTK_WIDGET(window)) && gtk_window_is_active(window)) return true;
+        if (!gtk_widget_get_mapped(GTK_WIDGET(window))) continue;
+        // A Wayland compositor says which toplevel it has activated; that holds without a keyboard
+        // (GTK's own "active" follows the keyboard's focus) and while the shell's panel is clicked.
+        GdkWindow* surface = gtk_widget_get_window(GTK_WIDGET(window));
+        if (surface != nullptr && (gdk_window_get_state(surface) & GDK_WINDOW_STATE_FOCUSED) != 0) return true;
+        if (gtk_window_is_active(window)) return true;
     }
     return false;
 }
@@ -129,8 +137,19 @@ void GtkDesktopApplication::activate(const std::string& activationToken) {
         if (gtk_widget_get_visible(GTK_WIDGET(window)) && canBecomeMain(window)) front = window;
     }
     if (front == nullptr) return;
-    // On Wayland the desktop's token is what allows the focus change.
-    if (!activationToken.empty()) gtk_window_set_startup_id(front, activationToken.c_str());
+    // The desktop's token is what allows the focus change. On Wayland GTK hands it to the compositor
+    // (xdg-activation) with the next focus request of the display's windows.
+    if (!activationToken.empty()) {
+#ifdef GDK_WINDOWING_WAYLAND
+        GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(front));
+        if (GDK_IS_WAYLAND_DISPLAY(display)) {
+            gdk_wayland_display_set_startup_notification_id(display, activationToken.c_str());
+        } else
+#endif
+        {
+            gtk_window_set_startup_id(front, activationToken.c_str());
+        }
+    }
 #ifdef GDK_WINDOWING_X11
     // On X11, without an event to take the time from, the X server's current time is what lets the
     // window manager hand us the focus instead of only flashing the task bar entry.
