@@ -46,10 +46,11 @@ void pressed(GtkButton*, gpointer data) {
 
 }  // namespace
 
-GtkMeetingPopupPanel::GtkMeetingPopupPanel() {
+GtkMeetingPopupPanel::GtkMeetingPopupPanel(GdkDisplay* display) {
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     g_object_ref_sink(window_);  // ours until the destructor, whatever GTK does with toplevels
     GtkWindow* window = GTK_WINDOW(window_);
+    gtk_window_set_screen(window, gdk_display_get_default_screen(display));
     gtk_window_set_title(window, "会議");
     gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_UTILITY);
     gtk_window_set_decorated(window, FALSE);

@@ -16,7 +16,8 @@ namespace orvan {
 // turned between X's top-left origin and the logic's bottom-left one here.
 class GtkMeetingPopupPanel final : public MeetingPopupView {
 public:
-    GtkMeetingPopupPanel();
+    // On `display` (see floatingPanelDisplay()).
+    explicit GtkMeetingPopupPanel(GdkDisplay* display);
     ~GtkMeetingPopupPanel() override;
     GtkMeetingPopupPanel(const GtkMeetingPopupPanel&) = delete;
     GtkMeetingPopupPanel& operator=(const GtkMeetingPopupPanel&) = delete;

@@ -17,6 +17,7 @@
 #include "linux/glib/JsonFileUserDefaults.h"
 #include "linux/glib/InstalledCommand.h"
 #include "linux/glib/XdgAutostartLoginItem.h"
+#include "linux/gtk/FloatingPanelDisplay.h"
 #include "linux/gtk/GtkMeetingPopupPanel.h"
 #include "linux/gtk/GtkPrivacySettings.h"
 #include "linux/gtk/GtkDesktopApplication.h"
@@ -72,8 +73,9 @@ GtkApplication* runningApplication() {
 orvan::MeetingPopup::Ports meetingPopupPorts() {
     return {
         .makeView = []() -> std::unique_ptr<orvan::MeetingPopupView> {
-            if (gdk_display_get_default() == nullptr) return nullptr;
-            return std::make_unique<orvan::GtkMeetingPopupPanel>();
+            GdkDisplay* display = orvan::floatingPanelDisplay();
+            if (display == nullptr) return nullptr;
+            return std::make_unique<orvan::GtkMeetingPopupPanel>(display);
         },
         .timers = std::make_shared<orvan::GLibMainTimers>(),
         .openSettings = &orvan::openPrivacySettings,

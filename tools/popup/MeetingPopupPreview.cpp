@@ -17,6 +17,7 @@
 #include "linux/glib/GLibMainTimers.h"
 #include "linux/glib/JsonFileUserDefaults.h"
 #include "linux/glib/SyslogSink.h"
+#include "linux/gtk/FloatingPanelDisplay.h"
 #include "linux/gtk/GtkMeetingPopupPanel.h"
 #include "linux/gtk/GtkPrivacySettings.h"
 #include "plugin/MeetingPopup.h"
@@ -88,7 +89,10 @@ void press(GtkMeetingPopupPanel& panel, const char* title) {
 // The popup's view factory: a real panel, which `panel` then points at.
 auto panelInto(GtkMeetingPopupPanel*& panel) {
     return [&panel]() -> std::unique_ptr<orvan::MeetingPopupView> {
-        auto made = std::make_unique<GtkMeetingPopupPanel>();
+        // On the desktop's Wayland display too, it floats on the XWayland one as in the tray companion.
+        GdkDisplay* display = orvan::floatingPanelDisplay();
+        if (display == nullptr) return nullptr;
+        auto made = std::make_unique<GtkMeetingPopupPanel>(display);
         panel = made.get();
         return made;
     };
@@ -140,6 +144,10 @@ int show(const std::string& phase, const std::string& label, const std::optional
         std::fflush(stdout);
     };
     popup->show(phase, label, message);
+    if (panel == nullptr) {
+        std::fprintf(stderr, "meeting_popup_preview: no X display to float the panel on\n");
+        return 1;
+    }
     g_signal_connect(panel->window(), "map-event", G_CALLBACK(+[](GtkWidget* window, GdkEvent*, gpointer) -> gboolean {
                          std::printf("window 0x%lx\n", GDK_WINDOW_XID(gtk_widget_get_window(window)));
                          std::fflush(stdout);
