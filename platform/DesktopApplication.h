@@ -19,8 +19,8 @@ public:
     // Brings the application's window to the front, ahead of other applications. `activationToken`
     // (may be empty) is the desktop's permission to take the focus.
     virtual void activate(const std::string& activationToken) = 0;
-    // Keeps the application running with no window, for as long as the companion lives.
-    virtual void keepRunningWithoutWindows() = 0;
+    // Whether the application keeps running with no window open (while the tray can bring one back).
+    virtual void keepRunningWithoutWindows(bool keep) = 0;
     virtual void terminate() = 0;
 };
 

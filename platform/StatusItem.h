@@ -50,6 +50,8 @@ struct StatusItemContent {
     std::function<void(const std::string& activationToken)> onActivate;
     // The menu is about to open: the time to refresh check marks.
     std::function<void()> onMenuAboutToShow;
+    // A panel that shows the item came (true) or went (false); told at once once it is known.
+    std::function<void(bool shown)> onShownChanged;
 };
 
 // An item in the desktop's tray. It stays until destroyed.

@@ -61,9 +61,13 @@ void KestrinPlugin::buildStatusItemAndMenu() {
         .menu = menu_,
         .onActivate = [this](const std::string& token) { statusItemClicked(token); },
         .onMenuAboutToShow = [this] { menuNeedsUpdate(); },
+        // The application outlives its last window only while a panel shows the item, which can bring
+        // a window back; without one it would run on, out of reach, never to be quit.
+        .onShownChanged =
+            [this](bool shown) {
+                if (deps_.application) deps_.application->keepRunningWithoutWindows(shown);
+            },
     });
-    // The application no longer ends with its last window: the tray can bring one back.
-    if (deps_.application) deps_.application->keepRunningWithoutWindows();
 }
 
 std::optional<std::filesystem::path> KestrinPlugin::imageFolder() const {

@@ -116,10 +116,12 @@ StatusNotifierItem::StatusNotifierItem(StatusItemContent content) : content_(std
             auto* item = static_cast<StatusNotifierItem*>(self);
             item->watcherPresent_ = true;
             item->registerWithWatcher();
+            if (item->content_.onShownChanged) item->content_.onShownChanged(true);
         },
         +[](GDBusConnection*, const gchar*, gpointer self) {
             auto* item = static_cast<StatusNotifierItem*>(self);
             item->watcherPresent_ = false;
+            if (item->content_.onShownChanged) item->content_.onShownChanged(false);
             if (!std::exchange(item->toldNoWatcher_, true)) {
                 systemLog("Kestrin: トレイ（StatusNotifierWatcher）がないため、アイコンは表示されません");
             }

@@ -162,11 +162,13 @@ void GtkDesktopApplication::activate(const std::string& activationToken) {
     gtk_window_present(front);
 }
 
-void GtkDesktopApplication::keepRunningWithoutWindows() {
+void GtkDesktopApplication::keepRunningWithoutWindows(bool keep) {
     GtkApplication* application = application_();
-    if (held_ || application == nullptr) return;
-    g_application_hold(G_APPLICATION(application));
-    held_ = true;
+    if (held_ == keep || application == nullptr) return;
+    held_ = keep;
+    // Let go with no window open, the application ends here, unless a recording still holds it.
+    if (keep) g_application_hold(G_APPLICATION(application));
+    else g_application_release(G_APPLICATION(application));
 }
 
 void GtkDesktopApplication::terminate() { closeWindowsAndQuit(application_()); }

@@ -24,7 +24,7 @@ public:
     void hide() override;
     void unhide() override;
     void activate(const std::string& activationToken) override;
-    void keepRunningWithoutWindows() override;
+    void keepRunningWithoutWindows(bool keep) override;
     void terminate() override;
 
 private:

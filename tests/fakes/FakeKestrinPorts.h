@@ -45,7 +45,7 @@ public:
     void hide() override { calls.push_back("hide"); }
     void unhide() override { calls.push_back("unhide"); }
     void activate(const std::string& token) override { calls.push_back("activate:" + token); }
-    void keepRunningWithoutWindows() override { calls.push_back("hold"); }
+    void keepRunningWithoutWindows(bool keep) override { calls.push_back(keep ? "hold" : "release"); }
     void terminate() override { calls.push_back("terminate"); }
     bool visible = false;
     bool active = false;

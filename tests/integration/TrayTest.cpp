@@ -293,7 +293,7 @@ TEST(TrayTest, AHotKeyThatAnotherClientHoldsIsLoggedAndInstallStillCompletes) {
         .hotKeys = std::make_shared<X11GlobalHotKeys>(), .makeUpdater = nullptr});
     plugin.installWithOpenWindow([] {}, [] {});
     EXPECT_EQ(log->lines(), std::vector<std::string>{"Kestrin: ⌘⇧O を登録できません (10)"});
-    EXPECT_EQ(application->calls, std::vector<std::string>{"hold"}) << "nothing toggles";
+    EXPECT_TRUE(application->calls.empty()) << "nothing toggles";
     EXPECT_NE(bar->item, nullptr) << "the tray item is there all the same";
     setLogSink(nullptr);
 }
@@ -307,7 +307,7 @@ TEST(TrayLifetimeTest, TheApplicationOutlivesItsLastWindowWhileTheTrayHoldsIt) {
     } run;
     g_signal_connect(run.application, "activate", G_CALLBACK(+[](GApplication*, gpointer data) {
                          auto* state = static_cast<Run*>(data);
-                         state->desktop.keepRunningWithoutWindows();
+                         state->desktop.keepRunningWithoutWindows(true);
                          GtkWidget* window = gtk_application_window_new(state->application);
                          gtk_widget_show(window);
                          gtk_window_close(GTK_WINDOW(window));  // as the window manager's close button does

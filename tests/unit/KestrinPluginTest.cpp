@@ -19,7 +19,7 @@ using namespace orvan::testing;
 // Steps: "image" (the tray image exists), "install", "visible", "active", "toggle", "show", "open"
 // (the menu's open row), "click <token>", "key <token>" (the hot key), "refuse <code>" (the hot key
 // refused later), "badge <text>|-", "row <n>" (a menu row chosen), "menu" (about to show; traces the
-// autostart check mark), "login on|off|fails <text>", "autostart" (toggled), "denied <text>" (the
+// autostart check mark), "panel on|off" (a panel shows the item or no longer does), "login on|off|fails <text>", "autostart" (toggled), "denied <text>" (the
 // system refuses the last toggle later), "item" (traces whether the item has an image).
 using PluginScript = testing::ScriptCase;
 using testing::scriptNumber;
@@ -35,6 +35,7 @@ protected:
         else if (word == "install") {
             plugin.installWithOpenWindow([this] { trace.push_back("opened"); }, [this] { trace.push_back("reloaded"); });
         }
+        else if (word == "panel") bar->item->content.onShownChanged(rest == "on");
         else if (word == "visible") application->visible = true;
         else if (word == "active") application->active = true;
         else if (word == "toggle") plugin.toggleWindow();
@@ -87,19 +88,19 @@ TEST_P(KestrinPluginTest, LeavesTheTrace) {
 // A toggle hides the window only when it is in front and active, and opens one where there is none;
 // show and the menu's open row always bring it forward.
 INSTANTIATE_TEST_SUITE_P(Windows, KestrinPluginTest, ::testing::Values(
-    PluginScript{"toggle: in front and active hides", {"install", "visible", "active", "toggle"}, {"hold", "hide"}},
+    PluginScript{"toggle: in front and active hides", {"install", "visible", "active", "toggle"}, {"hide"}},
     PluginScript{"toggle: visible behind another application comes forward", {"install", "visible", "toggle"},
-                 {"hold", "unhide", "activate:"}},
-    PluginScript{"toggle: no window opens one", {"install", "toggle"}, {"hold", "opened", "unhide", "activate:"}},
+                 {"unhide", "activate:"}},
+    PluginScript{"toggle: no window opens one", {"install", "toggle"}, {"opened", "unhide", "activate:"}},
     PluginScript{"toggle: active without a window opens one", {"install", "active", "toggle"},
-                 {"hold", "opened", "unhide", "activate:"}},
+                 {"opened", "unhide", "activate:"}},
     PluginScript{"show: visible and active still comes forward", {"install", "visible", "active", "show"},
-                 {"hold", "unhide", "activate:"}},
-    PluginScript{"show: no window opens one", {"install", "show"}, {"hold", "opened", "unhide", "activate:"}},
-    PluginScript{"open from the menu is show", {"install", "active", "open"}, {"hold", "opened", "unhide", "activate:"}},
+                 {"unhide", "activate:"}},
+    PluginScript{"show: no window opens one", {"install", "show"}, {"opened", "unhide", "activate:"}},
+    PluginScript{"open from the menu is show", {"install", "active", "open"}, {"opened", "unhide", "activate:"}},
     PluginScript{"a click and the hot key carry the desktop's activation token; a key refused later is logged",
                  {"install", "visible", "click token-7", "key _TIME42", "refuse -4"},
-                 {"hold", "unhide", "activate:token-7", "unhide", "activate:_TIME42", "Kestrin: ⌘⇧O を登録できません (-4)"}}),
+                 {"unhide", "activate:token-7", "unhide", "activate:_TIME42", "Kestrin: ⌘⇧O を登録できません (-4)"}}),
     scriptNumber);
 
 INSTANTIATE_TEST_SUITE_P(Item, KestrinPluginTest, ::testing::Values(
@@ -108,12 +109,14 @@ INSTANTIATE_TEST_SUITE_P(Item, KestrinPluginTest, ::testing::Values(
     PluginScript{"init builds nothing, install makes the item and its menu",
         {"image", "badge 3", "item", "install", "item", "badge 3", "badge -", "row 1", "login on", "menu", "login off",
          "menu", "row 6"},
-        {"no item", "hold", "item with image", "title ' 3'", "title ''", "reloaded", "checked", "unchecked", "terminate"}},
-    PluginScript{"without the tray image the item has none", {"install", "item"}, {"hold", "item without image"}},
+        {"no item", "item with image", "title ' 3'", "title ''", "reloaded", "checked", "unchecked", "terminate"}},
+    PluginScript{"without the tray image the item has none", {"install", "item"}, {"item without image"}},
+    PluginScript{"the application outlives its last window only while a panel shows the item",
+        {"install", "panel on", "panel off", "panel on"}, {"hold", "release", "hold"}},
     PluginScript{"autostart flips, and a failure at once or later is logged",
         {"install", "autostart", "autostart", "login fails Permission denied", "autostart", "login off", "autostart",
          "denied ユーザーが許可しませんでした"},
-        {"hold", "autostart on", "autostart off", "autostart off", "Kestrin: 自動起動の切り替えに失敗: Permission denied",
+        {"autostart on", "autostart off", "autostart off", "Kestrin: 自動起動の切り替えに失敗: Permission denied",
          "autostart on", "Kestrin: 自動起動の切り替えに失敗: ユーザーが許可しませんでした"}}),
     scriptNumber);
 
