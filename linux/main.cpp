@@ -113,6 +113,7 @@ int main(int argc, char** argv) {
     // The tray companion and D-Bus probes start once the first page is shown (or after a while).
     services.afterFirstPage = std::make_shared<AfterFirstPage>(std::chrono::seconds(5));
     OfficeApplication application(services);
+    application.setToggle([macShell] { macShell->toggleWindow(); });
     application.setDelegate(std::make_shared<OfficeAppDelegate>(OfficeAppDelegate::Dependencies{
         .mainLoop = services.mainLoop.get(),
         .notifications = notifications,

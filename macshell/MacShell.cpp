@@ -110,4 +110,9 @@ void MacShell::handleMeetingEvent(const std::string& event, const std::optional<
 void MacShell::handlePopupAction(const std::string& action) { meeting_.handlePopupAction(action); }
 void MacShell::finishRecording() { meeting_.finishRecording(); }
 
+void MacShell::toggleWindow() {
+    if (bridge_ != nullptr) bridge_->toggleWindow();
+    else if (deps_.openWindow) deps_.openWindow();
+}
+
 }  // namespace orvan

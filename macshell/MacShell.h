@@ -60,6 +60,9 @@ public:
     void handleMeetingEvent(const std::string& event, const std::optional<std::string>& label);
     void handlePopupAction(const std::string& action);
     void finishRecording();
+    // The desktop's own shortcut for the hot key ("orvanoffice --toggle"): as the hot key does, or,
+    // without the companion, a window brought forward.
+    void toggleWindow();
     const MeetingSession& session() const { return meeting_.session(); }
 
 private:

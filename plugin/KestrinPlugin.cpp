@@ -32,7 +32,12 @@ void KestrinPlugin::installHotKey() {
     if (!deps_.hotKeys) return;
     // Said the same whether the desktop refuses at once or (a portal) answers later; it touches
     // nothing of ours, so a late answer is safe whatever has gone since.
-    const auto logRefusal = [](int code) { systemLog("Kestrin: ⌘⇧O を登録できません (" + std::to_string(code) + ")"); };
+    const auto logRefusal = [](int code) {
+        systemLog("Kestrin: ⌘⇧O を登録できません (" + std::to_string(code) + ")");
+        // No way to register one here (no X display, no shortcuts portal): the desktop's own keyboard
+        // settings can run the same toggle.
+        if (code < 0) systemLog(kToggleCommandLine);
+    };
     // A press reaches us on its own turn of the main loop and acts like a click on the tray item.
     HotKeyRegistration registration = deps_.hotKeys->registerHotKey(
         {"Super", "Shift", "o"}, [this](const std::string& token) { toggle(token); }, logRefusal);

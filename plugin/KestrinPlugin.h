@@ -29,6 +29,8 @@ public:
     static constexpr const char* kClassName = "KestrinPlugin";
     static constexpr const char* kToolTip = "トモリバ";
     static constexpr const char* kImageName = "tray";
+    static constexpr const char* kToggleCommandLine =
+        "Kestrin: ⌘⇧O の代わりに、デスクトップのキーボード設定で「orvanoffice --toggle」をショートカットに割り当てられます";
     // Rows of the menu, in order.
     enum MenuRow : std::size_t { kOpenRow, kReloadRow, kFirstSeparator, kAutostartRow, kUpdatesRow, kSecondSeparator, kQuitRow };
 

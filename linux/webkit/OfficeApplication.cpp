@@ -37,6 +37,9 @@ OfficeApplication::OfficeApplication(ShellServices services)
     activator_ = std::make_shared<GtkApplicationActivator>(application_.get());
     // The desktop session's end quits the application (a recording is then closed where it is).
     g_object_set(application_.get(), "register-session", TRUE, nullptr);
+    g_application_add_main_option(G_APPLICATION(application_.get()), "toggle", 0, G_OPTION_FLAG_NONE,
+                                  G_OPTION_ARG_NONE, "ウインドウを隠す・表示する（⌘⇧O と同じ）", nullptr);
+    g_signal_connect(application_.get(), "handle-local-options", G_CALLBACK(&onLocalOptions), this);
     g_signal_connect(application_.get(), "startup", G_CALLBACK(&onStartup), this);
     g_signal_connect(application_.get(), "activate", G_CALLBACK(&onActivate), this);
 }
@@ -62,6 +65,15 @@ void OfficeApplication::onStartup(GApplication*, gpointer self) {
     if (app->delegate_) app->delegate_->didFinishLaunching();
 }
 
+// "--toggle" goes to the running instance as its "toggle" action, with the launcher's activation
+// token, and this process ends; with none running, the application starts as usual.
+gint OfficeApplication::onLocalOptions(GApplication* application, GVariantDict* options, gpointer) {
+    if (!g_variant_dict_contains(options, "toggle")) return -1;
+    if (!g_application_register(application, nullptr, nullptr) || !g_application_get_is_remote(application)) return -1;
+    g_action_group_activate_action(G_ACTION_GROUP(application), "toggle", nullptr);
+    return 0;
+}
+
 void OfficeApplication::onActivate(GApplication*, gpointer data) {
     auto* self = static_cast<OfficeApplication*>(data);
     openOfficeWindow(self->application_.get(), self->services_);
@@ -83,7 +95,13 @@ void OfficeApplication::installMenu() {
                          static_cast<GoMenu*>(menu)->open(static_cast<std::size_t>(g_variant_get_int32(index)));
                      }),
                      &goMenu_);
-    for (auto* action : {sidebar, reload, go}) {
+    auto* toggle = g_simple_action_new("toggle", nullptr);
+    g_signal_connect(toggle, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, gpointer self) {
+                         auto* owner = static_cast<OfficeApplication*>(self);
+                         if (owner->toggle_) owner->toggle_();
+                     }),
+                     this);
+    for (auto* action : {sidebar, reload, go, toggle}) {
         g_action_map_add_action(G_ACTION_MAP(app), G_ACTION(action));
         g_object_unref(action);
     }

@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <functional>
+
 #include "app/GoMenu.h"
 #include "app/OfficeAppDelegate.h"
 #include "platform/ApplicationActivator.h"
@@ -23,12 +25,15 @@ public:
     std::shared_ptr<ApplicationActivator> activator() const { return activator_; }
     // Told at start-up, before the first window opens.
     void setDelegate(std::shared_ptr<OfficeAppDelegate> delegate) { delegate_ = std::move(delegate); }
+    // What "--toggle" does in the running instance (the desktop's keyboard settings bind it).
+    void setToggle(std::function<void()> toggle) { toggle_ = std::move(toggle); }
 
     GtkApplication* application() const { return application_.get(); }
 
 private:
     static void onStartup(GApplication* application, gpointer self);
     static void onActivate(GApplication* application, gpointer self);
+    static gint onLocalOptions(GApplication* application, GVariantDict* options, gpointer self);
     void installMenu();
 
     ShellServices services_;
@@ -36,6 +41,7 @@ private:
     GObjectPtr<GtkApplication> application_;
     std::shared_ptr<ApplicationActivator> activator_;
     std::shared_ptr<OfficeAppDelegate> delegate_;
+    std::function<void()> toggle_;
 };
 
 }  // namespace orvan

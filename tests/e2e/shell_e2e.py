@@ -57,6 +57,16 @@ class ShellEndToEnd(unittest.TestCase):
         # Ctrl+5 is the Go menu's "議事録".
         self.press("ctrl+5", "/meeting-notes", 1)
 
+        # "--toggle", as the desktop's keyboard settings run it, reaches the running instance: its window
+        # is in front and active, so it hides, and the next one brings it back.
+        def shown():
+            found = subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "jp.tomoriva.OrvanOffice"],
+                                   capture_output=True, text=True)
+            return found.stdout.split()
+        for expected in ([], shown()):
+            self.assertEqual(subprocess.run([self.executable, "--toggle"], timeout=30).returncode, 0)
+            wait_for(lambda: shown() == expected, 10, f"the windows to be {expected or 'hidden'}")
+
         # A second launch opens a window in the running instance and ends at once.
         second = subprocess.run([self.executable], timeout=30)
         self.assertEqual(second.returncode, 0)

@@ -100,7 +100,8 @@ INSTANTIATE_TEST_SUITE_P(Windows, KestrinPluginTest, ::testing::Values(
     PluginScript{"open from the menu is show", {"install", "active", "open"}, {"opened", "unhide", "activate:"}},
     PluginScript{"a click and the hot key carry the desktop's activation token; a key refused later is logged",
                  {"install", "visible", "click token-7", "key _TIME42", "refuse -4"},
-                 {"unhide", "activate:token-7", "unhide", "activate:_TIME42", "Kestrin: ⌘⇧O を登録できません (-4)"}}),
+                 {"unhide", "activate:token-7", "unhide", "activate:_TIME42", "Kestrin: ⌘⇧O を登録できません (-4)",
+                  KestrinPlugin::kToggleCommandLine}}),
     scriptNumber);
 
 INSTANTIATE_TEST_SUITE_P(Item, KestrinPluginTest, ::testing::Values(
