@@ -3,10 +3,17 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 namespace orvan {
+
+// A button of a notification.
+struct NotificationAction {
+    std::string identifier;
+    std::string title;
+};
 
 // A notification shown at once.
 struct NotificationRequest {
@@ -17,6 +24,8 @@ struct NotificationRequest {
     bool sound = true;
     // Handed back when the user opens the notification.
     nlohmann::json userInfo = nlohmann::json::object();
+    // Buttons, in order, where the desktop shows them.
+    std::vector<NotificationAction> actions{};
 };
 
 enum class NotificationAuthorization { notDetermined, denied, authorized };
@@ -26,6 +35,8 @@ enum class NotificationAuthorization { notDetermined, denied, authorized };
 struct NotificationResponse {
     nlohmann::json userInfo;
     std::string activationToken;
+    // The button pressed; empty when the notification itself was opened.
+    std::string actionIdentifier{};
 };
 
 // The desktop's notification service. Callbacks arrive on the main loop.
@@ -34,6 +45,8 @@ public:
     virtual ~UserNotificationCenter() = default;
     // Delivers now; the outcome is not reported.
     virtual void add(const NotificationRequest& request) = 0;
+    // Takes the notification of that identifier away, if it is still shown.
+    virtual void remove(const std::string& identifier) = 0;
     // The current authorization, without asking the user.
     virtual void authorization(std::function<void(NotificationAuthorization)> completion) = 0;
     // Asks for authorization where the desktop asks at all; reports whether it was granted.

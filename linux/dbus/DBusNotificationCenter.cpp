@@ -89,6 +89,7 @@ struct DBusNotificationCenter::State : std::enable_shared_from_this<State> {
     struct Posted {
         std::string identifier;
         nlohmann::json userInfo;
+        std::set<std::string> actions;
     };
 
     // What an asynchronous call's callback needs; freed by that callback.
@@ -233,6 +234,8 @@ struct DBusNotificationCenter::State : std::enable_shared_from_this<State> {
         }
         // Without a bus there is nowhere to post; that was logged once when the bus failed.
         if (bus == Bus::missing) return;
+        // Posted again after it was taken away: the newer one stands.
+        withdrawn.erase(request.identifier);
         if (markup == Markup::unknown || markup == Markup::probing) {
             waitingForCapabilities.push_back(std::move(request));
             probeCapabilities();
@@ -287,24 +290,44 @@ struct DBusNotificationCenter::State : std::enable_shared_from_this<State> {
             std::unique_ptr<gchar, GFreeDeleter> escaped(g_markup_escape_text(body.c_str(), -1));
             body = escaped.get();
         }
-        const gchar* const actions[] = {kDefaultAction, "", nullptr};
+        // The body opens the notification; each button is a pair of its identifier and its title.
+        GVariantBuilder actions;
+        g_variant_builder_init(&actions, G_VARIANT_TYPE_STRING_ARRAY);
+        g_variant_builder_add(&actions, "s", kDefaultAction);
+        g_variant_builder_add(&actions, "s", "");
+        std::set<std::string> buttons;
+        for (const NotificationAction& action : request.actions) {
+            if (action.identifier == kDefaultAction) continue;
+            g_variant_builder_add(&actions, "s", action.identifier.c_str());
+            g_variant_builder_add(&actions, "s", action.title.c_str());
+            buttons.insert(action.identifier);
+        }
 
-        GVariant* parameters = g_variant_new("(susss^asa{sv}i)", kAppName, replacesId, kDesktopEntry,
-                                             request.title.c_str(), body.c_str(), actions, &hints, -1);
+        GVariant* parameters = g_variant_new("(susssasa{sv}i)", kAppName, replacesId, kDesktopEntry,
+                                             request.title.c_str(), body.c_str(), &actions, &hints, -1);
         inFlight.insert(request.identifier);
         call("Notify", parameters, G_VARIANT_TYPE("(u)"), -1,
-             [identifier = std::move(request.identifier), userInfo = std::move(request.userInfo)](
-                 State& s, GVariant* reply, const GError* error) mutable {
-                 s.notified(identifier, std::move(userInfo), reply, error);
-             });
+             [posted = Posted{std::move(request.identifier), std::move(request.userInfo), std::move(buttons)}](
+                 State& s, GVariant* reply, const GError* error) mutable { s.notified(std::move(posted), reply, error); });
     }
 
-    void notified(const std::string& identifier, nlohmann::json userInfo, GVariant* reply, const GError* error) {
+    void notified(Posted made, GVariant* reply, const GError* error) {
+        const std::string identifier = made.identifier;
         inFlight.erase(identifier);
+        if (withdrawn.erase(identifier) != 0) {
+            // Taken away while it was being posted: it goes as soon as it has an id.
+            if (reply != nullptr) {
+                std::uint32_t id = 0;
+                g_variant_get(reply, "(u)", &id);
+                close(id);
+            }
+            nextByIdentifier.erase(identifier);
+            return;
+        }
         if (reply != nullptr) {
             std::uint32_t id = 0;
             g_variant_get(reply, "(u)", &id);
-            remember(id, identifier, std::move(userInfo));
+            remember(id, std::move(made));
         } else {
             logFailure("Notify failed", error);
         }
@@ -315,7 +338,33 @@ struct DBusNotificationCenter::State : std::enable_shared_from_this<State> {
         }
     }
 
-    void remember(std::uint32_t id, const std::string& identifier, nlohmann::json userInfo) {
+    void remove(const std::string& identifier) {
+        if (closed) return;
+        if (bus == Bus::connecting) {
+            waitingForBus.push_back([identifier](State& s) { s.remove(identifier); });
+            return;
+        }
+        std::erase_if(waitingForCapabilities, [&](const NotificationRequest& r) { return r.identifier == identifier; });
+        nextByIdentifier.erase(identifier);
+        if (inFlight.contains(identifier)) {
+            withdrawn.insert(identifier);
+            return;
+        }
+        auto known = idByIdentifier.find(identifier);
+        if (known == idByIdentifier.end()) return;
+        const std::uint32_t id = known->second;
+        forget(id);
+        close(id);
+    }
+
+    void close(std::uint32_t id) {
+        call("CloseNotification", g_variant_new("(u)", id), nullptr, -1, [](State&, GVariant*, const GError* error) {
+            if (error != nullptr) logFailure("CloseNotification failed", error);
+        });
+    }
+
+    void remember(std::uint32_t id, Posted made) {
+        const std::string identifier = made.identifier;
         // The identifier's earlier notification is gone if the server gave the new one another id.
         if (auto earlier = idByIdentifier.find(identifier); earlier != idByIdentifier.end() && earlier->second != id) {
             posted.erase(earlier->second);
@@ -326,7 +375,7 @@ struct DBusNotificationCenter::State : std::enable_shared_from_this<State> {
             idByIdentifier.erase(reused->second.identifier);
         }
         idByIdentifier[identifier] = id;
-        posted[id] = Posted{identifier, std::move(userInfo)};
+        posted[id] = std::move(made);
     }
 
     void forget(std::uint32_t id) {
@@ -379,10 +428,11 @@ struct DBusNotificationCenter::State : std::enable_shared_from_this<State> {
     }
 
     void actionInvoked(std::uint32_t id, std::string_view action) {
-        if (action != kDefaultAction) return;
         auto entry = posted.find(id);
         if (entry == posted.end()) return;
-        NotificationResponse response{entry->second.userInfo, {}};
+        const bool opened = action == kDefaultAction;
+        if (!opened && !entry->second.actions.contains(std::string(action))) return;
+        NotificationResponse response{entry->second.userInfo, {}, opened ? std::string() : std::string(action)};
         if (auto token = tokens.find(id); token != tokens.end()) {
             response.activationToken = std::move(token->second);
             tokens.erase(token);
@@ -419,6 +469,8 @@ struct DBusNotificationCenter::State : std::enable_shared_from_this<State> {
     // Identifiers whose Notify has not answered yet, and the request waiting behind each.
     std::set<std::string> inFlight;
     std::map<std::string, NotificationRequest> nextByIdentifier;
+    // Identifiers taken away while their Notify had not answered.
+    std::set<std::string> withdrawn;
 
     std::function<void(const NotificationResponse&)> responseHandler;
 };
@@ -432,6 +484,8 @@ DBusNotificationCenter::DBusNotificationCenter(const std::string& busAddress) : 
 DBusNotificationCenter::~DBusNotificationCenter() { state_->shutdown(); }
 
 void DBusNotificationCenter::add(const NotificationRequest& request) { state_->add(request); }
+
+void DBusNotificationCenter::remove(const std::string& identifier) { state_->remove(identifier); }
 
 void DBusNotificationCenter::authorization(std::function<void(NotificationAuthorization)> completion) {
     state_->checkServer([completion = std::move(completion)](bool answered) {

@@ -23,6 +23,7 @@ public:
     DBusNotificationCenter& operator=(const DBusNotificationCenter&) = delete;
 
     void add(const NotificationRequest& request) override;
+    void remove(const std::string& identifier) override;
     void authorization(std::function<void(NotificationAuthorization)> completion) override;
     void requestAuthorization(std::function<void(bool granted)> completion) override;
     void setResponseHandler(std::function<void(const NotificationResponse&)> handler) override;

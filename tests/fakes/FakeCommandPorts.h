@@ -53,6 +53,7 @@ public:
 class FakeUserNotificationCenter final : public UserNotificationCenter {
 public:
     void add(const NotificationRequest& request) override { added.push_back(request); }
+    void remove(const std::string& identifier) override { removed.push_back(identifier); }
     void authorization(std::function<void(NotificationAuthorization)> completion) override {
         ++authorizationReads;
         completion(status);
@@ -71,6 +72,7 @@ public:
     int authorizationReads = 0;
     int requests = 0;
     std::vector<NotificationRequest> added;
+    std::vector<std::string> removed;
     std::function<void(const NotificationResponse&)> responseHandler;
 };
 

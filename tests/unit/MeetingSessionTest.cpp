@@ -61,6 +61,7 @@ public:
     void add(const NotificationRequest& request) override {
         trace_.push_back("notify:" + request.title + "|" + request.body.value_or("") + (request.sound ? "|sound" : ""));
     }
+    void remove(const std::string&) override {}
     void authorization(std::function<void(NotificationAuthorization)>) override {}
     void requestAuthorization(std::function<void(bool)>) override {}
     void setResponseHandler(std::function<void(const NotificationResponse&)>) override {}
