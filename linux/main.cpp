@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "platform/PrivateFiles.h"
 #include "platform/Uuid.h"
 #include "linux/dbus/LauncherEntryBadge.h"
 #include "linux/glib/GLibMainTimers.h"
@@ -33,6 +34,10 @@
 int main(int argc, char** argv) {
     using namespace orvan;
     setLogSink(std::make_shared<SyslogSink>());
+    // Settings, website data, recordings and downloads are the user's alone: also what the engine's
+    // own processes write, and what earlier versions left readable by others.
+    private_files::keepPrivate({applicationDataDirectory(), applicationCacheDirectory(),
+                                JsonFileUserDefaults::defaultFile().parent_path()});
 
     ShellServices services;
     services.mainLoop = std::make_shared<GLibMainLoop>();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -13,26 +14,35 @@ namespace orvan {
 // signature check, the desktop's handler for the package, timers on the main loop and the dialog.
 // Every callback runs on the main loop.
 
+// Every address on the way, redirects included, is HTTPS (or plain HTTP to this machine itself).
 class UpdateFeed {
 public:
+    // A feed longer than this is refused.
+    static constexpr std::uint64_t kMaxFeedBytes = 1 << 20;
+
     struct Fetched {
         std::optional<std::string> body;  // none: `error` says why
         std::string error;
     };
     virtual ~UpdateFeed() = default;
     virtual void fetch(const std::string& url, std::function<void(Fetched)> done) = 0;
-    // Writes the file to `destination`; `progress` gets 0..1 (negative while the size is unknown).
-    // `done` gets the error's description, or nothing on success.
-    virtual void download(const std::string& url, const std::filesystem::path& destination,
+    // Writes the file, of at most `maxBytes`, to `destination` (created private); `progress` gets
+    // 0..1 (negative while the size is unknown). `done` gets the error's description, or nothing on
+    // success.
+    virtual void download(const std::string& url, std::uint64_t maxBytes, const std::filesystem::path& destination,
                           std::function<void(double)> progress, std::function<void(std::optional<std::string>)> done) = 0;
 };
 
 class PackageVerifier {
 public:
     virtual ~PackageVerifier() = default;
-    // Nothing when `file` carries `signature` (base64 Ed25519) by `publicKey` (base64); otherwise why not.
-    virtual std::optional<std::string> verify(const std::filesystem::path& file, const std::string& signature,
-                                              const std::string& publicKey) = 0;
+    // Reads `file` once, writing what it reads to `copy` (a new private file), and checks that
+    // `signature` (base64 Ed25519) by `publicKey` (base64) signs `version` together with those
+    // bytes. Nothing when it does: `copy` then holds exactly the verified bytes, whatever happens
+    // to `file` later. Otherwise why not, and no `copy` is left.
+    virtual std::optional<std::string> verifyCopy(const std::filesystem::path& file, const std::string& version,
+                                                  const std::string& signature, const std::string& publicKey,
+                                                  const std::filesystem::path& copy) = 0;
 };
 
 class PackageOpener {

@@ -4,7 +4,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
-#include <cstdlib>
+#include <charconv>
 #include <cstring>
 #include <memory>
 
@@ -75,6 +75,13 @@ std::string plainText(const std::string& notes) {
     return out;
 }
 
+// A length in bytes; 0 (unknown) for anything but plain digits ("-1" must not wrap into a huge one).
+std::uint64_t byteCount(const std::string& text) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() ? value : 0;
+}
+
 }  // namespace
 
 std::variant<Appcast, std::string> Appcast::parse(std::string_view xml) {
@@ -96,7 +103,7 @@ std::variant<Appcast, std::string> Appcast::parse(std::string_view xml) {
         item.releaseNotes = plainText(text(child(node, "description")));
         item.url = attribute(enclosure, "url");
         item.type = attribute(enclosure, "type");
-        item.length = std::strtoull(attribute(enclosure, "length").c_str(), nullptr, 10);
+        item.length = byteCount(attribute(enclosure, "length"));
         item.version = attribute(enclosure, "version", kNamespace);
         item.shortVersion = attribute(enclosure, "shortVersionString", kNamespace);
         item.signature = attribute(enclosure, "edSignature", kNamespace);

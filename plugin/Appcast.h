@@ -17,9 +17,9 @@ struct AppcastItem {
     std::string shortVersion;  // shown to the user; the version when absent
     std::string releaseNotes;  // plain text (HTML in the feed is reduced to its text)
     std::string url;
-    std::uint64_t length = 0;
+    std::uint64_t length = 0;  // bytes; 0 when the feed does not say
     std::string type;
-    std::string signature;  // base64 Ed25519 signature of the file
+    std::string signature;  // base64 Ed25519 signature of the version with the file
 };
 
 // The update feed (an "appcast"): RSS 2.0 with one item per release, in any order.

@@ -5,9 +5,13 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/PrivateFiles.h"
 #include "platform/SystemLog.h"
 
 namespace orvan {
+
+namespace fs = std::filesystem;
+
 namespace {
 
 // The file's name in the downloads folder: the URL's last path segment, never a path of its own.
@@ -96,13 +100,18 @@ void UpdateController::offer(const AppcastItem& item) {
 void UpdateController::download(const AppcastItem& item) {
     if (busy_) return;
     busy_ = true;
+    // Only the newest download is ever kept: what an earlier one handed over goes now.
+    (void)private_files::createDirectories(ports_.downloads);
     std::error_code error;
-    std::filesystem::create_directories(ports_.downloads, error);
-    const auto file = ports_.downloads / fileNameOf(item.url);
+    for (fs::directory_iterator entry(ports_.downloads, error), end; !error && entry != end; entry.increment(error)) {
+        std::error_code ignored;
+        fs::remove_all(entry->path(), ignored);
+    }
+    const auto file = ports_.downloads / (fileNameOf(item.url) + ".part");
     ports_.dialog->showProgress(0);
     std::weak_ptr<UpdateController> weak = weak_from_this();
     ports_.feed->download(
-        item.url, file,
+        item.url, item.length > 0 ? item.length : kMaxPackageBytes, file,
         [weak](double fraction) {
             if (auto self = weak.lock()) self->ports_.dialog->showProgress(fraction);
         },
@@ -111,22 +120,27 @@ void UpdateController::download(const AppcastItem& item) {
         });
 }
 
-void UpdateController::downloaded(const AppcastItem& item, const std::filesystem::path& file, std::optional<std::string> error) {
+void UpdateController::downloaded(const AppcastItem& item, const fs::path& file, std::optional<std::string> error) {
     busy_ = false;
     std::error_code ignored;
     if (error) {
-        std::filesystem::remove(file, ignored);
+        fs::remove(file, ignored);
         ports_.dialog->showMessage("ダウンロードに失敗しました", *error);
         return;
     }
-    // A file that does not carry the release's signature is never opened, and not kept either.
-    if (const auto refused = ports_.verifier->verify(file, item.signature, settings_.publicKey)) {
-        std::filesystem::remove(file, ignored);
+    // What is handed over is a private copy of exactly the bytes that were verified, so nothing can
+    // be swapped in after the check; the download itself goes either way. The signature covers the
+    // version too: an old package offered under a new version number does not pass.
+    const auto copy = ports_.downloads / fileNameOf(item.url);
+    const auto refused = ports_.verifier->verifyCopy(file, item.version, item.signature, settings_.publicKey, copy);
+    fs::remove(file, ignored);
+    if (refused) {
         ports_.dialog->showMessage("ダウンロードしたファイルを検証できませんでした",
-                                   "署名が一致しないため、ファイルを削除しました（" + *refused + "）。");
+                                   "バージョン " + item.version + " の署名を確かめられなかったため、ファイルを削除しました（" +
+                                       *refused + "）。");
         return;
     }
-    if (const auto failure = ports_.opener->open(file)) {
+    if (const auto failure = ports_.opener->open(copy)) {
         ports_.dialog->showMessage("ダウンロードしたファイルを開けませんでした", *failure);
         return;
     }

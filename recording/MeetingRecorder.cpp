@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/PrivateFiles.h"
 #include "platform/SystemLog.h"
 #include "recording/RecordingFiles.h"
 
@@ -258,9 +259,7 @@ void MeetingRecorder::handleInterruption(const AudioInterruption& interruption) 
 
 std::variant<fs::path, RecordingFailure> MeetingRecorder::createSessionDirectory() {
     const fs::path dir = ports_.recordingsDirectory / ports_.newUUID();
-    std::error_code error;
-    fs::create_directories(dir, error);
-    if (error) return RecordingFailure(SystemError{error.message()});
+    if (const auto error = private_files::createDirectories(dir)) return RecordingFailure(SystemError{error.message()});
     return dir;
 }
 

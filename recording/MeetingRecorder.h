@@ -131,6 +131,8 @@ private:
     void stopRecorder();
     // Claims `dir` for finishing; false when another job already finishes it.
     bool claimForFinishing(const std::filesystem::path& dir);
+    // Whether every one of a session's segments is empty: the session stopped before it recorded.
+    bool neverRecorded(const std::vector<std::filesystem::path>& segments);
 
     // On the main loop: tells the user that only the microphone is recorded.
     static void presentAlert(AlertPresenter* alerts);

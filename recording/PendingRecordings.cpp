@@ -23,6 +23,8 @@ namespace {
 constexpr const char* kSegmentPrefix = "segment-";
 constexpr const char* kSegmentExtension = ".m4a";
 constexpr const char* kRawKeptLog = "MeetingRecorder: 録音をまとめ直せません（raw は残す）: ";
+constexpr const char* kSegmentsKeptLog = "MeetingRecorder: 録音をまとめ直せません（セグメントは残す）: ";
+constexpr const char* kEmptyMessage = "録音が空です";
 
 RecordingFailure joinFailure(const AudioJoiner::Failure& failure) {
     switch (failure.kind) {
@@ -95,7 +97,7 @@ std::variant<fs::path, RecordingFailure> MeetingRecorder::mergeSegments(const fs
         pieces.push_back({segment, *duration});
         cursor = cursor + *duration;
     }
-    if (!cursor.isPositive()) return RecordingFailure(RecorderError::exportFailed("録音が空です"));
+    if (!cursor.isPositive()) return RecordingFailure(RecorderError::exportFailed(kEmptyMessage));
 
     const fs::path partial = dir / kPartialName;
     removeQuietly(partial);
@@ -114,6 +116,15 @@ std::variant<fs::path, RecordingFailure> MeetingRecorder::mergeSegments(const fs
         fs::remove(segment, ignored);
     }
     return output;
+}
+
+bool MeetingRecorder::neverRecorded(const std::vector<fs::path>& segments) {
+    return std::all_of(segments.begin(), segments.end(), [this](const fs::path& segment) {
+        std::error_code error;
+        if (fs::file_size(segment, error) == 0 && !error) return true;
+        const auto duration = ports_.joiner->audioDuration(segment);
+        return duration && !duration->isPositive();
+    });
 }
 
 std::variant<std::optional<std::string>, RecordingFailure> MeetingRecorder::findPending() {
@@ -160,8 +171,13 @@ std::variant<std::optional<std::string>, RecordingFailure> MeetingRecorder::find
             continue;
         }
         auto merged = mergeSegments(entry);
-        if (const auto* failure = std::get_if<RecordingFailure>(&merged)) return *failure;
-        return std::optional<std::string>(std::get<fs::path>(merged).string());
+        if (const auto* file = std::get_if<fs::path>(&merged)) return std::optional<std::string>(file->string());
+        const auto& failure = std::get<RecordingFailure>(merged);
+        if (failure != RecordingFailure(RecorderError::exportFailed(kEmptyMessage))) return failure;
+        // Nothing to join must not hold back the recordings after it: a session stopped before its
+        // first fragment goes, one whose segments cannot be read stays for a version that can.
+        if (neverRecorded(std::get<std::vector<fs::path>>(segments))) removeQuietly(entry);
+        else systemLog(kSegmentsKeptLog + failure.description());
     }
     return std::optional<std::string>();
 }

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/PrivateFiles.h"
 #include "platform/SystemLog.h"
 
 namespace orvan {
@@ -54,7 +55,7 @@ SystemAudioCapture::Mixed SystemAudioCapture::finalize(const fs::path& dir, Audi
 // ---- Raw tracks ------------------------------------------------------------------------------------
 
 std::variant<std::unique_ptr<RawTrack>, SystemError> RawTrack::create(const fs::path& file) {
-    const int handle = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int handle = private_files::open(file, O_WRONLY | O_TRUNC);
     if (handle < 0) return SystemError{std::system_category().message(errno)};
     return std::unique_ptr<RawTrack>(new RawTrack(handle));
 }

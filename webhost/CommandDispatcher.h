@@ -19,6 +19,8 @@ inline constexpr const char* kRecorderChannel = "orvanRecorder";
 inline constexpr const char* kShellChannel = "orvanShell";
 inline constexpr const char* kInvalidCallMessage = "不正な呼び出しです";
 inline constexpr const char* kUnknownCommandPrefix = "未知の操作です: ";
+// How deep a message body may nest; a deeper one is refused as malformed before anything copies it.
+inline constexpr int kMaxBodyLevels = 64;
 
 // What the page commands reach.
 struct CommandPorts {

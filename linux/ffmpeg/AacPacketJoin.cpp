@@ -31,7 +31,7 @@ public:
         if (status < 0) return failed(status);
         stream_->codecpar->codec_tag = 0;
         stream_->time_base = AVRational{1, rate};
-        status = avio_open(&output_->pb, file.c_str(), AVIO_FLAG_WRITE);
+        status = openPrivateOutput(&output_->pb, file.string());
         if (status < 0) return failed(status);
         Dictionary options;
         // Times in samples, and an edit list to replace with one entry per segment at the end.

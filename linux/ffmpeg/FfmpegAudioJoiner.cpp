@@ -69,7 +69,7 @@ public:
         }
         stream_->time_base = context_->time_base;
 
-        int status = avio_open(&output_->pb, file.c_str(), AVIO_FLAG_WRITE);
+        int status = openPrivateOutput(&output_->pb, file.string());
         if (status < 0) return failed(status);
         // The edit list's length counts in the movie's time scale: at the default (milliseconds) the
         // file would claim up to 15 samples more than it holds.

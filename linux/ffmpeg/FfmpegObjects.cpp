@@ -2,11 +2,18 @@
 
 #include <mutex>
 
+#include "platform/PrivateFiles.h"
+
 namespace orvan::ffmpeg {
 
 void quietLogging() {
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+int openPrivateOutput(AVIOContext** pb, const std::string& path) {
+    if (const auto error = private_files::create(path)) return AVERROR(error.value());
+    return avio_open(pb, path.c_str(), AVIO_FLAG_WRITE);
 }
 
 InputPtr openInput(const std::string& path, std::string* error) {
@@ -52,7 +59,7 @@ std::optional<std::string> openAacOutput(const std::string& path, int sampleRate
     if (status < 0) return errorText(status);
     out.stream->time_base = out.encoder->time_base;
 
-    status = avio_open(&out.output->pb, path.c_str(), AVIO_FLAG_WRITE);
+    status = openPrivateOutput(&out.output->pb, path);
     if (status < 0) return errorText(status);
     return std::nullopt;
 }

@@ -79,6 +79,10 @@ struct AacOutput {
 std::optional<std::string> openAacOutput(const std::string& path, int sampleRate, int channels, int bitRate,
                                          AacOutput& out);
 
+// avio_open() for writing, the file made private first (FFmpeg would create it 0666 less the umask
+// and keeps the mode of a file that exists). An AVERROR code as avio_open() answers.
+int openPrivateOutput(AVIOContext** pb, const std::string& path);
+
 // Opens `path` for reading and finds its streams; nullptr and the error's text when it cannot.
 InputPtr openInput(const std::string& path, std::string* error = nullptr);
 

@@ -1,16 +1,12 @@
 #include "linux/glib/JsonFileUserDefaults.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 
 #include <glib.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/PrivateFiles.h"
 #include "platform/SystemLog.h"
 
 namespace orvan {
@@ -46,23 +42,11 @@ void JsonFileUserDefaults::loadLocked() const {
 void JsonFileUserDefaults::saveLocked() const {
     nlohmann::json json = nlohmann::json::object();
     for (const auto& [key, value] : values_) json[key] = value;
-    const std::string text = json.dump(2) + "\n";
-
-    std::error_code error;
-    std::filesystem::create_directories(file_.parent_path(), error);
-    const std::string temporary = file_.string() + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        systemLog("OrvanOffice: cannot write settings: " + std::string(std::strerror(errno)));
-        return;
-    }
-    bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    written = ::fsync(fd) == 0 && written;
-    ::close(fd);
-    if (!written || ::rename(temporary.c_str(), file_.c_str()) != 0) {
-        systemLog("OrvanOffice: cannot write settings: " + std::string(std::strerror(errno)));
-        ::unlink(temporary.c_str());
-    }
+    // Through a temporary file of this write's own: another writer of the same file (a second
+    // instance, the tray companion) never writes into it.
+    std::error_code error = private_files::createDirectories(file_.parent_path());
+    if (!error) error = private_files::replace(file_, json.dump(2) + "\n");
+    if (error) systemLog("OrvanOffice: cannot write settings: " + error.message());
 }
 
 std::optional<std::string> JsonFileUserDefaults::string(const std::string& key) const {

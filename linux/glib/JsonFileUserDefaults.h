@@ -10,8 +10,9 @@
 
 namespace orvan {
 
-// The application's settings as one JSON object in a file (under $XDG_CONFIG_HOME), rewritten whole
-// through a temporary file and a rename so a crash never leaves half a file. A missing, corrupt or
+// The application's settings as one JSON object in a private file (under $XDG_CONFIG_HOME), rewritten
+// whole through a unique temporary file and a rename so a crash or a second writer never leaves half
+// a file. A missing, corrupt or
 // unreadable file counts as empty and is replaced on the next write.
 class JsonFileUserDefaults final : public UserDefaults {
 public:

@@ -1,11 +1,17 @@
 #include "linux/openssl/Ed25519PackageVerifier.h"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
+#include <unistd.h>
 
-#include <fstream>
-#include <iterator>
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <utility>
+#include <variant>
 #include <vector>
+
+#include "platform/PrivateFiles.h"
 
 namespace orvan {
 namespace {
@@ -23,30 +29,96 @@ std::optional<std::vector<unsigned char>> decodeBase64(const std::string& text) 
     return bytes;
 }
 
-}  // namespace
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() { close(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    bool close() {
+        const int fd = std::exchange(fd_, -1);
+        return fd < 0 || ::close(fd) == 0;
+    }
 
-std::optional<std::string> Ed25519PackageVerifier::verify(const std::filesystem::path& file, const std::string& signature,
-                                                          const std::string& publicKey) {
+private:
+    int fd_;
+};
+
+bool writeAll(int fd, const unsigned char* bytes, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// The SHA-512 digest of `in`, whose bytes are written to `out` as they are read.
+std::variant<std::vector<unsigned char>, std::string> digestCopying(int in, int out) {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> digest(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!digest || EVP_DigestInit_ex(digest.get(), EVP_sha512(), nullptr) != 1) return std::string("SHA-512 を使えません");
+    std::vector<unsigned char> buffer(64 * 1024);
+    for (;;) {
+        const ssize_t read = ::read(in, buffer.data(), buffer.size());
+        if (read < 0 && errno == EINTR) continue;
+        if (read < 0) return std::string("ファイルを読めません: ") + std::strerror(errno);
+        if (read == 0) break;
+        const auto size = static_cast<std::size_t>(read);
+        EVP_DigestUpdate(digest.get(), buffer.data(), size);
+        if (!writeAll(out, buffer.data(), size)) return std::string("ファイルを書き出せません: ") + std::strerror(errno);
+    }
+    std::vector<unsigned char> value(EVP_MAX_MD_SIZE);
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(digest.get(), value.data(), &length);
+    value.resize(length);
+    return value;
+}
+
+std::optional<std::string> verifyCopyOrFail(const std::filesystem::path& file, const std::string& version,
+                                            const std::string& signature, const std::string& publicKey,
+                                            const std::filesystem::path& copy, bool& created) {
     const auto key = decodeBase64(publicKey);
     if (!key || key->size() != 32) return std::string("公開鍵が正しくありません");
     const auto signed_ = decodeBase64(signature);
     if (!signed_ || signed_->size() != 64) return std::string("署名の形式が正しくありません");
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::string("ファイルを読めません");
-    const std::vector<unsigned char> content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::string("ファイルを読めません");
+    Descriptor in(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (in.get() < 0) return std::string("ファイルを読めません: ") + std::strerror(errno);
+    // A new file only: nothing put there beforehand is written through.
+    Descriptor out(private_files::open(copy, O_WRONLY | O_EXCL));
+    if (out.get() < 0) return std::string("ファイルを書き出せません: ") + std::strerror(errno);
+    created = true;
+    auto digest = digestCopying(in.get(), out.get());
+    if (const auto* failure = std::get_if<std::string>(&digest)) return *failure;
+    if (!out.close()) return std::string("ファイルを書き出せません: ") + std::strerror(errno);
 
+    std::vector<unsigned char> message(version.begin(), version.end());
+    message.push_back(0);
+    const auto& value = std::get<std::vector<unsigned char>>(digest);
+    message.insert(message.end(), value.begin(), value.end());
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(
         EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key->data(), key->size()), &EVP_PKEY_free);
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
     if (!pkey || !context || EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, pkey.get()) != 1) {
         return std::string("公開鍵が正しくありません");
     }
-    // Ed25519 signs the whole message at once.
-    if (EVP_DigestVerify(context.get(), signed_->data(), signed_->size(), content.data(), content.size()) != 1) {
+    if (EVP_DigestVerify(context.get(), signed_->data(), signed_->size(), message.data(), message.size()) != 1) {
         return std::string("署名が一致しません");
     }
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> Ed25519PackageVerifier::verifyCopy(const std::filesystem::path& file, const std::string& version,
+                                                              const std::string& signature, const std::string& publicKey,
+                                                              const std::filesystem::path& copy) {
+    bool created = false;
+    auto refused = verifyCopyOrFail(file, version, signature, publicKey, copy, created);
+    if (refused && created) ::unlink(copy.c_str());
+    return refused;
 }
 
 }  // namespace orvan

@@ -1,14 +1,22 @@
 #include "linux/soup/SoupUpdateFeed.h"
 
+#include <fcntl.h>
 #include <gio/gio.h>
 #include <libsoup/soup.h>
+#include <unistd.h>
 
-#include <memory>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <utility>
 
+#include "platform/PrivateFiles.h"
+
 namespace orvan {
 namespace {
+
+constexpr int kMaxRedirects = 5;
+constexpr gsize kChunkBytes = 64 * 1024;
 
 std::string takeMessage(GError* error) {
     std::string message = error != nullptr ? error->message : "";
@@ -16,8 +24,15 @@ std::string takeMessage(GError* error) {
     return message;
 }
 
-bool isLoopback(const std::string& host) {
-    return host == "localhost" || host == "::1" || host == "[::1]" || host.rfind("127.", 0) == 0;
+// Only the literal loopback addresses (127.0.0.0/8, ::1) and "localhost": a name that merely begins
+// with "127." is anybody's.
+bool isLoopback(const char* host) {
+    if (g_ascii_strcasecmp(host, "localhost") == 0) return true;
+    GInetAddress* address = g_inet_address_new_from_string(host);
+    if (address == nullptr) return false;
+    const bool loopback = g_inet_address_get_is_loopback(address) != FALSE;
+    g_object_unref(address);
+    return loopback;
 }
 
 // Not 2xx: the status line as the error.
@@ -28,70 +43,102 @@ std::optional<std::string> statusFailure(SoupMessage* message) {
     return "HTTP " + std::to_string(status) + (reason != nullptr && *reason != '\0' ? std::string(" ") + reason : "");
 }
 
-struct Download {
-    ~Download() {
-        if (out != nullptr) g_object_unref(out);
+// One GET. Redirects are followed here, not by libsoup, so that every address on the way is checked
+// before it is asked; the body goes to `sink` piece by piece and is cut off past `limit` bytes.
+struct Transfer {
+    using Sink = std::function<std::optional<std::string>(const void*, gsize)>;
+
+    ~Transfer() {
         if (in != nullptr) g_object_unref(in);
-        g_object_unref(message);
+        if (message != nullptr) g_object_unref(message);
         g_object_unref(session);
     }
     SoupSession* session;
-    SoupMessage* message;
+    std::string url;
+    std::uint64_t limit;
+    std::string tooLarge;  // the error when the body is longer than `limit`
+    Sink sink;
     std::function<void(double)> progress;
-    std::function<void(std::optional<std::string>)> done;
-    std::filesystem::path destination;
+    std::function<void(std::optional<std::string>)> finished;
+    SoupMessage* message = nullptr;
     GInputStream* in = nullptr;
-    GOutputStream* out = nullptr;
+    int redirects = 0;
     goffset total = -1;
-    goffset received = 0;
+    std::uint64_t received = 0;
 };
 
-void finish(Download* download, std::optional<std::string> error) {
-    if (download->out != nullptr) g_output_stream_close(download->out, nullptr, nullptr);
-    auto done = std::move(download->done);
-    delete download;
-    done(std::move(error));
+void finish(Transfer* transfer, std::optional<std::string> error) {
+    auto finished = std::move(transfer->finished);
+    delete transfer;
+    finished(std::move(error));
 }
 
-void readNext(Download* download);
+void send(Transfer* transfer);
 
 void onRead(GObject* source, GAsyncResult* result, gpointer data) {
-    auto* download = static_cast<Download*>(data);
+    auto* transfer = static_cast<Transfer*>(data);
     GError* error = nullptr;
     GBytes* bytes = g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, &error);
-    if (bytes == nullptr) return finish(download, takeMessage(error));
+    if (bytes == nullptr) return finish(transfer, takeMessage(error));
     gsize size = 0;
     const void* chunk = g_bytes_get_data(bytes, &size);
     if (size == 0) {
         g_bytes_unref(bytes);
-        if (!g_output_stream_close(download->out, nullptr, &error)) return finish(download, takeMessage(error));
-        return finish(download, std::nullopt);
+        return finish(transfer, std::nullopt);
     }
-    const bool written = g_output_stream_write_all(download->out, chunk, size, nullptr, nullptr, &error);
+    auto failure =
+        size > transfer->limit - transfer->received ? std::optional(transfer->tooLarge) : transfer->sink(chunk, size);
     g_bytes_unref(bytes);
-    if (!written) return finish(download, takeMessage(error));
-    download->received += static_cast<goffset>(size);
-    download->progress(download->total > 0 ? static_cast<double>(download->received) / static_cast<double>(download->total) : -1);
-    readNext(download);
+    if (failure) return finish(transfer, std::move(failure));
+    transfer->received += size;
+    const double total = static_cast<double>(transfer->total);
+    transfer->progress(transfer->total > 0 ? static_cast<double>(transfer->received) / total : -1);
+    g_input_stream_read_bytes_async(transfer->in, kChunkBytes, G_PRIORITY_DEFAULT, nullptr, &onRead, transfer);
 }
 
-void readNext(Download* download) {
-    g_input_stream_read_bytes_async(download->in, 64 * 1024, G_PRIORITY_DEFAULT, nullptr, &onRead, download);
+// Moves the transfer on to the address a redirect names; why not, when it cannot.
+std::optional<std::string> followRedirect(Transfer* transfer) {
+    const char* location =
+        soup_message_headers_get_one(soup_message_get_response_headers(transfer->message), "Location");
+    if (location == nullptr) return statusFailure(transfer->message);
+    if (transfer->redirects >= kMaxRedirects) return std::string("転送が多すぎます");
+    GError* error = nullptr;
+    GUri* next = g_uri_parse_relative(soup_message_get_uri(transfer->message), location,
+                                      static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS), &error);
+    if (next == nullptr) return "アドレスが正しくありません: " + takeMessage(error);
+    gchar* text = g_uri_to_string(next);
+    transfer->url = text;
+    g_free(text);
+    g_uri_unref(next);
+    ++transfer->redirects;
+    return std::nullopt;
 }
 
 void onSent(GObject* source, GAsyncResult* result, gpointer data) {
-    auto* download = static_cast<Download*>(data);
+    auto* transfer = static_cast<Transfer*>(data);
     GError* error = nullptr;
-    download->in = soup_session_send_finish(SOUP_SESSION(source), result, &error);
-    if (download->in == nullptr) return finish(download, takeMessage(error));
-    if (auto failure = statusFailure(download->message)) return finish(download, std::move(failure));
-    download->total = soup_message_headers_get_content_length(soup_message_get_response_headers(download->message));
-    GFile* file = g_file_new_for_path(download->destination.c_str());
-    GFileOutputStream* out = g_file_replace(file, nullptr, FALSE, G_FILE_CREATE_REPLACE_DESTINATION, nullptr, &error);
-    g_object_unref(file);
-    if (out == nullptr) return finish(download, takeMessage(error));
-    download->out = G_OUTPUT_STREAM(out);
-    readNext(download);
+    transfer->in = soup_session_send_finish(SOUP_SESSION(source), result, &error);
+    if (transfer->in == nullptr) return finish(transfer, takeMessage(error));
+    if (SOUP_STATUS_IS_REDIRECTION(soup_message_get_status(transfer->message))) {
+        if (auto failure = followRedirect(transfer)) return finish(transfer, std::move(failure));
+        return send(transfer);
+    }
+    if (auto failure = statusFailure(transfer->message)) return finish(transfer, std::move(failure));
+    transfer->total = soup_message_headers_get_content_length(soup_message_get_response_headers(transfer->message));
+    // Said too long already: nothing of it is read.
+    if (transfer->total > 0 && static_cast<std::uint64_t>(transfer->total) > transfer->limit) {
+        return finish(transfer, transfer->tooLarge);
+    }
+    g_input_stream_read_bytes_async(transfer->in, kChunkBytes, G_PRIORITY_DEFAULT, nullptr, &onRead, transfer);
+}
+
+void send(Transfer* transfer) {
+    if (transfer->in != nullptr) g_clear_object(&transfer->in);
+    if (transfer->message != nullptr) g_clear_object(&transfer->message);
+    if (auto refused = SoupUpdateFeed::refusal(transfer->url)) return finish(transfer, std::move(refused));
+    transfer->message = soup_message_new(SOUP_METHOD_GET, transfer->url.c_str());
+    soup_message_add_flags(transfer->message, SOUP_MESSAGE_NO_REDIRECT);
+    soup_session_send_async(transfer->session, transfer->message, G_PRIORITY_DEFAULT, nullptr, &onSent, transfer);
 }
 
 }  // namespace
@@ -120,47 +167,52 @@ std::optional<std::string> SoupUpdateFeed::refusal(const std::string& url) {
 }
 
 void SoupUpdateFeed::fetch(const std::string& url, std::function<void(Fetched)> done) {
-    if (auto refused = refusal(url)) {
-        done(Fetched{std::nullopt, *refused});
-        return;
-    }
-    struct Fetch {
-        SoupMessage* message;
-        std::function<void(Fetched)> done;
-    };
-    auto* fetch = new Fetch{soup_message_new(SOUP_METHOD_GET, url.c_str()), std::move(done)};
-    soup_session_send_and_read_async(
-        session_, fetch->message, G_PRIORITY_DEFAULT, nullptr,
-        +[](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<Fetch> request(static_cast<Fetch*>(data));
-            GError* error = nullptr;
-            GBytes* bytes = soup_session_send_and_read_finish(SOUP_SESSION(source), result, &error);
-            Fetched fetched;
-            if (bytes == nullptr) {
-                fetched.error = takeMessage(error);
-            } else if (auto failure = statusFailure(request->message)) {
-                fetched.error = *failure;
-            } else {
-                gsize size = 0;
-                const auto* body = static_cast<const char*>(g_bytes_get_data(bytes, &size));
-                fetched.body = std::string(body != nullptr ? body : "", size);
-            }
-            if (bytes != nullptr) g_bytes_unref(bytes);
-            g_object_unref(request->message);
-            request->done(std::move(fetched));
+    auto body = std::make_shared<std::string>();
+    send(new Transfer{
+        .session = static_cast<SoupSession*>(g_object_ref(session_)),
+        .url = url,
+        .limit = kMaxFeedBytes,
+        .tooLarge = "アップデート情報が大きすぎます（" + std::to_string(kMaxFeedBytes / 1024) + " KiB まで）",
+        .sink = [body](const void* chunk, gsize size) {
+            body->append(static_cast<const char*>(chunk), size);
+            return std::optional<std::string>();
         },
-        fetch);
+        .progress = [](double) {},
+        .finished = [body, done = std::move(done)](std::optional<std::string> error) {
+            done(error ? Fetched{std::nullopt, *error} : Fetched{std::move(*body), {}});
+        },
+    });
 }
 
-void SoupUpdateFeed::download(const std::string& url, const std::filesystem::path& destination,
+void SoupUpdateFeed::download(const std::string& url, std::uint64_t maxBytes, const std::filesystem::path& destination,
                               std::function<void(double)> progress, std::function<void(std::optional<std::string>)> done) {
-    if (auto refused = refusal(url)) {
-        done(*refused);
+    const int fd = private_files::open(destination, O_WRONLY | O_TRUNC);
+    if (fd < 0) {
+        done(std::string(std::strerror(errno)));
         return;
     }
-    auto* download = new Download{static_cast<SoupSession*>(g_object_ref(session_)), soup_message_new(SOUP_METHOD_GET, url.c_str()),
-                                  std::move(progress), std::move(done), destination};
-    soup_session_send_async(download->session, download->message, G_PRIORITY_DEFAULT, nullptr, &onSent, download);
+    send(new Transfer{
+        .session = static_cast<SoupSession*>(g_object_ref(session_)),
+        .url = url,
+        .limit = maxBytes,
+        .tooLarge = "ファイルがアップデート情報の大きさ（" + std::to_string(maxBytes) + " バイト）を超えています",
+        .sink = [fd](const void* chunk, gsize size) -> std::optional<std::string> {
+            const auto* bytes = static_cast<const char*>(chunk);
+            while (size > 0) {
+                const ssize_t written = ::write(fd, bytes, size);
+                if (written < 0 && errno == EINTR) continue;
+                if (written <= 0) return std::string(std::strerror(written < 0 ? errno : ENOSPC));
+                bytes += written;
+                size -= static_cast<gsize>(written);
+            }
+            return std::nullopt;
+        },
+        .progress = std::move(progress),
+        .finished = [fd, done = std::move(done)](std::optional<std::string> error) {
+            if (::close(fd) != 0 && !error) error = std::strerror(errno);
+            done(std::move(error));
+        },
+    });
 }
 
 }  // namespace orvan

@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include "platform/PrivateFiles.h"
+
 namespace orvan {
 
 namespace {
@@ -203,8 +205,7 @@ SignInWindowSessions::SignInWindowSessions(const std::filesystem::path& dataDire
 WebKitWebContext* SignInWindowSessions::context() {
     if (context_) return context_.get();
     const auto& data = dataDirectory_;
-    std::error_code ignored;
-    std::filesystem::create_directories(data, ignored);
+    (void)private_files::createDirectories(data);
     dataManager_ = GObjectPtr<WebKitWebsiteDataManager>::take(webkit_website_data_manager_new(
         "base-data-directory", data.c_str(), "base-cache-directory", (data / "cache").c_str(), nullptr));
     context_ = GObjectPtr<WebKitWebContext>::take(webkit_web_context_new_with_website_data_manager(dataManager_.get()));

@@ -1,5 +1,6 @@
 #include "linux/webkit/WebKitWebViewAdapter.h"
 
+#include "platform/NestedJson.h"
 #include "webhost/CommandDispatcher.h"
 #include "webhost/PageScripts.h"
 
@@ -95,9 +96,8 @@ void WebKitWebViewAdapter::callAsyncFunction(const std::string& body, const nloh
             if (!jsc_value_is_undefined(value)) {
                 char* text = jsc_value_to_json(value, 0);
                 if (text != nullptr) {
-                    json = nlohmann::json::parse(text, nullptr, false);
+                    json = parseJsonNestedAtMost(text, kMaxBodyLevels).value_or(nullptr);
                     g_free(text);
-                    if (json.is_discarded()) json = nullptr;
                 }
             }
             pending->completion(std::move(json));
@@ -223,14 +223,16 @@ gboolean WebKitWebViewAdapter::onUserMessage(WebKitWebView*, WebKitUserMessage* 
     // each with its document's origin, read where the page cannot change it; the view's address
     // would name the page being loaded instead while the old document still runs.
     script.fromMainFrame = true;
-    const auto stamped = nlohmann::json::parse(text, nullptr, false);
+    // The relay's stamp wraps the body in one more level. A body nested too deep stays unset and is
+    // refused as malformed.
+    auto stamped = parseJsonNestedAtMost(text, kMaxBodyLevels + 1).value_or(nullptr);
     if (stamped.is_object()) {
         const auto origin = stamped.find(kSenderOriginKey);
         if (origin != stamped.end() && origin->is_string()) {
             if (const auto url = Url::parse(origin->get<std::string>())) script.senderHost = url->host();
         }
         const auto inner = stamped.find(kMessageBodyKey);
-        if (inner != stamped.end()) script.body = *inner;
+        if (inner != stamped.end()) script.body = std::move(*inner);
     }
     delegate->didReceiveScriptMessage(script, answer);
     return TRUE;

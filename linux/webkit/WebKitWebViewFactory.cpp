@@ -1,6 +1,7 @@
 #include "linux/webkit/WebKitWebViewFactory.h"
 
 #include "linux/webkit/RecordingSchemeAdapter.h"
+#include "platform/PrivateFiles.h"
 
 namespace orvan {
 
@@ -32,8 +33,9 @@ WebKitWebViewFactory::WebKitWebViewFactory(const std::filesystem::path& dataDire
     webkit_web_context_set_web_extensions_directory(context_.get(), extensionsDirectory.c_str());
     // Keep the sign-in session across restarts, as a browser does.
     const auto cookies = webData / "cookies.sqlite";
-    std::error_code ignored;
-    std::filesystem::create_directories(webData, ignored);
+    // Made before the engine makes them: its folders would be readable by others.
+    (void)private_files::createDirectories(webData);
+    (void)private_files::createDirectories(webCache);
     webkit_cookie_manager_set_persistent_storage(webkit_website_data_manager_get_cookie_manager(dataManager_.get()),
                                                  cookies.c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
 }

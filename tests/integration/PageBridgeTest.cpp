@@ -88,7 +88,12 @@ TEST_F(PageBridgeTest, RecorderCommandsResolveAndRejectAsTheRecorderAnswers) {
         {"pendingMeetingRecording().then(v => v === null)", {{"value", true}}},
         {"stopMeetingRecording()", {{"value", "/rec/meeting.m4a"}}},
         {"startOAuth({ url: 'https://accounts.google.com/x', callbackHost: 'h', callbackPath: '/p' })", {{"value", "error"}}},
+        // A body nests 64 levels at most (the body and n arrays); deeper is refused, uncopied.
+        {"discardRecording(nested(63))", json::object()},
+        {"discardRecording(nested(64))", {{"error", "不正な呼び出しです"}}},
+        {"discardRecording(nested(20000))", {{"error", "不正な呼び出しです"}}},
     };
+    evaluate(view, "window.nested = (n) => { let a = 'x'; for (let i = 0; i < n; i++) a = [a]; return a; }; 0");
     for (const auto& c : cases) EXPECT_EQ(await(view, std::string("window.orvanMobile.") + c.call), c.answer) << c.call;
     recorder->failure = RecorderError::notRecording();
     EXPECT_EQ(await(view, "window.orvanMobile.pauseMeetingRecording()"), (json{{"error", "録音していません"}}));

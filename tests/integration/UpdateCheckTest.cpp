@@ -10,6 +10,7 @@
 #include "plugin/UpdateController.h"
 #include "tests/fakes/FakeUserDefaults.h"
 #include "tests/integration/GtkTestSupport.h"
+#include "tests/support/PrivateTree.h"
 #include "tests/support/TempDirectory.h"
 #include "tools/webapp/StandInServer.h"
 #include "tools/webapp/UpdateFeed.h"
@@ -54,7 +55,7 @@ struct Check {
             UpdateController::Ports{.feed = std::make_shared<SoupUpdateFeed>(), .verifier = std::make_shared<Ed25519PackageVerifier>(),
                                     .opener = opener, .dialog = dialog, .timers = nullptr,
                                     .defaults = std::make_shared<testing::FakeUserDefaults>(), .now = [] { return std::int64_t{0}; },
-                                    .downloads = downloads.path()});
+                                    .downloads = downloads.path() / "updates"});
         controller->checkForUpdates();
         finished = testing::runUntil([&] { return dialog->finished(); }, 10s);
     }
@@ -65,34 +66,45 @@ struct Check {
     bool finished = false;
 };
 
+// Only the package signed for the offered version is handed over, as a copy; no download is kept.
 TEST(UpdateCheckTest, TheNewerVersionIsOfferedAndOnlyAVerifiedPackageIsHandedOver) {
     webapp::StandInServer app;
     app.start();
-    for (const bool tampered : {false, true}) {
-        SCOPED_TRACE(tampered ? "tampered package" : "signed package");
-        Check check(app.baseURL() + "/updates/appcast.xml" + (tampered ? "?tampered=1" : ""), "0.1.0");
+    const std::string feed = app.baseURL() + "/updates/appcast.xml";
+    const std::string unsigned_ = std::string("ダウンロードしたファイルを検証できませんでした: バージョン ") +
+                                  webapp::kUpdateVersion + " の署名を確かめられなかったため、ファイルを削除しました（署名が一致しません）。";
+    const struct {
+        std::string feed;
+        std::string message;  // none: handed over
+    } cases[] = {
+        {feed, ""},
+        {app.baseURL() + "/updates/redirect?to=" + feed, ""},
+        {feed + "?tampered=1", unsigned_},
+        {feed + "?downgrade=1", unsigned_},
+        {feed + "?short=1", "ダウンロードに失敗しました: ファイルがアップデート情報の大きさ（" +
+                                std::to_string(webapp::updatePackage().size() - 1) + " バイト）を超えています"},
+        {feed + "?via=http://192.0.2.1/p.tar.gz", "ダウンロードに失敗しました: HTTPS 以外のアドレスは使えません: http://192.0.2.1/p.tar.gz"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.feed);
+        Check check(c.feed, "0.1.0");
         ASSERT_TRUE(check.finished);
         ASSERT_EQ(check.dialog->offers.size(), 1u);
         EXPECT_EQ(check.dialog->offers[0].version, webapp::kUpdateVersion);
-        ASSERT_GE(check.dialog->progress.size(), 3u) << "the download shows its progress";
-        EXPECT_DOUBLE_EQ(check.dialog->progress.back(), 1.0);
-        const auto file = check.downloads.path() / (std::string("OrvanOffice-") + webapp::kUpdateVersion + (tampered ? "-tampered" : "") + ".tar.gz");
-        if (tampered) {
-            EXPECT_TRUE(check.opener->contents.empty());
-            EXPECT_EQ(check.dialog->messages, std::vector<std::string>{
-                "ダウンロードしたファイルを検証できませんでした: 署名が一致しないため、ファイルを削除しました（署名が一致しません）。"});
-            EXPECT_FALSE(std::filesystem::exists(file));
-        } else {
-            EXPECT_EQ(check.opener->contents, std::vector<std::string>{webapp::updatePackage()});
-            EXPECT_TRUE(check.dialog->messages.empty());
-            EXPECT_TRUE(check.dialog->closed);
-        }
+        EXPECT_EQ(check.opener->contents, std::vector<std::string>(c.message.empty() ? 1 : 0, webapp::updatePackage()));
+        EXPECT_EQ(check.dialog->messages, std::vector<std::string>(c.message.empty() ? 0 : 1, c.message));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(check.downloads.path() / "updates"), {}),
+                  c.message.empty() ? 1 : 0) << "only the copy handed over is left";
+        EXPECT_EQ(testing::notPrivate(check.downloads.path()), std::vector<std::string>{});
+        const auto& progress = check.dialog->progress;
+        EXPECT_TRUE(!c.message.empty() || (progress.size() >= 3 && progress.back() == 1.0)) << "the download shows its progress";
     }
 }
 
 TEST(UpdateCheckTest, AUserCheckSaysWhenNothingIsNewerOrTheFeedCannotBeUsed) {
     webapp::StandInServer app;
     app.start();
+    const std::string unread = "アップデートを確認できませんでした: アップデート情報を読み込めません: ";
     const struct {
         const char* name;
         std::string feed;
@@ -102,6 +114,11 @@ TEST(UpdateCheckTest, AUserCheckSaysWhenNothingIsNewerOrTheFeedCannotBeUsed) {
         {"no feed there", app.baseURL() + "/updates/none.xml", "アップデートを確認できませんでした: アップデート情報を読み込めません: HTTP 404"},
         {"plain HTTP to another machine", "http://192.0.2.1/appcast.xml",
          "アップデートを確認できませんでした: アップデート情報を読み込めません: HTTPS 以外のアドレスは使えません"},
+        {"redirected to plain HTTP elsewhere", app.baseURL() + "/updates/redirect?to=http://192.0.2.1/a", unread + "HTTPS 以外のアドレスは使えません: http://192.0.2.1/a"},
+        {"over 1 MiB", app.baseURL() + "/updates/huge.xml", unread + "アップデート情報が大きすぎます"},
+        {"a name that only begins like a loopback address", "http://127.0.0.1.evil.example/a", unread + "HTTPS 以外のアドレスは使えません"},
+        {"localhost", "http://localhost:" + app.baseURL().substr(app.baseURL().rfind(':') + 1) + "/updates/appcast.xml",
+         "トモリバは最新です"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -18,6 +18,7 @@
 #include "tests/sound/RealRecorder.h"
 #include "tests/sound/SoundServer.h"
 #include "tests/support/AudioCheck.h"
+#include "tests/support/PrivateTree.h"
 #include "tests/support/TempDirectory.h"
 
 namespace orvan {
@@ -65,6 +66,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(SoundServer::available()) << "no sound server: run the tests through tools/test-env.sh";
         ASSERT_EQ(SoundServer::defaultSource(), "mic");
+        ::umask(022);  // the usual one: what the recorder writes must be private all the same
     }
     fs::path recordings() const { return home.path() / "recordings"; }
 
@@ -99,6 +101,7 @@ TEST_F(MeetingRecorderSoundTest, AKilledRecordingComesBackThroughPendingLosingAb
     fclose(lines);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the probe ended by itself: " << status;
     ASSERT_GE(recorded, 3 * kRate) << "the probe did not record";
+    EXPECT_EQ(notPrivate(recordings()), std::vector<std::string>{});
 
     // The next start of the shell finds it.
     RealRecorder next(recordings());
@@ -116,6 +119,7 @@ TEST_F(MeetingRecorderSoundTest, AKilledRecordingComesBackThroughPendingLosingAb
     EXPECT_GE(lost, -0.05);
     EXPECT_LE(lost, 1.2);
     expectUnbrokenTone(audio->samples);
+    EXPECT_EQ(notPrivate(recordings()), std::vector<std::string>{});
 }
 
 TEST_F(MeetingRecorderSoundTest, WithoutAMicrophoneTheSystemAudioIsRecordedAloneAndKeptWhenTheServerGoes) {
@@ -133,6 +137,7 @@ TEST_F(MeetingRecorderSoundTest, WithoutAMicrophoneTheSystemAudioIsRecordedAlone
     server.unuse();
     ASSERT_FALSE(started) << started->description();
     std::this_thread::sleep_for(3500ms);
+    EXPECT_EQ(notPrivate(recordings()), std::vector<std::string>{});
 
     // The sound server goes away: the recording is reported as failed, and what came before is kept.
     server.kill();

@@ -15,7 +15,7 @@ struct FixedFeed final : UpdateFeed {
         ++fetches;
         done(answer);
     }
-    void download(const std::string&, const std::filesystem::path&, std::function<void(double)>,
+    void download(const std::string&, std::uint64_t, const std::filesystem::path&, std::function<void(double)>,
                   std::function<void(std::optional<std::string>)>) override {}
     Fetched answer;
     int fetches = 0;

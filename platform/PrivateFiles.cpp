@@ -1,0 +1,102 @@
+#include "platform/PrivateFiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+namespace orvan::private_files {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::error_code lastError() { return {errno, std::system_category()}; }
+
+// Group and other bits off, owner bits kept; a symbolic link (also one put there meanwhile) is left alone.
+void tightenOne(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || S_ISLNK(info.st_mode) || (info.st_mode & 077) == 0) return;
+    (void)::fchmodat(AT_FDCWD, path.c_str(), info.st_mode & 0700, AT_SYMLINK_NOFOLLOW);
+}
+
+}  // namespace
+
+std::error_code createDirectories(const fs::path& dir) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(dir, error).lexically_normal();
+    if (error) return error;
+    fs::path prefix;
+    for (const auto& part : absolute) {
+        prefix /= part;
+        if (part.empty()) continue;
+        if (::mkdir(prefix.c_str(), 0700) == 0) {
+            // mkdir(2) applies the umask: the mode is set again without it.
+            if (::chmod(prefix.c_str(), 0700) != 0) return lastError();
+        } else if (errno != EEXIST) {
+            return lastError();
+        }
+    }
+    if (!fs::is_directory(absolute, error)) return error ? error : std::make_error_code(std::errc::not_a_directory);
+    return {};
+}
+
+int open(const fs::path& file, int flags) {
+    const int fd = ::open(file.c_str(), flags | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return -1;
+    if (::fchmod(fd, 0600) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+std::error_code create(const fs::path& file) {
+    const int fd = open(file, O_WRONLY | O_TRUNC);
+    if (fd < 0) return lastError();
+    ::close(fd);
+    return {};
+}
+
+std::error_code replace(const fs::path& file, std::string_view bytes) {
+    std::string temporary = file.string() + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) return lastError();
+    std::error_code error;
+    if (::fchmod(fd, 0600) != 0) error = lastError();
+    for (std::size_t done = 0; !error && done < bytes.size();) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) error = written < 0 ? lastError() : std::make_error_code(std::errc::no_space_on_device);
+        else done += static_cast<std::size_t>(written);
+    }
+    if (!error && ::fsync(fd) != 0) error = lastError();
+    if (::close(fd) != 0 && !error) error = lastError();
+    if (!error && ::rename(temporary.c_str(), file.c_str()) != 0) error = lastError();
+    if (error) ::unlink(temporary.c_str());
+    return error;
+}
+
+void tighten(const fs::path& root) {
+    // A folder already the user's alone was done before (or made so): nobody else can reach into it,
+    // and start-up need not walk it. Hence it is tightened last.
+    struct stat info {};
+    if (::lstat(root.c_str(), &info) != 0 || (info.st_mode & 077) == 0) return;
+    std::error_code error;
+    for (fs::recursive_directory_iterator entry(root, fs::directory_options::skip_permission_denied, error), end;
+         !error && entry != end; entry.increment(error)) {
+        tightenOne(entry->path());
+    }
+    tightenOne(root);
+}
+
+void keepPrivate(const std::vector<fs::path>& applicationFolders) {
+    ::umask(077);
+    for (const auto& folder : applicationFolders) tighten(folder);
+}
+
+}  // namespace orvan::private_files
