@@ -6,6 +6,7 @@
 #include "platform/Uuid.h"
 #include "linux/dbus/LauncherEntryBadge.h"
 #include "linux/glib/GLibMainTimers.h"
+#include "linux/glib/GioNetworkMonitor.h"
 #include "linux/gtk/GtkSceneLifecycle.h"
 #include "macshell/MacShell.h"
 #include "linux/dbus/DBusNotificationCenter.h"
@@ -39,6 +40,8 @@ int main(int argc, char** argv) {
     services.config = std::make_shared<AppConfig>(
         std::make_shared<PlistInfoDictionary>(mainBundleDirectory() / "Info.plist"));
     services.registry = std::make_shared<CoordinatorRegistry>();
+    services.timers = std::make_shared<GLibMainTimers>();
+    services.network = std::make_shared<GioNetworkMonitor>();
     auto notifications = std::make_shared<DBusNotificationCenter>();
     services.push = std::make_shared<PushNotifications>(PushNotifications::Dependencies{
         .center = services.center,
@@ -78,7 +81,7 @@ int main(int argc, char** argv) {
         .newUUID = randomUUID,
     }, MeetingSessionCoordinator::Dependencies{
         .mainLoop = services.mainLoop.get(),
-        .timers = std::make_shared<GLibMainTimers>(),
+        .timers = services.timers,
         .recorder = recorderCommands,
         .isRecording = [recorder] { return recorder->isRecording(); },
         .center = services.center,

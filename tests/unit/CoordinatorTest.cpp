@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "tests/fakes/FakeMainLoop.h"
+#include "tests/fakes/FakeMainTimers.h"
+#include "tests/fakes/FakeNetworkMonitor.h"
 #include "tests/fakes/FakeWebView.h"
 #include "webhost/OfficeWebView.h"
 
@@ -11,6 +13,8 @@ namespace orvan {
 namespace {
 
 using testing::FakeMainLoop;
+using testing::FakeMainTimers;
+using testing::FakeNetworkMonitor;
 using testing::FakeWebView;
 using testing::FakeWebViewFactory;
 namespace names = notification_names;
@@ -45,9 +49,12 @@ protected:
     std::shared_ptr<CoordinatorRegistry> registry = std::make_shared<CoordinatorRegistry>();
     std::shared_ptr<PushNotifications> push = std::make_shared<PushNotifications>(center);
     std::vector<WebView*> synced;
+    std::shared_ptr<FakeMainTimers> timers = std::make_shared<FakeMainTimers>();
+    std::shared_ptr<FakeNetworkMonitor> network = std::make_shared<FakeNetworkMonitor>();
     WebHostContext context{.center = center, .registry = registry, .push = push, .mainLoop = &loop,
                            .dispatcher = nullptr, .navigationPolicy = nullptr,
-                           .syncRegistration = [this](const std::shared_ptr<WebView>& view) { synced.push_back(view.get()); }};
+                           .syncRegistration = [this](const std::shared_ptr<WebView>& view) { synced.push_back(view.get()); },
+                           .timers = timers, .network = network};
     FakeWebViewFactory factory;
     std::string firstLoad;
 };
@@ -156,6 +163,94 @@ TEST_F(CoordinatorTest, ClosedWindowsLeaveTheRegistryAndNotificationsReachNeithe
     center->post(names::kReload);
     deliver();
     EXPECT_TRUE(synced.empty());
+}
+
+// A failed load of the app's origin that the user cannot fix from the page brings the shell's page,
+// saying why; anything else leaves the failure to the engine or the sign-in recovery.
+TEST_F(CoordinatorTest, UnreachableAppLoadsShowTheShellsPageWithTheirReason) {
+    const std::string server = "サーバーに接続できません", offline = "インターネットに接続されていません";
+    const std::vector<std::tuple<std::string, LoadFailure, bool, std::string>> rows = {
+        {"https://app.tomoriva.jp/chat", LoadFailure::connectionFailed, false, server},
+        {"https://app.tomoriva.jp:443/", LoadFailure::gatewayError, true, server},
+        {"https://app.tomoriva.jp/", LoadFailure::hostNotFound, true, server},
+        {"https://app.tomoriva.jp/", LoadFailure::hostNotFound, false, offline},
+        {"https://app.tomoriva.jp/", LoadFailure::timedOut, false, offline},
+        {"https://app.tomoriva.jp/", LoadFailure::networkUnreachable, true, offline},
+        {"https://app.tomoriva.jp/", LoadFailure::insecureConnection, true, "安全な接続を確立できません"},
+        {"https://app.tomoriva.jp/", LoadFailure::cancelled, true, "-"},
+        {"https://app.tomoriva.jp/", LoadFailure::other, true, "-"},
+        {"http://app.tomoriva.jp/", LoadFailure::connectionFailed, true, "-"},
+        {"https://accounts.google.com/o", LoadFailure::connectionFailed, true, "-"},
+        {"https://app.tomoriva.jp/auth/callback", LoadFailure::connectionFailed, true, "-"},
+        {R"(https://app.tomoriva.jp/a?q="><b>&)", LoadFailure::connectionFailed, true, "q=&quot;&gt;&lt;b&gt;&amp;\""},
+    };
+    for (const auto& [failing, failure, online, expected] : rows) {
+        network->available = online;
+        auto window = openWindow();
+        window.coordinator->didFailNavigation(Url::parse(failing), failure);
+        const auto& pages = window.view->errorPages;
+        EXPECT_EQ(pages.empty() ? "-" : pages[0].find(expected) != std::string::npos ? expected : pages[0], expected)
+            << failing;
+        EXPECT_EQ(pages.empty() || pages[0].find("<b>") == std::string::npos, true) << pages[0];
+    }
+    const auto app = *Url::parse("https://app.tomoriva.jp/");
+    auto window = openWindow();
+    EXPECT_FALSE(window.coordinator->acceptsMainFrameResponse(app, 502, "text/html"));
+    EXPECT_FALSE(window.coordinator->acceptsMainFrameResponse(app, 504, ""));
+    EXPECT_FALSE(window.coordinator->acceptsMainFrameResponse(app, 503, "text/plain"));
+    EXPECT_TRUE(window.coordinator->acceptsMainFrameResponse(app, 503, "text/html")) << "the app's maintenance page";
+    EXPECT_TRUE(window.coordinator->acceptsMainFrameResponse(app, 500, "text/plain"));
+    EXPECT_TRUE(window.coordinator->acceptsMainFrameResponse(*Url::parse("https://accounts.google.com/"), 502, ""));
+}
+
+// While the page shows: waits of 5, 10, 20, 40, then 60 s between attempts, one at a time; a reload,
+// the page's button or the network coming back tries at once; the first page loaded ends it all.
+TEST_F(CoordinatorTest, TheShellsPageRetriesOneAttemptAtATimeUntilAPageLoads) {
+    auto window = openWindow();
+    auto& view = *window.view;
+    const auto fail = [&] { window.coordinator->didFailNavigation(view.current, LoadFailure::connectionFailed); };
+    const auto loadsAfter = [&](std::chrono::milliseconds wait) {
+        view.loads.clear();
+        timers->advance(wait);
+        return urls(view);
+    };
+    window.coordinator->didFailNavigation(Url::parse("https://app.tomoriva.jp/chat"), LoadFailure::timedOut);
+    const std::vector<std::string> chat = {"https://app.tomoriva.jp/chat"};
+    for (const int wait : {5, 10, 20, 40, 60, 60}) {
+        EXPECT_TRUE(loadsAfter(std::chrono::seconds(wait) - std::chrono::milliseconds(1)).empty()) << wait;
+        EXPECT_EQ(loadsAfter(std::chrono::milliseconds(1)), chat) << wait;
+        fail();
+    }
+    EXPECT_EQ(view.errorPages.size(), 7u);
+    view.loads.clear();
+    center->post(names::kReload);
+    center->post(names::kReload);  // while that attempt is on its way
+    deliver();
+    bool allowed = false;
+    window.coordinator->decidePolicyForNavigation(chat[0], [&](bool allow) { allowed = allow; });  // its own
+    deliver();
+    EXPECT_TRUE(allowed);
+    window.coordinator->decidePolicyForNavigation(chat[0], [&](bool allow) { allowed = allow; });  // the button
+    deliver();
+    EXPECT_FALSE(allowed);
+    EXPECT_EQ(urls(view), chat) << "one attempt at a time";
+    EXPECT_TRUE(loadsAfter(std::chrono::minutes(10)).empty());
+
+    // The meeting-notes hand-over replaces the address; the network back tries it at once.
+    fail();
+    view.loads.clear();
+    push->openInternal(*Url::parse("https://app.tomoriva.jp/meeting-notes/record?mode=desktop-app"));
+    deliver();
+    fail();
+    network->set(false);
+    network->set(true);
+    EXPECT_EQ(urls(view), std::vector<std::string>(2, "https://app.tomoriva.jp/meeting-notes/record?mode=desktop-app"));
+
+    window.coordinator->didFinishNavigation();
+    EXPECT_TRUE(loadsAfter(std::chrono::minutes(10)).empty());
+    center->post(names::kReload);
+    deliver();
+    EXPECT_EQ(view.reloads, 1);
 }
 
 }  // namespace
