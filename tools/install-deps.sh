@@ -20,6 +20,9 @@ packages=(
 # The meeting popup's tests: a small EWMH window manager, X property and monitor tools, and the
 # accessibility bus with its introspection data (buttons pressed as a user would).
 packages+=(openbox x11-utils at-spi2-core gir1.2-atspi-2.0 gir1.2-gtk-3.0)
+# The page shown when the web application cannot be reached is read back from the window's pixels
+# (Japanese OCR); the stand-in serves it a certificate nobody vouches for, made on the spot.
+packages+=(tesseract-ocr tesseract-ocr-jpn openssl)
 
 missing=()
 for p in "${packages[@]}"; do
