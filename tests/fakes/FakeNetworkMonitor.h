@@ -7,26 +7,17 @@
 
 namespace orvan::testing {
 
-// A network the test switches on and off.
-class FakeNetworkMonitor final : public NetworkMonitor {
-public:
+// A network the test switches; it reports to the last observer.
+struct FakeNetworkMonitor final : NetworkMonitor {
     bool isNetworkAvailable() const override { return available; }
     std::unique_ptr<NetworkSubscription> observe(std::function<void(bool)> changed) override {
-        struct Held final : NetworkSubscription {
-            std::shared_ptr<std::function<void(bool)>> report;
-        };
-        auto held = std::make_unique<Held>();
-        held->report = std::make_shared<std::function<void(bool)>>(std::move(changed));
-        observer = held->report;
-        return held;
+        report = std::move(changed);
+        return std::make_unique<NetworkSubscription>();
     }
-    void set(bool now) {
-        available = now;
-        if (auto report = observer.lock()) (*report)(now);
-    }
+    void set(bool now) { report(available = now); }
 
     bool available = true;
-    std::weak_ptr<std::function<void(bool)>> observer;
+    std::function<void(bool)> report;
 };
 
 }  // namespace orvan::testing
