@@ -7,6 +7,7 @@
 #include "platform/Uuid.h"
 #include "linux/dbus/LauncherEntryBadge.h"
 #include "linux/glib/GLibMainTimers.h"
+#include "linux/glib/GioNetworkMonitor.h"
 #include "linux/gtk/GtkSceneLifecycle.h"
 #include "macshell/MacShell.h"
 #include "macshell/RecorderActivity.h"
@@ -45,6 +46,8 @@ int main(int argc, char** argv) {
     services.config = std::make_shared<AppConfig>(
         std::make_shared<PlistInfoDictionary>(mainBundleDirectory() / "Info.plist"));
     services.registry = std::make_shared<CoordinatorRegistry>();
+    services.timers = std::make_shared<GLibMainTimers>();
+    services.network = std::make_shared<GioNetworkMonitor>();
     auto notifications = std::make_shared<DBusNotificationCenter>();
     services.push = std::make_shared<PushNotifications>(PushNotifications::Dependencies{
         .center = services.center,
@@ -87,7 +90,7 @@ int main(int argc, char** argv) {
         .newUUID = randomUUID,
     }, MeetingSessionCoordinator::Dependencies{
         .mainLoop = services.mainLoop.get(),
-        .timers = std::make_shared<GLibMainTimers>(),
+        .timers = services.timers,
         .recorder = recorderCommands,
         .center = services.center,
         .notifications = notifications,

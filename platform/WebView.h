@@ -19,6 +19,10 @@ public:
     // Loads `url`; gives up when the main resource has not answered within `timeout`.
     virtual void load(const Url& url, std::chrono::seconds timeout) = 0;
     virtual void reload() = 0;
+    // Shows `html`, a page of the shell's own, in place of the failed load of `failedURL`: the view
+    // keeps that address, the document has an opaque origin, no channel, page script or script of
+    // the shell reaches it, and its load is not reported as a finished navigation.
+    virtual void showErrorPage(const std::string& html, const Url& failedURL) = 0;
     // Fire and forget: results and errors are dropped.
     virtual void evaluateScript(const std::string& source) = 0;
     // Runs `body` as an async function in the page's world, main frame, with `arguments` (an object

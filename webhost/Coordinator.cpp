@@ -18,7 +18,9 @@ std::shared_ptr<Coordinator> Coordinator::create(Url appURL, WebHostContext cont
 }
 
 Coordinator::Coordinator(Url appURL, WebHostContext context)
-    : appURL_(std::move(appURL)), context_(std::move(context)) {}
+    : appURL_(std::move(appURL)),
+      context_(std::move(context)),
+      recovery_(appURL_, kRequestTimeout, context_.timers, context_.network) {}
 
 void Coordinator::registerObservers() {
     using Handler = void (*)(Coordinator&, const Notification&);
@@ -42,11 +44,15 @@ void Coordinator::registerObservers() {
 
 void Coordinator::attach(const std::shared_ptr<WebView>& webView) {
     webView_ = webView;
+    recovery_.attach(webView);
     context_.registry->add(shared_from_this());
 }
 
 void Coordinator::load(const Url& url) {
-    if (auto view = webView_.lock()) view->load(url, kRequestTimeout);
+    // In place of the shell's page, the address becomes the one to reach (an opened notification,
+    // the meeting-notes hand-over): it is tried now and again until it loads.
+    if (recovery_.isShowing()) recovery_.navigate(url);
+    else if (auto view = webView_.lock()) view->load(url, kRequestTimeout);
 }
 
 bool Coordinator::isFrontCoordinator() const {
@@ -76,7 +82,9 @@ void Coordinator::handleOpenInternalURL(const Notification& notification) {
 
 void Coordinator::handleReload() {
     if (!isFrontCoordinator()) return;
-    if (auto view = webView_.lock()) view->reload();
+    // The shell's page stands in for the failed address: reloading it means trying that again.
+    if (recovery_.isShowing()) recovery_.retryNow();
+    else if (auto view = webView_.lock()) view->reload();
 }
 
 void Coordinator::handleEvaluate(const Notification& notification) {
@@ -118,6 +126,13 @@ void Coordinator::didReceiveScriptMessage(const ScriptMessage& message, const Re
 }
 
 void Coordinator::decidePolicyForNavigation(const std::optional<std::string>& url, std::function<void(bool)> decide) {
+    if (url && recovery_.takesOverNavigation(*url)) {
+        decide(false);
+        context_.mainLoop->post([weak = weak_from_this()] {
+            if (auto self = weak.lock()) self->recovery_.retryNow();
+        });
+        return;
+    }
     context_.mainLoop->post([weak = weak_from_this(), url, decide = std::move(decide)] {
         auto self = weak.lock();
         if (!self || !self->context_.navigationPolicy) {
@@ -135,11 +150,18 @@ void Coordinator::requestMediaCapturePermission(const std::optional<std::string>
     });
 }
 
-void Coordinator::didFailNavigation(const std::optional<Url>& failingURL) {
-    NavigationPolicy::recoverFromFailedNavigation(webView_.lock(), failingURL, appURL_, *context_.mainLoop);
+void Coordinator::didFailNavigation(const std::optional<Url>& failingURL, LoadFailure failure) {
+    const bool signIn =
+        NavigationPolicy::recoverFromFailedNavigation(webView_.lock(), failingURL, appURL_, *context_.mainLoop);
+    recovery_.loadFailed(failingURL, failure, signIn);
+}
+
+bool Coordinator::acceptsMainFrameResponse(const Url& url, int status, const std::string& mimeType) {
+    return !recovery_.isGatewayAnswer(url, status, mimeType);
 }
 
 void Coordinator::didFinishNavigation() {
+    recovery_.pageLoaded();
     handleTokenReady();
 }
 

@@ -7,10 +7,13 @@
 #include "app/NotificationCenter.h"
 #include "platform/Url.h"
 #include "platform/MainLoop.h"
+#include "platform/MainTimers.h"
+#include "platform/NetworkMonitor.h"
 #include "platform/WebView.h"
 #include "platform/WebViewDelegate.h"
 #include "push/PushNotifications.h"
 #include "webhost/CommandDispatcher.h"
+#include "webhost/ConnectionRecovery.h"
 #include "webhost/CoordinatorRegistry.h"
 #include "webhost/NavigationPolicy.h"
 
@@ -36,6 +39,9 @@ struct WebHostContext {
     std::function<void(const std::shared_ptr<WebView>&)> syncRegistration;
     // How often the page asks for the badge counts and the deployment id.
     std::chrono::milliseconds pagePollInterval = kPagePollInterval;
+    // When the app cannot be reached, a window retries on these; without them only on a reload.
+    std::shared_ptr<MainTimers> timers;
+    std::shared_ptr<NetworkMonitor> network;
 };
 
 // One per window: the web view's delegate and the receiver of the in-process notifications that
@@ -59,7 +65,8 @@ public:
     void decidePolicyForNavigation(const std::optional<std::string>& url, std::function<void(bool)> decide) override;
     void requestMediaCapturePermission(const std::optional<std::string>& requestingHost,
                                        std::function<void(bool)> decide) override;
-    void didFailNavigation(const std::optional<Url>& failingURL) override;
+    void didFailNavigation(const std::optional<Url>& failingURL, LoadFailure failure) override;
+    bool acceptsMainFrameResponse(const Url& url, int status, const std::string& mimeType) override;
 
 private:
     Coordinator(Url appURL, WebHostContext context);
@@ -74,6 +81,7 @@ private:
     Url appURL_;
     WebHostContext context_;
     std::weak_ptr<WebView> webView_;
+    ConnectionRecovery recovery_;
     ObserverToken openURLObserver_;
     ObserverToken tokenObserver_;
     ObserverToken reloadObserver_;

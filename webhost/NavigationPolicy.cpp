@@ -54,27 +54,28 @@ bool NavigationPolicy::allowsMediaCapture(const std::optional<std::string>& requ
     return appHost && requestingHost && *appHost == *requestingHost;
 }
 
-void NavigationPolicy::recoverFromFailedNavigation(const std::shared_ptr<WebView>& webView,
+bool NavigationPolicy::recoverFromFailedNavigation(const std::shared_ptr<WebView>& webView,
                                                    const std::optional<Url>& failingURL, const Url& appURL,
                                                    MainLoop& mainLoop) {
-    if (!webView) return;
+    if (!webView) return false;
     const auto current = webView->currentURL();
     const std::string path = failingURL ? failingURL->path() : current ? current->path() : std::string();
     std::optional<std::string> host = failingURL ? failingURL->host() : std::nullopt;
     if (!host && current) host = current->host();
     const std::string loweredHost = host ? asciiLower(*host) : std::string();
-    if (!path.starts_with("/auth/") && loweredHost.find("google") == std::string::npos) return;
+    if (!path.starts_with("/auth/") && loweredHost.find("google") == std::string::npos) return false;
 
     const auto errorPage = Url::parse(std::string(NativeOAuth::kLoginErrorPath) + NativeOAuth::kAuthFailed, appURL);
-    if (!errorPage) return;
+    if (!errorPage) return false;
     const auto failed = failingURL ? failingURL : current;
     if (failed && failed->path() == errorPage->path() && failed->query() == errorPage->query() &&
         failed->host() == errorPage->host()) {
-        return;
+        return false;
     }
     mainLoop.post([weak = std::weak_ptr<WebView>(webView), appURL] {
         if (auto view = weak.lock()) NativeOAuth::loadLoginError(*view, appURL);
     });
+    return true;
 }
 
 }  // namespace orvan

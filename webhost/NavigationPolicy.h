@@ -27,8 +27,8 @@ public:
 
     // After a failed load: a sign-in address ("/auth/" path, or a host containing "google") sends the
     // web view to the login error page. The page's own failure does not, so an unreachable backend
-    // cannot make it reload for ever.
-    static void recoverFromFailedNavigation(const std::shared_ptr<WebView>& webView,
+    // cannot make it reload for ever. True when it sends the view there.
+    static bool recoverFromFailedNavigation(const std::shared_ptr<WebView>& webView,
                                             const std::optional<Url>& failingURL, const Url& appURL,
                                             MainLoop& mainLoop);
 

@@ -66,9 +66,16 @@ void post(const char* channel, const char* text, JSCValue* callback, gpointer pa
 
 // Every new document of every frame clears the page world's window first, before any script runs;
 // only a top frame gets the function, and only in the shell's world, which the page cannot reach.
+// A document of an opaque origin (the shell's own error page, about:blank) gets none either: no
+// web application runs there.
 void onWindowObjectCleared(WebKitScriptWorld*, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
     if (!webkit_frame_is_main_frame(frame)) return;
     auto context = GObjectPtr<JSCContext>::take(webkit_frame_get_js_context_for_script_world(frame, shellWorld));
+    auto origin = GObjectPtr<JSCValue>::take(jsc_context_evaluate(context.get(), "self.origin", -1));
+    g_autofree char* originText = origin ? jsc_value_to_string(origin.get()) : nullptr;
+    if (originText == nullptr || (!g_str_has_prefix(originText, "https://") && !g_str_has_prefix(originText, "http://"))) {
+        return;
+    }
     const auto pageIdentifier = reinterpret_cast<gpointer>(static_cast<guintptr>(webkit_web_page_get_id(page)));
     auto function = GObjectPtr<JSCValue>::take(jsc_value_new_function(context.get(), kPostFunction, G_CALLBACK(&post),
                                                                       pageIdentifier, nullptr, G_TYPE_NONE, 3,

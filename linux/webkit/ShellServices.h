@@ -26,6 +26,9 @@ struct ShellServices {
     std::chrono::milliseconds pagePollInterval = kPagePollInterval;
     // Optional: told about every window's view, to start deferred work after the first page.
     std::shared_ptr<AfterFirstPage> afterFirstPage;
+    // Optional: what a window that cannot reach the app retries on (else only on a reload).
+    std::shared_ptr<MainTimers> timers;
+    std::shared_ptr<NetworkMonitor> network;
 
     WebHostContext webHostContext() const {
         return WebHostContext{.center = center,
@@ -37,7 +40,9 @@ struct ShellServices {
                               .syncRegistration = [push = push](const std::shared_ptr<WebView>& view) {
                                   push->syncRegistration(view);
                               },
-                              .pagePollInterval = pagePollInterval};
+                              .pagePollInterval = pagePollInterval,
+                              .timers = timers,
+                              .network = network};
     }
 };
 

@@ -1,11 +1,13 @@
 #include "linux/webkit/WebKitWebViewAdapter.h"
 
+#include "linux/webkit/LoadFailures.h"
 #include "platform/NestedJson.h"
 #include "webhost/CommandDispatcher.h"
 #include "webhost/PageScripts.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 namespace orvan {
 
@@ -46,7 +48,17 @@ void WebKitWebViewAdapter::load(const Url& url, std::chrono::seconds timeout) {
 
 void WebKitWebViewAdapter::reload() { webkit_web_view_reload(view_.get()); }
 
+void WebKitWebViewAdapter::showErrorPage(const std::string& html, const Url& failedURL) {
+    errorPageShown_ = true;
+    errorPageRequested_ = true;
+    // The engine's way for error pages: the view keeps the failed address (and its place in the
+    // history), while the document is about:blank's, of an opaque origin that no page script or
+    // relay serves.
+    webkit_web_view_load_alternate_html(view_.get(), html.c_str(), failedURL.string().c_str(), nullptr);
+}
+
 void WebKitWebViewAdapter::evaluateScript(const std::string& source) {
+    if (errorPageCommitted_) return;
     webkit_web_view_evaluate_javascript(view_.get(), source.c_str(), static_cast<gssize>(source.size()),
                                         nullptr, nullptr, nullptr, nullptr, nullptr);
 }
@@ -76,6 +88,10 @@ struct AsyncCall {
 
 void WebKitWebViewAdapter::callAsyncFunction(const std::string& body, const nlohmann::json& arguments,
                                              std::function<void(ScriptResult)> completion) {
+    if (errorPageCommitted_) {
+        completion(std::string("no page of the web application"));
+        return;
+    }
     GVariant* args = toVariant(arguments.is_object() ? arguments : nlohmann::json::object());
     auto* call = new AsyncCall{std::move(completion)};
     webkit_web_view_call_async_javascript_function(
@@ -152,27 +168,42 @@ void WebKitWebViewAdapter::onLoadChanged(WebKitWebView* view, WebKitLoadEvent ev
     const char* uri = webkit_web_view_get_uri(view);
     self->followTimedLoad(event, uri);
     if (event == WEBKIT_LOAD_STARTED) self->failed_ = false;
-    if (event == WEBKIT_LOAD_COMMITTED) self->committedURI_ = uri != nullptr ? uri : "";
+    if (event == WEBKIT_LOAD_COMMITTED) {
+        // The error page's document is about:blank's, under the failed address.
+        WebKitWebResource* document = webkit_web_view_get_main_resource(view);
+        self->errorPageCommitted_ = self->errorPageRequested_ && document != nullptr &&
+                                    g_strcmp0(webkit_web_resource_get_uri(document), "about:blank") == 0;
+        self->errorPageRequested_ = false;
+        self->committedURI_ = uri != nullptr && !self->errorPageCommitted_ ? uri : "";
+    }
     if (event != WEBKIT_LOAD_FINISHED) return;
     // WebKit also ends a failed load with FINISHED; only a real success counts as finished.
-    if (self->failed_) return;
+    if (self->failed_ || self->errorPageCommitted_) return;
     if (auto delegate = self->delegate_.lock()) delegate->didFinishNavigation();
 }
 
-gboolean WebKitWebViewAdapter::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* failingURI, GError*, gpointer data) {
+gboolean WebKitWebViewAdapter::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* failingURI, GError* error,
+                                            gpointer data) {
     auto* self = static_cast<WebKitWebViewAdapter*>(data);
     self->failed_ = true;
     // A load the engine cannot even start fails without a start of its own.
     if (self->timedLoadStarted_ || (failingURI != nullptr && self->timedURI_ == failingURI)) self->cancelTimeout();
+    LoadFailure failure = loadFailureOf(error);
+    const std::string failing = failingURI != nullptr ? failingURI : "";
+    if (!failing.empty() && failing == std::exchange(self->timedOutURI_, {})) failure = LoadFailure::timedOut;
+    if (!failing.empty() && failing == std::exchange(self->refusedAnswerURI_, {})) failure = LoadFailure::gatewayError;
+    self->errorPageShown_ = false;
     if (auto delegate = self->delegate_.lock()) {
-        delegate->didFailNavigation(failingURI != nullptr ? Url::parse(failingURI) : std::nullopt);
+        delegate->didFailNavigation(failingURI != nullptr ? Url::parse(failingURI) : std::nullopt, failure);
     }
-    return FALSE;  // the engine's own error page
+    // Otherwise the engine's own error page.
+    return self->errorPageShown_ ? TRUE : FALSE;
 }
 
 gboolean WebKitWebViewAdapter::onLoadTimeout(gpointer data) {
     auto* self = static_cast<WebKitWebViewAdapter*>(data);
     self->timeoutSource_ = 0;
+    self->timedOutURI_ = self->timedURI_;
     webkit_web_view_stop_loading(self->view_.get());
     return G_SOURCE_REMOVE;
 }
@@ -204,7 +235,8 @@ gboolean WebKitWebViewAdapter::onUserMessage(WebKitWebView*, WebKitUserMessage* 
     const ReplyOnce answer([held](ScriptReply result) { sendReply(held.get(), result); });
     auto delegate = self->delegate_.lock();
     GVariant* parameters = webkit_user_message_get_parameters(message);
-    if (!delegate || parameters == nullptr || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ss)"))) {
+    // The shell's error page has no bridge: nothing it could send is answered.
+    if (!delegate || self->errorPageCommitted_ || parameters == nullptr || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(ss)"))) {
         answer(ScriptReply::error(kInvalidCallMessage));
         return TRUE;
     }
@@ -273,11 +305,10 @@ std::function<void(bool)> answerOnce(Decision* decision, void (*allow)(Decision*
 
 gboolean WebKitWebViewAdapter::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                                               WebKitPolicyDecisionType type, gpointer data) {
-    // Responses (downloads, MIME types) keep the engine's own handling.
-    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
     auto* self = static_cast<WebKitWebViewAdapter*>(data);
     auto delegate = self->delegate_.lock();
     if (!delegate) return FALSE;
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return self->decideResponse(*delegate, decision);
     WebKitNavigationAction* action =
         webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     WebKitURIRequest* request = action != nullptr ? webkit_navigation_action_get_request(action) : nullptr;
@@ -296,6 +327,23 @@ gboolean WebKitWebViewAdapter::onDecidePolicy(WebKitWebView*, WebKitPolicyDecisi
         };
     }
     delegate->decidePolicyForNavigation(uri != nullptr ? std::optional<std::string>(uri) : std::nullopt, decide);
+    return TRUE;
+}
+
+gboolean WebKitWebViewAdapter::decideResponse(WebViewDelegate& delegate, WebKitPolicyDecision* decision) {
+    // Other answers (downloads, MIME types) keep the engine's own handling.
+    auto* answer = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+    if (!webkit_response_policy_decision_is_main_frame_main_resource(answer)) return FALSE;
+    WebKitURIResponse* response = webkit_response_policy_decision_get_response(answer);
+    const char* uri = webkit_uri_response_get_uri(response);
+    const char* mimeType = webkit_uri_response_get_mime_type(response);
+    const auto url = uri != nullptr ? Url::parse(uri) : std::nullopt;
+    if (!url || delegate.acceptsMainFrameResponse(*url, static_cast<int>(webkit_uri_response_get_status_code(response)),
+                                                  mimeType != nullptr ? mimeType : "")) {
+        return FALSE;
+    }
+    refusedAnswerURI_ = uri;
+    webkit_policy_decision_ignore(decision);
     return TRUE;
 }
 

@@ -31,6 +31,7 @@ public:
 
     void load(const Url& url, std::chrono::seconds timeout) override;
     void reload() override;
+    void showErrorPage(const std::string& html, const Url& failedURL) override;
     void evaluateScript(const std::string& source) override;
     void callAsyncFunction(const std::string& body, const nlohmann::json& arguments,
                            std::function<void(ScriptResult)> completion) override;
@@ -45,6 +46,7 @@ private:
     static gboolean onLoadTimeout(gpointer self);
     static gboolean onDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                    gpointer self);
+    gboolean decideResponse(WebViewDelegate& delegate, WebKitPolicyDecision* decision);
     static gboolean onPermissionRequest(WebKitWebView* view, WebKitPermissionRequest* request, gpointer self);
     static gboolean onUserMessage(WebKitWebView* view, WebKitUserMessage* message, gpointer self);
     void cancelTimeout();
@@ -60,8 +62,18 @@ private:
     std::string timedURI_;
     bool timedLoadStarted_ = false;
     bool failed_ = false;
-    // The address of the document the main frame last committed.
+    // The address of the document the main frame last committed; empty for the shell's error page.
     std::string committedURI_;
+    // The shell's error page: asked for (its document is the next one committed, unless another
+    // navigation replaces it), and the main frame's document.
+    bool errorPageRequested_ = false;
+    bool errorPageCommitted_ = false;
+    // Whether the delegate showed its error page for the failure being reported.
+    bool errorPageShown_ = false;
+    // A load stopped by its time-out, and one whose answer the delegate refused: their failures
+    // come as a cancellation and a policy interruption, and say so.
+    std::string timedOutURI_;
+    std::string refusedAnswerURI_;
     gulong loadChangedHandler_ = 0;
     gulong loadFailedHandler_ = 0;
     gulong policyHandler_ = 0;

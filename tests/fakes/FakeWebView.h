@@ -24,6 +24,10 @@ public:
         current = url;
     }
     void reload() override { ++reloads; }
+    void showErrorPage(const std::string& html, const Url& failedURL) override {
+        errorPages.push_back(html);
+        current = failedURL;
+    }
     void evaluateScript(const std::string& source) override { scripts.push_back(source); }
     void callAsyncFunction(const std::string& body, const nlohmann::json& arguments,
                            std::function<void(ScriptResult)> completion) override {
@@ -43,6 +47,7 @@ public:
     // Script calls wait here until the test completes them.
     std::vector<AsyncCall> calls;
     int reloads = 0;
+    std::vector<std::string> errorPages;
     std::vector<std::string> scripts;
     std::optional<Url> current;
     bool inWindow = true;

@@ -32,14 +32,16 @@ inline void spin(std::chrono::milliseconds duration) {
     runUntil([] { return false; }, duration);
 }
 
-// Evaluates `script` in the page and returns its result as JSON text; nullopt on a script error.
-inline std::optional<nlohmann::json> evaluate(WebKitWebView* view, const std::string& script) {
+// Evaluates `script` in the page (or in the script world named) and returns its result as JSON
+// text; nullopt on a script error.
+inline std::optional<nlohmann::json> evaluate(WebKitWebView* view, const std::string& script,
+                                              const char* world = nullptr) {
     struct Outcome {
         bool done = false;
         std::optional<nlohmann::json> value;
     } outcome;
     webkit_web_view_evaluate_javascript(
-        view, script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
+        view, script.c_str(), static_cast<gssize>(script.size()), world, nullptr, nullptr,
         [](GObject* source, GAsyncResult* result, gpointer data) {
             auto* out = static_cast<Outcome*>(data);
             GError* error = nullptr;

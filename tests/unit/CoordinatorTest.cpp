@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "tests/fakes/FakeMainLoop.h"
+#include "tests/fakes/FakeMainTimers.h"
+#include "tests/fakes/FakeNetworkMonitor.h"
 #include "tests/fakes/FakeWebView.h"
 #include "webhost/OfficeWebView.h"
 
@@ -45,9 +47,12 @@ protected:
     std::shared_ptr<CoordinatorRegistry> registry = std::make_shared<CoordinatorRegistry>();
     std::shared_ptr<PushNotifications> push = std::make_shared<PushNotifications>(center);
     std::vector<WebView*> synced;
+    std::shared_ptr<testing::FakeMainTimers> timers = std::make_shared<testing::FakeMainTimers>();
+    std::shared_ptr<testing::FakeNetworkMonitor> network = std::make_shared<testing::FakeNetworkMonitor>();
     WebHostContext context{.center = center, .registry = registry, .push = push, .mainLoop = &loop,
                            .dispatcher = nullptr, .navigationPolicy = nullptr,
-                           .syncRegistration = [this](const std::shared_ptr<WebView>& view) { synced.push_back(view.get()); }};
+                           .syncRegistration = [this](const std::shared_ptr<WebView>& view) { synced.push_back(view.get()); },
+                           .timers = timers, .network = network};
     FakeWebViewFactory factory;
     std::string firstLoad;
 };
@@ -156,6 +161,78 @@ TEST_F(CoordinatorTest, ClosedWindowsLeaveTheRegistryAndNotificationsReachNeithe
     center->post(names::kReload);
     deliver();
     EXPECT_TRUE(synced.empty());
+}
+
+// A failed load of the app's origin that the user cannot fix from the page brings the shell's page,
+// saying why (the address escaped); anything else is left to the engine or the sign-in recovery.
+// Gateways' answers fail the load, but a 503 in HTML is the app's own maintenance page.
+TEST_F(CoordinatorTest, UnreachableAppLoadsShowTheShellsPageWithTheirReason) {
+    const std::string app = "https://app.tomoriva.jp/", server = "サーバーに接続できません";
+    const std::vector<std::tuple<std::string, LoadFailure, bool, std::string>> rows = {
+        {"https://app.tomoriva.jp:443/", LoadFailure::connectionFailed, false, server},
+        {app, LoadFailure::hostNotFound, true, server},
+        {app, LoadFailure::timedOut, false, "インターネットに接続されていません"},
+        {app, LoadFailure::insecureConnection, true, "安全な接続を確立できません"},
+        {app, LoadFailure::cancelled, true, "-"},
+        {"http://app.tomoriva.jp/", LoadFailure::gatewayError, true, "-"},
+        {app + "auth/callback", LoadFailure::connectionFailed, true, "-"},
+        {app + R"(?q="><b>&)", LoadFailure::gatewayError, true, "q=&quot;&gt;&lt;b&gt;&amp;\">"},
+    };
+    for (const auto& [failing, failure, online, expected] : rows) {
+        network->available = online;
+        auto window = openWindow();
+        window.coordinator->didFailNavigation(Url::parse(failing), failure);
+        const auto& pages = window.view->errorPages;
+        EXPECT_EQ(pages.empty() ? "-" : pages[0].find(expected) != std::string::npos ? expected : pages[0], expected);
+    }
+    const auto accepts = [window = openWindow()](const std::string& url, int status, const char* type) {
+        return window.coordinator->acceptsMainFrameResponse(*Url::parse(url), status, type);
+    };
+    EXPECT_FALSE(accepts(app, 502, "text/html") || accepts(app, 503, ""));
+    EXPECT_TRUE(accepts(app, 503, "text/html") && accepts(app, 500, "") && accepts("https://accounts.google.com/", 504, ""));
+}
+
+// While the page shows: waits of 5, 10, 20, 40, then 60 s between attempts, one at a time; a reload,
+// the page's button or the network coming back tries at once; the first page loaded ends it all.
+TEST_F(CoordinatorTest, TheShellsPageRetriesOneAttemptAtATimeUntilAPageLoads) {
+    auto window = openWindow();
+    auto& view = *window.view;
+    const auto fail = [&] { window.coordinator->didFailNavigation(view.current, LoadFailure::connectionFailed); };
+    const auto loadsAfter = [&](std::chrono::milliseconds wait) {
+        view.loads.clear();
+        deliver();
+        timers->advance(wait);
+        return urls(view);
+    };
+    const std::vector<std::string> chat = {"https://app.tomoriva.jp/chat"};
+    window.coordinator->didFailNavigation(Url::parse(chat[0]), LoadFailure::timedOut);
+    std::vector<int> tried;  // seconds after the first failure, each attempt failing at once
+    for (int second = 1; second <= 200; ++second)
+        if (loadsAfter(std::chrono::seconds(1)) == chat) tried.push_back((fail(), second));
+    EXPECT_EQ(tried, (std::vector<int>{5, 15, 35, 75, 135, 195}));
+    center->post(names::kReload);
+    center->post(names::kReload);  // while that attempt is on its way
+    EXPECT_EQ(loadsAfter({}), chat) << "one attempt at a time";
+    bool allowed = false;
+    window.coordinator->decidePolicyForNavigation(chat[0], [&](bool allow) { allowed = allow; });  // its own
+    EXPECT_TRUE((deliver(), allowed));
+    window.coordinator->decidePolicyForNavigation(chat[0], [&](bool allow) { allowed = allow; });  // the button
+    EXPECT_FALSE(allowed);
+    EXPECT_TRUE(loadsAfter(std::chrono::minutes(10)).empty());
+
+    // The meeting-notes hand-over becomes the address; the network back tries it at once.
+    const std::string notes = "https://app.tomoriva.jp/meeting-notes/record?mode=desktop-app";
+    fail();
+    push->openInternal(*Url::parse(notes));
+    EXPECT_EQ(loadsAfter({}), std::vector<std::string>{notes});
+    fail();
+    network->set(false);
+    network->set(true);
+    EXPECT_EQ(urls(view), std::vector<std::string>(2, notes));
+    window.coordinator->didFinishNavigation();
+    center->post(names::kReload);
+    EXPECT_TRUE(loadsAfter(std::chrono::minutes(10)).empty());
+    EXPECT_EQ(view.reloads, 1);
 }
 
 }  // namespace

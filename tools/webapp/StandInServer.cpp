@@ -56,6 +56,7 @@ struct StandInServer::Impl {
     AppState state;
     GObjectPtr<SoupServer> server;
     unsigned port = 0;
+    bool secure = false;
 
     static void handle(SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer data)
     {
@@ -81,7 +82,7 @@ StandInServer::StandInServer() : impl_(std::make_unique<Impl>()) {}
 
 StandInServer::~StandInServer() = default;
 
-unsigned StandInServer::start(unsigned port)
+unsigned StandInServer::start(unsigned port, const std::string& tlsCertificatePem)
 {
     if (impl_->server)
         throw std::runtime_error("stand-in server already started on port " + std::to_string(impl_->port));
@@ -92,11 +93,19 @@ unsigned StandInServer::start(unsigned port)
     if (!server)
         throw std::runtime_error("could not create the HTTP server");
     soup_server_add_handler(server.get(), nullptr, &Impl::handle, impl_.get(), nullptr);
+    GError* rawError = nullptr;
+    if (!tlsCertificatePem.empty()) {
+        GObjectPtr<GTlsCertificate> certificate{g_tls_certificate_new_from_pem(tlsCertificatePem.c_str(), -1, &rawError)};
+        ErrorPtr error{rawError};
+        if (!certificate)
+            throw std::runtime_error(std::string("unusable certificate: ") + (error ? error->message : "unknown error"));
+        g_object_set(server.get(), "tls-certificate", certificate.get(), nullptr);
+    }
 
     GObjectPtr<GSocketAddress> address{g_inet_socket_address_new_from_string("127.0.0.1", port)};
-    GError* rawError = nullptr;
+    const auto options = tlsCertificatePem.empty() ? static_cast<SoupServerListenOptions>(0) : SOUP_SERVER_LISTEN_HTTPS;
     // Listening attaches the sockets to the caller's thread-default main context.
-    if (!soup_server_listen(server.get(), address.get(), static_cast<SoupServerListenOptions>(0), &rawError)) {
+    if (!soup_server_listen(server.get(), address.get(), options, &rawError)) {
         ErrorPtr error{rawError};
         throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port) + ": "
             + (error ? error->message : "unknown error"));
@@ -117,12 +126,20 @@ unsigned StandInServer::start(unsigned port)
 
     impl_->server = std::move(server);
     impl_->port = bound;
+    impl_->secure = !tlsCertificatePem.empty();
     return bound;
+}
+
+void StandInServer::stop()
+{
+    if (impl_->server)
+        soup_server_disconnect(impl_->server.get());
+    impl_->server = {};
 }
 
 std::string StandInServer::baseURL() const
 {
-    return "http://127.0.0.1:" + std::to_string(impl_->port);
+    return (impl_->secure ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(impl_->port);
 }
 
 std::vector<RequestRecord> StandInServer::requests() const

@@ -22,9 +22,12 @@ public:
 
     // Listens on 127.0.0.1:port (0 = any free port) and is served by the thread-default
     // GMainContext of the caller (so an in-process test that iterates its main loop gets requests
-    // answered). Returns the bound port; throws std::runtime_error with a message on failure.
-    unsigned start(unsigned port = 0);
-    std::string baseURL() const;  // "http://127.0.0.1:PORT"
+    // answered). With a certificate and its key (PEM), over HTTPS. Returns the bound port; throws
+    // std::runtime_error with a message on failure.
+    unsigned start(unsigned port = 0, const std::string& tlsCertificatePem = {});
+    // Closes the port and every connection, as a server that went away; start() again serves anew.
+    void stop();
+    std::string baseURL() const;  // "http://127.0.0.1:PORT" (https with a certificate)
 
     std::vector<RequestRecord> requests() const;  // every request received, in order (control endpoints excluded)
     void clearRequests();
