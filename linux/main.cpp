@@ -40,10 +40,11 @@ int main(int argc, char** argv) {
         std::make_shared<PlistInfoDictionary>(mainBundleDirectory() / "Info.plist"));
     services.registry = std::make_shared<CoordinatorRegistry>();
     auto notifications = std::make_shared<DBusNotificationCenter>();
+    auto defaults = std::make_shared<JsonFileUserDefaults>(JsonFileUserDefaults::defaultFile());
     services.push = std::make_shared<PushNotifications>(PushNotifications::Dependencies{
         .center = services.center,
         .config = services.config,
-        .defaults = std::make_shared<JsonFileUserDefaults>(JsonFileUserDefaults::defaultFile()),
+        .defaults = defaults,
         .notifications = notifications,
         .remote = std::make_shared<LinuxRemoteNotifications>(),
         .mainLoop = services.mainLoop.get(),
@@ -60,6 +61,7 @@ int main(int argc, char** argv) {
                  return running != nullptr ? GTK_APPLICATION(running) : nullptr;
              }),
              .recordingsDirectory = applicationDataDirectory() / "recordings",
+             .defaults = defaults,
          }] { return loadMeetingRecorder(recordingEngineModule(mainBundleDirectory()), inputs); });
     // What keeps the application alive with no window open (a recording now, the tray companion too).
     auto holds = std::make_shared<GApplicationHolds>();

@@ -9,6 +9,7 @@ packages=(
   libplist-dev nlohmann-json3-dev libdbusmenu-glib-dev libgdk-pixbuf-2.0-dev librsvg2-common
   libx11-dev libxml2-dev libssl-dev
   libpulse-dev libxcb1-dev libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
+  libwebrtc-audio-processing-dev
   libgtest-dev libgmock-dev googletest
   xvfb xauth xdotool dbus dbus-x11 pulseaudio pulseaudio-utils ffmpeg
   python3 python3-dbus python3-gi gir1.2-glib-2.0
@@ -20,6 +21,8 @@ packages=(
 # The meeting popup's tests: a small EWMH window manager, X property and monitor tools, and the
 # accessibility bus with its introspection data (buttons pressed as a user would).
 packages+=(openbox x11-utils at-spi2-core gir1.2-atspi-2.0 gir1.2-gtk-3.0)
+# The echo cancellation benchmark speaks both sides of its conversation.
+packages+=(espeak-ng)
 
 missing=()
 for p in "${packages[@]}"; do

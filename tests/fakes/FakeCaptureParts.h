@@ -13,6 +13,7 @@
 
 #include "platform/AudioCapture.h"
 #include "platform/AudioFileWriter.h"
+#include "platform/EchoCanceller.h"
 
 namespace orvan::testing {
 
@@ -154,6 +155,36 @@ private:
         changed.wait(lock, [&] { return !holding; });
         --waiting;
     }
+};
+
+// Takes out an echo that is the played sound `kDelay` samples late, answering `kLatency` samples late
+// as a real canceller does; counts the frames it is shown.
+class FakeEchoCancellers final : public EchoCancellers {
+public:
+    static constexpr long kLatency = 40;
+    static constexpr long kDelay = 200;  // longer than a frame: the canceller's memory must last
+    class Canceller final : public EchoCancelling {
+    public:
+        explicit Canceller(FakeEchoCancellers& owner) : owner_(owner) {}
+        bool process(const float* played, float* heard) override {
+            ++owner_.frames;
+            played_.insert(played_.end(), played, played + kFrameSamples);
+            heard_.insert(heard_.end(), heard, heard + kFrameSamples);
+            for (std::size_t i = 0; i < kFrameSamples; ++i) {
+                const long n = static_cast<long>(heard_.size() - kFrameSamples + i) - kLatency;
+                heard[i] = n < 0 ? 0.0f : heard_[static_cast<std::size_t>(n)] -
+                                              (n < kDelay ? 0.0f : played_[static_cast<std::size_t>(n - kDelay)]);
+            }
+            return true;
+        }
+        std::size_t latency() const override { return kLatency; }
+
+    private:
+        FakeEchoCancellers& owner_;
+        std::vector<float> played_, heard_;
+    };
+    std::unique_ptr<EchoCancelling> make() override { return std::make_unique<Canceller>(*this); }
+    std::size_t frames = 0;
 };
 
 }  // namespace orvan::testing

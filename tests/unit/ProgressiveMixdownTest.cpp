@@ -1,5 +1,6 @@
 // The finished file encoded while recording: what the encoder is handed equals a whole mix-down of
-// the same tracks, and the stop only has the tail left, with buffers arriving late and a pause.
+// the same tracks (the echo canceller's memory carried over every second of it), and the stop only
+// has the tail left, with buffers arriving late and a pause.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -58,7 +59,7 @@ protected:
         fs::copy_file(dir() / "system.f32", copy / "system.f32");
         fs::copy_file(dir() / "mic.f32", copy / "mic.f32");
         FakeWriters whole;
-        EXPECT_TRUE(std::holds_alternative<fs::path>(SystemAudioCapture::finalize(copy, whole)));
+        EXPECT_TRUE(std::holds_alternative<fs::path>(SystemAudioCapture::finalize(copy, whole, echo.get())));
         return {whole.system, whole.mic};
     }
 };

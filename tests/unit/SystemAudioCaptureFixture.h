@@ -49,7 +49,8 @@ protected:
                                        .clock = clock,
                                        .converters = converters,
                                        .writers = writers,
-                                       .notifications = notifications};
+                                       .notifications = notifications,
+                                       .echoCancellers = echo};
     }
     fs::path dir() const { return temp.path() / "session"; }
     std::vector<float> system() const { return readTrack(dir() / "system.f32"); }
@@ -87,6 +88,7 @@ protected:
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     std::shared_ptr<CountingConverters> converters = std::make_shared<CountingConverters>();
     std::shared_ptr<FakeWriters> writers = std::make_shared<FakeWriters>();
+    std::shared_ptr<FakeEchoCancellers> echo = std::make_shared<FakeEchoCancellers>();
     std::shared_ptr<FakeMainLoop> mainLoop = std::make_shared<FakeMainLoop>();
     std::shared_ptr<NotificationCenter> notifications = NotificationCenter::create(*mainLoop);
     std::shared_ptr<SystemAudioCapture> capture;
