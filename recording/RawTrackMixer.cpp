@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/SystemLog.h"
 #include "recording/SystemAudioCapture.h"
 
 namespace orvan {
@@ -48,6 +49,9 @@ std::variant<std::unique_ptr<RawTrackMixer>, SystemError> RawTrackMixer::open(co
         new RawTrackMixer(dir, system, mic, std::move(std::get<std::unique_ptr<AudioFileWriting>>(created))));
     // Without a system track there is no echo to take out: the microphone stays as it was heard.
     auto canceller = echo != nullptr && system >= 0 ? echo->make() : nullptr;
+    if (echo != nullptr && system >= 0 && !canceller) {
+        systemLog("SystemAudioCapture: no echo canceller; the microphone is kept as it was heard");
+    }
     if (canceller) {
         auto* self = mixer.get();
         self->echo_ = std::make_unique<EchoCancelledMic>(

@@ -157,33 +157,23 @@ private:
     }
 };
 
-// Takes out an echo that is the played sound `kDelay` samples late, answering `kLatency` samples late
-// as a real canceller does; counts the frames it is shown.
-class FakeEchoCancellers final : public EchoCancellers {
-public:
-    static constexpr long kLatency = 40;
-    static constexpr long kDelay = 200;  // longer than a frame: the canceller's memory must last
-    class Canceller final : public EchoCancelling {
-    public:
-        explicit Canceller(FakeEchoCancellers& owner) : owner_(owner) {}
+// Takes out an echo that is the played sound itself, answering `kLatency` samples late as a real
+// canceller does (so its memory must last from frame to frame); counts the frames it is shown.
+struct FakeEchoCancellers final : EchoCancellers {
+    static constexpr std::size_t kLatency = 40;
+    struct Canceller final : EchoCancelling {
+        explicit Canceller(std::size_t& count) : frames(count) {}
         bool process(const float* played, float* heard) override {
-            ++owner_.frames;
-            played_.insert(played_.end(), played, played + kFrameSamples);
-            heard_.insert(heard_.end(), heard, heard + kFrameSamples);
-            for (std::size_t i = 0; i < kFrameSamples; ++i) {
-                const long n = static_cast<long>(heard_.size() - kFrameSamples + i) - kLatency;
-                heard[i] = n < 0 ? 0.0f : heard_[static_cast<std::size_t>(n)] -
-                                              (n < kDelay ? 0.0f : played_[static_cast<std::size_t>(n - kDelay)]);
-            }
+            ++frames;
+            for (std::size_t i = 0; i < kFrameSamples; ++i) history.push_back(heard[i] - played[i]);
+            for (std::size_t i = 0; i < kFrameSamples; ++i) heard[i] = history[history.size() - kFrameSamples - kLatency + i];
             return true;
         }
         std::size_t latency() const override { return kLatency; }
-
-    private:
-        FakeEchoCancellers& owner_;
-        std::vector<float> played_, heard_;
+        std::size_t& frames;
+        std::vector<float> history = std::vector<float>(kLatency);  // what came before: silence
     };
-    std::unique_ptr<EchoCancelling> make() override { return std::make_unique<Canceller>(*this); }
+    std::unique_ptr<EchoCancelling> make() override { return std::make_unique<Canceller>(frames); }
     std::size_t frames = 0;
 };
 

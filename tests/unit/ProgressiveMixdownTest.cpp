@@ -1,6 +1,5 @@
 // The finished file encoded while recording: what the encoder is handed equals a whole mix-down of
-// the same tracks (the echo canceller's memory carried over every second of it), and the stop only
-// has the tail left, with buffers arriving late and a pause.
+// the same tracks, and the stop only has the tail left, with buffers arriving late and a pause.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,14 +21,6 @@ namespace fs = std::filesystem;
 
 constexpr CaptureFormat kMono16k{.sampleRate = 16000, .channels = 1, .kind = SampleKind::float32};
 constexpr CaptureFormat kStereo48k{.sampleRate = 48000, .channels = 2, .kind = SampleKind::float32};
-
-inline std::vector<float> readTrack(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
-    return samples;
-}
 
 // A capture into a fresh session directory on a clock moved by hand, converters that only count (at
 // 16 kHz mono they pass everything through) and writers that keep what they are handed.
