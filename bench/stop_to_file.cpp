@@ -2,7 +2,8 @@
 // and a 60-minute recording fed through the capture faster than real time (50 ms buffers of both
 // streams, as the sound server delivers them), against a whole mix-down of the same tracks (what
 // stop did before the file was encoded while recording) in the same run. Also prints the CPU the
-// recording itself used, as a share of one core at real time.
+// recording itself used, as a share of one core at real time. The echo canceller runs as in the shell,
+// on every frame: the system track never falls silent here.
 //
 //   build/bench/stop_to_file [--minutes 1,60]
 #include <sys/resource.h>
@@ -22,6 +23,7 @@
 #include "app/NotificationCenter.h"
 #include "linux/ffmpeg/FfmpegAudioFileWriter.h"
 #include "linux/pulse/PulseSystemAudio.h"
+#include "linux/webrtc/WebRtcEchoCancellers.h"
 #include "recording/SystemAudioCapture.h"
 #include "tests/support/TempDirectory.h"
 
@@ -64,7 +66,8 @@ Result run(const fs::path& root, long seconds) {
                                      .clock = std::make_shared<SteadyClock>(),
                                      .converters = std::make_shared<SwrAudioConverters>(),
                                      .writers = writers,
-                                     .notifications = NotificationCenter::create(loop)});
+                                     .notifications = NotificationCenter::create(loop),
+                                     .echoCancellers = std::make_shared<WebRtcEchoCancellers>()});
     auto capture = std::get<std::shared_ptr<SystemAudioCapture>>(created);
 
     // One second of each tone, a whole number of periods: the feed repeats it and costs nothing.
@@ -115,7 +118,8 @@ Result run(const fs::path& root, long seconds) {
     result.stop = since(started);
 
     started = Clock::now();
-    const bool wholeOk = std::holds_alternative<fs::path>(SystemAudioCapture::finalize(copy, *writers));
+    WebRtcEchoCancellers echo;
+    const bool wholeOk = std::holds_alternative<fs::path>(SystemAudioCapture::finalize(copy, *writers, &echo));
     result.whole = since(started);
     if (!ok || !wholeOk) {
         std::fprintf(stderr, "a mix-down failed\n");

@@ -7,14 +7,16 @@
 #include "linux/pulse/PulseRecordPermission.h"
 #include "linux/pulse/PulseSegmentRecorder.h"
 #include "linux/pulse/PulseSystemAudio.h"
+#include "linux/webrtc/WebRtcEchoCancellers.h"
 
 extern "C" __attribute__((visibility("default"))) void orvan_make_recording_ports(
     const orvan::RecordingEngineInputs* inputs, orvan::MeetingRecorderPorts* ports) {
     using namespace orvan;
     // The module has its own copy of the log's sink.
     setLogSink(std::make_shared<SyslogSink>());
-    // The output's monitor and the microphone as two raw tracks mixed down with FFmpeg, or, where
-    // that capture cannot start, the microphone alone in AAC segments joined with FFmpeg.
+    // The output's monitor and the microphone as two raw tracks mixed down with FFmpeg, the echo of
+    // the first taken out of the second with WebRTC, or, where that capture cannot start, the
+    // microphone alone in AAC segments joined with FFmpeg.
     auto microphone = std::make_shared<PulseSegmentRecorder>();
     auto clock = std::make_shared<SteadyClock>();
     *ports = MeetingRecorderPorts{
@@ -32,6 +34,8 @@ extern "C" __attribute__((visibility("default"))) void orvan_make_recording_port
             .converters = std::make_shared<SwrAudioConverters>(),
             .writers = std::make_shared<FfmpegAudioFileWriters>(),
             .notifications = inputs->notifications,
+            .echoCancellers = std::make_shared<WebRtcEchoCancellers>(),
+            .defaults = inputs->defaults,
         }),
         .alerts = inputs->alerts,
         .recordingsDirectory = inputs->recordingsDirectory,

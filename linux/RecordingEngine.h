@@ -9,6 +9,7 @@
 #include "platform/AlertPresenter.h"
 #include "platform/MainLoop.h"
 #include "platform/SystemError.h"
+#include "platform/UserDefaults.h"
 #include "recording/MeetingRecorder.h"
 
 namespace orvan {
@@ -22,6 +23,7 @@ struct RecordingEngineInputs {
     std::shared_ptr<NotificationCenter> notifications;
     std::shared_ptr<AlertPresenter> alerts;
     std::filesystem::path recordingsDirectory;
+    std::shared_ptr<UserDefaults> defaults;  // the application's settings
 };
 
 // The module's one entry point: fills `ports` with the adapters, everything but `newUUID`.

@@ -49,10 +49,11 @@ int main(int argc, char** argv) {
     services.timers = std::make_shared<GLibMainTimers>();
     services.network = std::make_shared<GioNetworkMonitor>();
     auto notifications = std::make_shared<DBusNotificationCenter>();
+    auto defaults = std::make_shared<JsonFileUserDefaults>(JsonFileUserDefaults::defaultFile());
     services.push = std::make_shared<PushNotifications>(PushNotifications::Dependencies{
         .center = services.center,
         .config = services.config,
-        .defaults = std::make_shared<JsonFileUserDefaults>(JsonFileUserDefaults::defaultFile()),
+        .defaults = defaults,
         .notifications = notifications,
         .remote = std::make_shared<LinuxRemoteNotifications>(),
         .mainLoop = services.mainLoop.get(),
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
                  return running != nullptr ? GTK_APPLICATION(running) : nullptr;
              }),
              .recordingsDirectory = applicationDataDirectory() / "recordings",
+             .defaults = defaults,
          }] { return loadMeetingRecorder(recordingEngineModule(mainBundleDirectory()), inputs); },
         services.mainLoop);
     // What keeps the application alive with no window open (a recording now, the tray companion too).

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "platform/AudioFileWriter.h"
+#include "platform/EchoCanceller.h"
 #include "platform/SystemError.h"
 #include "recording/CaptureError.h"
 #include "recording/RawTrackMixer.h"
@@ -26,8 +27,9 @@ public:
     // until its clock settles); ten seconds is well clear of that and costs the stop little.
     static constexpr std::uint64_t kDefaultMarginFrames = 10 * RawTrackMixer::blockFrames;
 
+    // Without `echo` the microphone is encoded as it was heard.
     ProgressiveMixdown(std::filesystem::path dir, std::shared_ptr<AudioFileWriters> writers,
-                       std::uint64_t marginFrames = kDefaultMarginFrames);
+                       std::shared_ptr<EchoCancellers> echo = nullptr, std::uint64_t marginFrames = kDefaultMarginFrames);
 
     // Frames [frame, frame + count) of a track were just written.
     void written(std::uint64_t frame, std::size_t count);
@@ -42,6 +44,7 @@ public:
 private:
     std::filesystem::path dir_;
     std::shared_ptr<AudioFileWriters> writers_;
+    std::shared_ptr<EchoCancellers> echo_;
     std::uint64_t margin_;
     std::uint64_t newest_ = 0;  // the end of the furthest write
     std::unique_ptr<RawTrackMixer> mixer_;

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/SystemLog.h"
 #include "recording/SystemAudioCapture.h"
 
 namespace orvan {
@@ -34,7 +35,8 @@ std::uint64_t RawTrackMixer::framesIn(const fs::path& dir) {
 }
 
 std::variant<std::unique_ptr<RawTrackMixer>, SystemError> RawTrackMixer::open(const fs::path& dir,
-                                                                               AudioFileWriters& writers) {
+                                                                               AudioFileWriters& writers,
+                                                                               EchoCancellers* echo) {
     const fs::path partial = dir / kPartial;
     std::error_code ignored;
     fs::remove(partial, ignored);
@@ -43,8 +45,22 @@ std::variant<std::unique_ptr<RawTrackMixer>, SystemError> RawTrackMixer::open(co
     // A track that cannot be opened is silence.
     const int system = ::open((dir / kSystemTrack).c_str(), O_RDONLY | O_CLOEXEC);
     const int mic = ::open((dir / kMicTrack).c_str(), O_RDONLY | O_CLOEXEC);
-    return std::unique_ptr<RawTrackMixer>(
+    std::unique_ptr<RawTrackMixer> mixer(
         new RawTrackMixer(dir, system, mic, std::move(std::get<std::unique_ptr<AudioFileWriting>>(created))));
+    // Without a system track there is no echo to take out: the microphone stays as it was heard.
+    auto canceller = echo != nullptr && system >= 0 ? echo->make() : nullptr;
+    if (echo != nullptr && system >= 0 && !canceller) {
+        systemLog("SystemAudioCapture: no echo canceller; the microphone is kept as it was heard");
+    }
+    if (canceller) {
+        auto* self = mixer.get();
+        self->echo_ = std::make_unique<EchoCancelledMic>(
+            std::move(canceller), [self](std::uint64_t frame, float* played, float* heard, std::size_t count) {
+                self->peak_ = std::max({self->peak_, self->fill(self->system_, played, frame, count),
+                                        self->fill(self->mic_, heard, frame, count)});
+            });
+    }
+    return mixer;
 }
 
 RawTrackMixer::RawTrackMixer(fs::path dir, int system, int mic, std::unique_ptr<AudioFileWriting> writer)
@@ -73,7 +89,7 @@ void RawTrackMixer::setTracksAside(const fs::path& dir) {
     }
 }
 
-float RawTrackMixer::fill(int track, float* channel, std::size_t count) const {
+float RawTrackMixer::fill(int track, float* channel, std::uint64_t from, std::size_t count) const {
     std::size_t read = 0;
     if (track >= 0) {
         // By position, not sequentially: the tracks may still be growing while this reads them.
@@ -82,7 +98,7 @@ float RawTrackMixer::fill(int track, float* channel, std::size_t count) const {
         std::size_t got = 0;
         while (got < wanted) {
             const ssize_t n = ::pread(track, bytes + got, wanted - got,
-                                      static_cast<off_t>(mixed_ * sizeof(float) + got));
+                                      static_cast<off_t>(from * sizeof(float) + got));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             got += static_cast<std::size_t>(n);
@@ -104,10 +120,13 @@ std::optional<SystemError> RawTrackMixer::mixUntil(std::uint64_t frame, std::uin
     float* channels[2] = {block_.data(), block_.data() + blockFrames};
     for (std::uint64_t blocks = 0; mixed_ < frame && blocks < maxBlocks; ++blocks) {
         const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(frame - mixed_, blockFrames));
-        const float system = fill(system_, channels[0], chunk);
-        const float mic = fill(mic_, channels[1], chunk);
+        peak_ = std::max(peak_, fill(system_, channels[0], mixed_, chunk));
+        if (echo_) {
+            echo_->next(channels[1], chunk);  // notes the microphone's peak as it reads
+        } else {
+            peak_ = std::max(peak_, fill(mic_, channels[1], mixed_, chunk));
+        }
         if (auto error = writer_->write(channels, chunk)) return SystemError{*error};
-        peak_ = std::max({peak_, system, mic});
         mixed_ += chunk;
     }
     return std::nullopt;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -8,20 +9,24 @@
 #include <vector>
 
 #include "platform/AudioFileWriter.h"
+#include "platform/EchoCanceller.h"
 #include "platform/SystemError.h"
 #include "recording/CaptureError.h"
+#include "recording/EchoCancelledMic.h"
 
 namespace orvan {
 
 // The one way two raw tracks ("system.f32", "mic.f32") become the two-channel finished file: read
 // from the start, one second at a time, clamped, with silence wherever a track has nothing, into
 // "meeting.partial.m4a". The whole mix-down after a recording and the one that follows a recording
-// as it goes both run through it, so they hand the encoder the very same samples.
+// as it goes both run through it, so they hand the encoder the very same samples. With an echo
+// canceller the second channel is the microphone without the echo of the first.
 class RawTrackMixer {
 public:
     // Replaces any "meeting.partial.m4a" in `dir` with a new one; the writer's error when it cannot.
     static std::variant<std::unique_ptr<RawTrackMixer>, SystemError> open(const std::filesystem::path& dir,
-                                                                           AudioFileWriters& writers);
+                                                                           AudioFileWriters& writers,
+                                                                           EchoCancellers* echo = nullptr);
     ~RawTrackMixer();
     RawTrackMixer(const RawTrackMixer&) = delete;
     RawTrackMixer& operator=(const RawTrackMixer&) = delete;
@@ -39,6 +44,8 @@ public:
     static void setTracksAside(const std::filesystem::path& dir);
 
     std::uint64_t mixed() const { return mixed_; }
+    // How far the tracks were read: a little past `mixed()` where the echo canceller reads ahead.
+    std::uint64_t read() const { return echo_ ? std::max(mixed_, echo_->read()) : mixed_; }
     // The loudest clamped sample so far, over both channels.
     float peak() const { return peak_; }
 
@@ -48,7 +55,7 @@ public:
 
 private:
     RawTrackMixer(std::filesystem::path dir, int system, int mic, std::unique_ptr<AudioFileWriting> writer);
-    float fill(int track, float* channel, std::size_t count) const;
+    float fill(int track, float* channel, std::uint64_t from, std::size_t count) const;
     void closeTracks();
 
     std::filesystem::path dir_;
@@ -58,6 +65,7 @@ private:
     std::uint64_t mixed_ = 0;
     float peak_ = 0;
     std::vector<float> block_;  // one second of both channels, reused
+    std::unique_ptr<EchoCancelledMic> echo_;
 };
 
 }  // namespace orvan

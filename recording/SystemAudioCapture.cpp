@@ -35,7 +35,13 @@ std::mutex& SystemAudioCapture::mixdownLock() {
     return lock;
 }
 
-SystemAudioCapture::Mixed SystemAudioCapture::finalize(const fs::path& dir, AudioFileWriters& writers) {
+std::shared_ptr<EchoCancellers> SystemAudioCapture::echoCancellation(const SystemAudioCapturePorts& ports) {
+    if (ports.defaults && ports.defaults->string(kEchoCancellationKey) == "false") return nullptr;
+    return ports.echoCancellers;
+}
+
+SystemAudioCapture::Mixed SystemAudioCapture::finalize(const fs::path& dir, AudioFileWriters& writers,
+                                                       EchoCancellers* echo) {
     std::lock_guard guard(mixdownLock());
 
     const fs::path finished = dir / kFinishedName;
@@ -43,7 +49,7 @@ SystemAudioCapture::Mixed SystemAudioCapture::finalize(const fs::path& dir, Audi
 
     const std::uint64_t total = RawTrackMixer::framesIn(dir);
     if (total < 1) return CaptureError::empty();
-    auto opened = RawTrackMixer::open(dir, writers);
+    auto opened = RawTrackMixer::open(dir, writers, echo);
     if (const auto* error = std::get_if<SystemError>(&opened)) return *error;
     auto& mixer = *std::get<std::unique_ptr<RawTrackMixer>>(opened);
     if (auto error = mixer.mixUntil(total)) return *error;
@@ -110,7 +116,7 @@ SystemAudioCapture::SystemAudioCapture(fs::path dir, SystemAudioCapturePorts por
       queue_(std::make_shared<SerialQueue>(ports_.applicationIdentifier + ".capture", ports_.clock)),
       system_(std::move(system)),
       mic_(std::move(mic)),
-      progressive_(std::make_unique<ProgressiveMixdown>(dir_, ports_.writers)) {}
+      progressive_(std::make_unique<ProgressiveMixdown>(dir_, ports_.writers, echoCancellation(ports_))) {}
 
 SystemAudioCapture::~SystemAudioCapture() {
     if (queue_->isCurrent()) {
@@ -236,7 +242,9 @@ void SystemAudioCapture::stop(std::function<void(std::variant<fs::path, Recordin
             SystemAudio::Finalized mixed = RecordingFailure(SystemError{"mix-down failed"});
             try {
                 // Most of the file was encoded while recording: only the tail is left.
-                mixed = forRecorder(progressive ? progressive->finish() : finalize(self->dir_, *self->ports_.writers));
+                mixed = forRecorder(progressive ? progressive->finish()
+                                         : finalize(self->dir_, *self->ports_.writers,
+                                                    echoCancellation(self->ports_).get()));
             } catch (const std::system_error& error) {
                 // A failing disk fails the stop; the raw tracks stay for "pending".
                 mixed = RecordingFailure(SystemError{error.code().message()});

@@ -13,8 +13,10 @@
 #include "platform/AudioCapture.h"
 #include "platform/AudioFileWriter.h"
 #include "platform/Clock.h"
+#include "platform/EchoCanceller.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemError.h"
+#include "platform/UserDefaults.h"
 #include "recording/CaptureError.h"
 #include "recording/ProgressiveMixdown.h"
 #include "recording/SystemAudio.h"
@@ -49,6 +51,9 @@ struct SystemAudioCapturePorts {
     std::shared_ptr<AudioConverters> converters;
     std::shared_ptr<AudioFileWriters> writers;
     std::shared_ptr<NotificationCenter> notifications;
+    // Takes the echo of the system audio out of the microphone's channel; none: kept as heard.
+    std::shared_ptr<EchoCancellers> echoCancellers = nullptr;
+    std::shared_ptr<UserDefaults> defaults = nullptr;  // where the user can turn that off
 };
 
 // System-audio recording: two raw tracks in a session directory ("system.f32", "mic.f32": headerless
@@ -68,13 +73,17 @@ public:
     // Quieter than this everywhere, over both channels, counts as nothing recorded.
     static constexpr float kSilenceThreshold = 0.0001f;
     static constexpr AudioFileSettings kFinishedSettings{.sampleRate = kSampleRate, .channels = 2, .bitRate = 64000};
+    // "false" keeps the microphone as it was heard, for a headset that cancels its echo itself.
+    static constexpr const char* kEchoCancellationKey = "OrvanEchoCancellation";
 
     using Mixed = std::variant<std::filesystem::path, CaptureError, SystemError>;
 
     // Mixes the raw tracks of `dir` into "meeting.m4a" (system audio on the first channel, microphone on
-    // the second) and answers its path; "meeting.m4a" already there is answered as it is. Blocks for
-    // the whole encode; one mix-down runs at a time in the process.
-    static Mixed finalize(const std::filesystem::path& dir, AudioFileWriters& writers);
+    // the second, without its echo given `echo`) and answers its path; "meeting.m4a" already there is
+    // answered as it is. Blocks for the whole encode; one mix-down runs at a time in the process.
+    static Mixed finalize(const std::filesystem::path& dir, AudioFileWriters& writers, EchoCancellers* echo = nullptr);
+    // The echo canceller that mix-downs on `ports` use: theirs, unless the user turned it off.
+    static std::shared_ptr<EchoCancellers> echoCancellation(const SystemAudioCapturePorts& ports);
     // Held by every mix-down for its whole run: a live capture's end and a pending scan may reach
     // the same directory together.
     static std::mutex& mixdownLock();

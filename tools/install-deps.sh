@@ -9,6 +9,7 @@ packages=(
   libplist-dev nlohmann-json3-dev libdbusmenu-glib-dev libgdk-pixbuf-2.0-dev librsvg2-common
   libx11-dev libxml2-dev libssl-dev
   libpulse-dev libxcb1-dev libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
+  libwebrtc-audio-processing-dev
   libgtest-dev libgmock-dev googletest
   xvfb xauth xdotool dbus dbus-x11 pulseaudio pulseaudio-utils ffmpeg
   python3 python3-dbus python3-gi gir1.2-glib-2.0
@@ -24,6 +25,8 @@ packages+=(openbox x11-utils wmctrl at-spi2-core gir1.2-atspi-2.0 gir1.2-gtk-3.0
 # The page shown when the web application cannot be reached is read back from the window's pixels
 # (Japanese OCR); the stand-in serves it a certificate nobody vouches for, made on the spot.
 packages+=(tesseract-ocr tesseract-ocr-jpn openssl)
+# The echo cancellation benchmark speaks both sides of its conversation.
+packages+=(espeak-ng)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -36,6 +36,8 @@ void JsonFileUserDefaults::loadLocked() const {
     }
     for (const auto& [key, value] : json.items()) {
         if (value.is_string()) values_[key] = value.get<std::string>();
+        // A switch written by hand ("OrvanEchoCancellation": false) reads as its text.
+        if (value.is_boolean()) values_[key] = value.get<bool>() ? "true" : "false";
     }
 }
 

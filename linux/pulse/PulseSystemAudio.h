@@ -22,7 +22,8 @@ public:
     bool supported() const override { return true; }
     void start(const std::filesystem::path& dir, std::function<void(Started)> done) override;
     Finalized finalize(const std::filesystem::path& dir) override {
-        return SystemAudioCapture::forRecorder(SystemAudioCapture::finalize(dir, *ports_.writers));
+        return SystemAudioCapture::forRecorder(
+            SystemAudioCapture::finalize(dir, *ports_.writers, SystemAudioCapture::echoCancellation(ports_).get()));
     }
 
 private:

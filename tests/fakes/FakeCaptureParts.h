@@ -13,6 +13,7 @@
 
 #include "platform/AudioCapture.h"
 #include "platform/AudioFileWriter.h"
+#include "platform/EchoCanceller.h"
 
 namespace orvan::testing {
 
@@ -154,6 +155,26 @@ private:
         changed.wait(lock, [&] { return !holding; });
         --waiting;
     }
+};
+
+// Takes out an echo that is the played sound itself, answering `kLatency` samples late as a real
+// canceller does (so its memory must last from frame to frame); counts the frames it is shown.
+struct FakeEchoCancellers final : EchoCancellers {
+    static constexpr std::size_t kLatency = 40;
+    struct Canceller final : EchoCancelling {
+        explicit Canceller(std::size_t& count) : frames(count) {}
+        bool process(const float* played, float* heard) override {
+            ++frames;
+            for (std::size_t i = 0; i < kFrameSamples; ++i) history.push_back(heard[i] - played[i]);
+            for (std::size_t i = 0; i < kFrameSamples; ++i) heard[i] = history[history.size() - kFrameSamples - kLatency + i];
+            return true;
+        }
+        std::size_t latency() const override { return kLatency; }
+        std::size_t& frames;
+        std::vector<float> history = std::vector<float>(kLatency);  // what came before: silence
+    };
+    std::unique_ptr<EchoCancelling> make() override { return std::make_unique<Canceller>(frames); }
+    std::size_t frames = 0;
 };
 
 }  // namespace orvan::testing

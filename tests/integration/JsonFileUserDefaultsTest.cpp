@@ -45,6 +45,8 @@ TEST(JsonFileUserDefaultsTest, ACorruptFileCountsAsEmptyAndIsReplacedOnTheNextWr
     EXPECT_FALSE(defaults.string("apns.deviceToken.hex"));
     defaults.setString("meetingPopupOrigin", "10,20");
     EXPECT_EQ(nlohmann::json::parse(readAll(file)), (nlohmann::json{{"meetingPopupOrigin", "10,20"}}));
+    std::ofstream(file) << R"({"OrvanEchoCancellation": false})";  // a switch written by hand
+    EXPECT_EQ(JsonFileUserDefaults(file).string("OrvanEchoCancellation"), "false");
 }
 
 TEST(JsonFileUserDefaultsTest, ANonObjectOrUnwritableLocationNeverThrows) {

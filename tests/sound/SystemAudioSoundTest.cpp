@@ -17,6 +17,7 @@
 
 #include "linux/ffmpeg/FfmpegAudioFileWriter.h"
 #include "linux/pulse/PulseSystemAudio.h"
+#include "linux/webrtc/WebRtcEchoCancellers.h"
 #include "tests/fakes/CapturingLogSink.h"
 #include "tests/fakes/FakeMainLoop.h"
 #include "tests/sound/PrivateSoundServer.h"
@@ -53,9 +54,10 @@ protected:
 
     fs::path dir() const { return temp.path() / "session"; }
 
-    std::shared_ptr<SystemAudioCapturing> start() {
+    std::shared_ptr<SystemAudioCapturing> start(SystemAudio* capturing = nullptr) {
         std::promise<SystemAudio::Started> started;
-        systemAudio.start(dir(), [&](SystemAudio::Started answer) { started.set_value(std::move(answer)); });
+        auto& audio = capturing ? *capturing : systemAudio;
+        audio.start(dir(), [&](SystemAudio::Started answer) { started.set_value(std::move(answer)); });
         auto answer = started.get_future().get();
         if (const auto* failure = std::get_if<RecordingFailure>(&answer)) {
             ADD_FAILURE() << "capture did not start: " << failure->description();
@@ -107,11 +109,15 @@ protected:
     ObserverToken failures = notifications->addObserver("officeCaptureFailed", [this](const Notification& notification) {
         posted.push_back(std::any_cast<std::string>(notification.object));
     });
-    PulseSystemAudio systemAudio{SystemAudioCapturePorts{.applicationIdentifier = "jp.tomoriva.OrvanOffice",
-                                                         .clock = std::make_shared<SteadyClock>(),
-                                                         .converters = std::make_shared<SwrAudioConverters>(),
-                                                         .writers = std::make_shared<FfmpegAudioFileWriters>(),
-                                                         .notifications = notifications}};
+    SystemAudioCapturePorts ports(std::shared_ptr<EchoCancellers> echo = nullptr) {
+        return {.applicationIdentifier = "jp.tomoriva.OrvanOffice",
+                .clock = std::make_shared<SteadyClock>(),
+                .converters = std::make_shared<SwrAudioConverters>(),
+                .writers = std::make_shared<FfmpegAudioFileWriters>(),
+                .notifications = notifications,
+                .echoCancellers = std::move(echo)};
+    }
+    PulseSystemAudio systemAudio{ports()};
 };
 
 // Where a click first rises above `threshold`, in samples from `from`; -1 when it never does.
@@ -287,6 +293,32 @@ TEST_F(SystemAudioSoundTest, APauseInTheFirstSecondsKeepsWhatCameBeforeAndDropsW
     for (std::size_t from = 0; from + 1600 <= mic.samples.size(); from += 800) {
         ASSERT_LT(toneShare(mic.samples, from, 1600, 660, kRate), 0.05) << "at " << static_cast<double>(from) / kRate;
     }
+}
+
+TEST_F(SystemAudioSoundTest, WhatTheSpeakersPlayIsTakenOutOfTheMicrophonesChannel) {
+    // Speakers that the microphone hears 80 ms late. The meeting speaks (880 Hz), then the user (440 Hz).
+    SoundServer::Module speakers("module-loopback source=spk.monitor sink=micsink latency_msec=80");
+    PulseSystemAudio cancelling{ports(std::make_shared<WebRtcEchoCancellers>())};
+    auto capture = start(&cancelling);
+    ASSERT_TRUE(capture);
+    systemTone.emplace("module-sine sink=spk frequency=880");
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    systemTone.reset();
+    micTone.emplace(440);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const auto played = readTrack(dir() / "system.f32"), heard = readTrack(dir() / "mic.f32");  // raw: as they were
+    const auto channels = finish(*capture);
+    ASSERT_TRUE(channels);
+    const auto ended = static_cast<std::size_t>(
+        played.rend() - std::find_if(played.rbegin(), played.rend(), [](float s) { return std::abs(s) > 0.01f; }));
+    ASSERT_LT(ended + kRate, std::min(heard.size(), channels->second.samples.size()));
+    // Against the raw track over whole periods; the user while the canceller still runs.
+    const auto dB = [&](std::size_t from, std::size_t count, double f) {
+        return 20 * std::log10(std::abs(toneAt(channels->second.samples, from, count, f, kRate) / toneAt(heard, from, count, f, kRate)));
+    };
+    ASSERT_GT(std::abs(toneAt(heard, ended - 5 * kRate / 2, 2 * kRate, 880, kRate)), 0.05) << "no echo to take out";
+    EXPECT_LT(dB(ended - 5 * kRate / 2, 2 * kRate, 880), -15.0);
+    EXPECT_NEAR(dB(ended + 3 * kRate / 10, 3 * kRate / 5, 440), 0.0, 1.0);
 }
 
 TEST_F(SystemAudioSoundTest, AServerWithoutAnyOutputCannotStartTheCapture) {

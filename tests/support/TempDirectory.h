@@ -2,11 +2,13 @@
 
 #include <stdlib.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace orvan::testing {
 
@@ -37,6 +39,15 @@ inline void writeFile(const std::filesystem::path& path, const std::string& byte
     std::ofstream file(path, std::ios::binary);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!file.good()) throw std::runtime_error("could not write " + path.string());
+}
+
+// A raw track's samples (native 32-bit float) as they stand in `file`.
+inline std::vector<float> readTrack(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
 }
 
 }  // namespace orvan::testing

@@ -58,7 +58,7 @@ protected:
         fs::copy_file(dir() / "system.f32", copy / "system.f32");
         fs::copy_file(dir() / "mic.f32", copy / "mic.f32");
         FakeWriters whole;
-        EXPECT_TRUE(std::holds_alternative<fs::path>(SystemAudioCapture::finalize(copy, whole)));
+        EXPECT_TRUE(std::holds_alternative<fs::path>(SystemAudioCapture::finalize(copy, whole, echo.get())));
         return {whole.system, whole.mic};
     }
 };

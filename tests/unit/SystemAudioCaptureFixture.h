@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,14 +22,6 @@ namespace fs = std::filesystem;
 constexpr CaptureFormat kMono16k{.sampleRate = 16000, .channels = 1, .kind = SampleKind::float32};
 constexpr CaptureFormat kStereo48k{.sampleRate = 48000, .channels = 2, .kind = SampleKind::float32};
 
-inline std::vector<float> readTrack(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
-    return samples;
-}
-
 // A capture into a fresh session directory on a clock moved by hand, converters that only count (at
 // 16 kHz mono they pass everything through) and writers that keep what they are handed.
 class SystemAudioCaptureFixture : public ::testing::Test {
@@ -49,7 +39,8 @@ protected:
                                        .clock = clock,
                                        .converters = converters,
                                        .writers = writers,
-                                       .notifications = notifications};
+                                       .notifications = notifications,
+                                       .echoCancellers = echo};
     }
     fs::path dir() const { return temp.path() / "session"; }
     std::vector<float> system() const { return readTrack(dir() / "system.f32"); }
@@ -87,6 +78,7 @@ protected:
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     std::shared_ptr<CountingConverters> converters = std::make_shared<CountingConverters>();
     std::shared_ptr<FakeWriters> writers = std::make_shared<FakeWriters>();
+    std::shared_ptr<FakeEchoCancellers> echo = std::make_shared<FakeEchoCancellers>();
     std::shared_ptr<FakeMainLoop> mainLoop = std::make_shared<FakeMainLoop>();
     std::shared_ptr<NotificationCenter> notifications = NotificationCenter::create(*mainLoop);
     std::shared_ptr<SystemAudioCapture> capture;

@@ -14,6 +14,7 @@
 
 #include "recording/SystemAudioCapture.h"
 #include "tests/fakes/FakeCaptureParts.h"
+#include "tests/fakes/FakeUserDefaults.h"
 #include "tests/support/TempDirectory.h"
 
 namespace orvan {
@@ -48,7 +49,9 @@ std::vector<float> expectedChannel(const std::optional<std::string>& bytes, std:
 class SystemAudioMixdownTest : public ::testing::Test {
 protected:
     fs::path dir() const { return temp.path() / "0c6f8f5e-0000-4000-8000-000000000000"; }
-    SystemAudioCapture::Mixed finalize() { return SystemAudioCapture::finalize(dir(), writers); }
+    SystemAudioCapture::Mixed finalize() {
+        return SystemAudioCapture::finalize(dir(), writers, SystemAudioCapture::echoCancellation(ports).get());
+    }
     static std::string describe(const SystemAudioCapture::Mixed& mixed) {
         if (const auto* file = std::get_if<fs::path>(&mixed)) return file->filename().string();
         if (const auto* capture = std::get_if<CaptureError>(&mixed)) return capture->description();
@@ -63,16 +66,21 @@ protected:
 
     TempDirectory temp{"orvan-mixdown"};
     FakeWriters writers;
+    std::shared_ptr<testing::FakeEchoCancellers> echo = std::make_shared<testing::FakeEchoCancellers>();
+    std::shared_ptr<testing::FakeUserDefaults> defaults = std::make_shared<testing::FakeUserDefaults>();
+    const SystemAudioCapturePorts ports{"", nullptr, nullptr, nullptr, nullptr, echo, defaults};
 };
 
 // Tracks of any length and content: the longer one sets the length, the shorter is padded with
 // silence, samples are clamped, a trailing partial sample is ignored; one-second blocks, the last one
 // short. Only the finished file is left: the partial one was renamed, the raw tracks removed. No
 // frames at all, or nothing as loud as the silence threshold anywhere, is "empty" and keeps them.
+// The microphone's channel is without the system track's echo unless the settings turn that off.
 struct Tracks {
     const char* name;
     std::optional<std::string> system;
     std::optional<std::string> mic;
+    const char* echoSetting = nullptr;
 };
 
 void PrintTo(const Tracks& tracks, std::ostream* out) { *out << tracks.name; }
@@ -81,17 +89,20 @@ class MixdownTracksTest : public SystemAudioMixdownTest, public ::testing::WithP
 
 TEST_P(MixdownTracksTest, AreMixedAsTheyRead) {
     const Tracks& tracks = GetParam();
+    if (tracks.echoSetting) defaults->setString("OrvanEchoCancellation", tracks.echoSetting);
     fs::create_directories(dir());
     if (tracks.system) writeFile(dir() / "system.f32", *tracks.system);
     if (tracks.mic) writeFile(dir() / "mic.f32", *tracks.mic);
     const auto before = names();
     const std::size_t frames = std::max(tracks.system.value_or("").size(), tracks.mic.value_or("").size()) / sizeof(float);
     const auto system = expectedChannel(tracks.system, frames);
-    const auto mic = expectedChannel(tracks.mic, frames);
+    auto mic = expectedChannel(tracks.mic, frames);
     const auto loudest = [](const std::vector<float>& s) {
         return std::accumulate(s.begin(), s.end(), 0.0f, [](float m, float x) { return std::max(m, std::abs(x)); });
     };
     const bool sound = std::max(loudest(system), loudest(mic)) >= SystemAudioCapture::kSilenceThreshold;
+    const bool cancelled = tracks.system && !tracks.echoSetting;
+    for (std::size_t n = 0; cancelled && n < frames; ++n) mic[n] = std::clamp(mic[n] - system[n], -1.0f, 1.0f);
 
     const auto mixed = finalize();
     EXPECT_EQ(describe(mixed), sound ? "meeting.m4a" : "音が1つも録れていません");
@@ -107,6 +118,7 @@ TEST_P(MixdownTracksTest, AreMixedAsTheyRead) {
     EXPECT_EQ(writers.system, system);
     EXPECT_EQ(writers.mic, mic);
     EXPECT_EQ(writers.closed, 1);
+    EXPECT_EQ(echo->frames > 0, cancelled && loudest(system) > 0) << "silence costs nothing";
     if (!sound) {
         EXPECT_TRUE(std::holds_alternative<SystemAudio::NoSound>(SystemAudioCapture::forRecorder(mixed)));
     }
@@ -128,7 +140,10 @@ INSTANTIATE_TEST_SUITE_P(Tracks, MixdownTracksTest, ::testing::Values(
     Tracks{"NoTracks", std::nullopt, std::nullopt},
     Tracks{"LessThanOneFrame", std::string("abc"), std::string()},
     Tracks{"Silent", quiet(5000, 0.00005f), floats(std::vector<float>(100, -0.00005f))},
-    Tracks{"AtTheThresholdIsSound", quiet(5000, 0.0001f), std::nullopt}),
+    Tracks{"AtTheThresholdIsSound", quiet(5000, 0.0001f), std::nullopt},
+    Tracks{"SystemSilentAWhile", ramp(20000, 0) + ramp(20000, 0.5f) + ramp(30000, 0) + ramp(900, -0.5f), ramp(75000, 0.25f)},
+    Tracks{"SystemSilentThroughout", ramp(40000, 0), ramp(40000, 0.25f)},
+    Tracks{"EchoCancellationOff", ramp(40000, 0.5f), ramp(40000, 0.25f), "false"}),
     tracksName);
 
 TEST_F(SystemAudioMixdownTest, FailuresKeepTheRawTracksAndALaterCallStartsOver) {
