@@ -47,6 +47,7 @@ int main() {
         .notifications = NotificationCenter::create(*mainLoop),
         .alerts = nullptr,
         .recordingsDirectory = data / "recordings",
+        .defaults = nullptr,
     };
     RecorderOnFirstUse<MeetingRecorder> recorder(
         [&]() {

@@ -170,7 +170,8 @@ TEST(DesktopPortalTest, WhereThePortalDoesNotBindTheShortcutTheLineSaysWhy) {
         auto log = CapturingLogSink::install();
         Companion companion(std::make_shared<PortalGlobalShortcuts>(sessionBus(), "toggle"));
         EXPECT_TRUE(runUntil([&] { return !log->lines().empty(); }, 5s));
-        EXPECT_EQ(log->lines(), std::vector<std::string>{"Kestrin: ⌘⇧O を登録できません (" + std::to_string(row.code) + ")"});
+        ASSERT_FALSE(log->lines().empty());
+        EXPECT_EQ(log->lines().front(), "Kestrin: ⌘⇧O を登録できません (" + std::to_string(row.code) + ")");
     }
     setLogSink(nullptr);
 }
