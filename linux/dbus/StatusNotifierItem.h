@@ -38,6 +38,8 @@ private:
                                    GError** error, gpointer self);
     void buildMenu();
     void registerWithWatcher();
+    static void onUnregistered(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+                               gpointer self);
     void emit(const char* signal, GVariant* parameters);
     GVariant* iconPixmaps() const;
     std::string iconName() const;
@@ -50,6 +52,9 @@ private:
     guint objectId_ = 0;
     guint ownerId_ = 0;
     guint watchId_ = 0;
+    guint unregisteredId_ = 0;
+    guint reregisterSource_ = 0;
+    int reregistrations_ = 0;  // since the panel appeared
     bool nameAcquired_ = false;
     bool watcherPresent_ = false;
     bool toldNoWatcher_ = false;
