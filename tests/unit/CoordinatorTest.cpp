@@ -193,7 +193,8 @@ TEST_F(CoordinatorTest, UnreachableAppLoadsShowTheShellsPageWithTheirReason) {
 }
 
 // While the page shows: waits of 5, 10, 20, 40, then 60 s between attempts, one at a time; a reload,
-// the page's button or the network coming back tries at once; the first page loaded ends it all.
+// the page's button or the network coming back tries at once (unless one is on its way); the first
+// page loaded ends it all.
 TEST_F(CoordinatorTest, TheShellsPageRetriesOneAttemptAtATimeUntilAPageLoads) {
     auto window = openWindow();
     auto& view = *window.view;
@@ -226,9 +227,11 @@ TEST_F(CoordinatorTest, TheShellsPageRetriesOneAttemptAtATimeUntilAPageLoads) {
     push->openInternal(*Url::parse(notes));
     EXPECT_EQ(loadsAfter({}), std::vector<std::string>{notes});
     fail();
-    network->set(false);
-    network->set(true);
+    for (const bool available : {false, true, false, true}) network->set(available);  // the second time during the attempt
     EXPECT_EQ(urls(view), std::vector<std::string>(2, notes));
+    // Stopped after a redirect (the engine names its target): the next attempt comes on schedule.
+    window.coordinator->didFailNavigation(Url::parse(notes + "&lang=ja"), LoadFailure::cancelled);
+    EXPECT_EQ(loadsAfter(std::chrono::seconds(5)), std::vector<std::string>{notes});
     window.coordinator->didFinishNavigation();
     center->post(names::kReload);
     EXPECT_TRUE(loadsAfter(std::chrono::minutes(10)).empty());
