@@ -44,10 +44,9 @@ protected:
     std::shared_ptr<NotificationCenter> center = NotificationCenter::create(loop);
     std::shared_ptr<CoordinatorRegistry> registry = std::make_shared<CoordinatorRegistry>();
     std::shared_ptr<PushNotifications> push = std::make_shared<PushNotifications>(center);
-    std::vector<WebView*> synced;
     WebHostContext context{.center = center, .registry = registry, .push = push, .mainLoop = &loop,
                            .dispatcher = nullptr, .navigationPolicy = nullptr,
-                           .syncRegistration = [this](const std::shared_ptr<WebView>& view) { synced.push_back(view.get()); }};
+                           .syncRegistration = nullptr};
     FakeWebViewFactory factory;
     std::string firstLoad;
 };
@@ -123,18 +122,6 @@ TEST_F(CoordinatorTest, OpenPathRefusesOddPathsAndInternalURLRefusesAString) {
     EXPECT_FALSE(isAcceptableOpenPath("/x/https://evil"));
 }
 
-TEST_F(CoordinatorTest, TokenReadyAndFinishedNavigationsReachPushRegistrationForEveryLiveView) {
-    auto a = openWindow();
-    auto b = openWindow();
-    center->post(names::kAPNsTokenReady);
-    deliver();
-    EXPECT_EQ(synced, (std::vector<WebView*>{a.view.get(), b.view.get()}));
-    synced.clear();
-    a.coordinator->didFinishNavigation();
-    deliver();
-    EXPECT_EQ(synced, (std::vector<WebView*>{a.view.get()}));
-}
-
 TEST_F(CoordinatorTest, ClosedWindowsLeaveTheRegistryAndNotificationsReachNeitherThemNorALingeringCoordinator) {
     auto a = openWindow();
     auto b = openWindow();
@@ -152,10 +139,8 @@ TEST_F(CoordinatorTest, ClosedWindowsLeaveTheRegistryAndNotificationsReachNeithe
     a.view.reset();
     EXPECT_FALSE(a.coordinator->webView());
     center->post(names::kOpenPath, std::string("/chat"));
-    center->post(names::kAPNsTokenReady);
     center->post(names::kReload);
     deliver();
-    EXPECT_TRUE(synced.empty());
 }
 
 }  // namespace

@@ -14,11 +14,10 @@ namespace {
 
 using namespace orvan::testing;
 using std::chrono::milliseconds;
-using APIResult = PushNotifications::APIResult;
 
-// The shell with its real push registration, notification centre and application delegate, in a
-// GtkApplication of the tests' own.
-class PushRegistrationTest : public ShellWindowFixture {
+// The shell with its real notification centre, push routing and application delegate, in a
+// GtkApplication of the tests' own: what opening a notification does.
+class OpenedNotificationTest : public ShellWindowFixture {
 protected:
     void SetUp() override {
         ShellWindowFixture::SetUp();
@@ -48,8 +47,8 @@ protected:
 
     // One registered application for the whole run (GApplication registers once per process); as in
     // the shell, activating it opens a window, here in the running test.
-    static PushRegistrationTest*& current() {
-        static PushRegistrationTest* test = nullptr;
+    static OpenedNotificationTest*& current() {
+        static OpenedNotificationTest* test = nullptr;
         return test;
     }
     static GtkApplication* sharedApplication() {
@@ -70,63 +69,13 @@ protected:
         ShellWindowFixture::TearDown();
     }
 
-    APIResult call(const std::string& method, nlohmann::json body) {
-        std::optional<APIResult> result;
-        services.push->callAPI("/api/push/apns/register", method, std::move(body), coordinatorOfWindow(windows.back())->webView(),
-                               [&](APIResult r) { result = r; });
-        EXPECT_TRUE(runUntil([&] { return result.has_value(); }));
-        return result.value_or(APIResult{false, -1, false});
-    }
-
     std::shared_ptr<DBusNotificationCenter> desktopNotifications;
     GtkApplication* application = nullptr;  // shared, lives for the run
     std::unique_ptr<OfficeAppDelegate> delegate;
     GtkWidget* other = nullptr;
 };
 
-TEST_F(PushRegistrationTest, TheFetchWrapperCarriesTheCookieAndBodyAndReadsTheAnswerAndAFailureCountsAsNothing) {
-    WebKitWebView* view = open(application);
-    EXPECT_EQ(call("POST", {{"deviceToken", "0aff"}}), (APIResult{false, 401, false})) << "signed out";
-
-    webkit_web_view_load_uri(view, (server.baseURL() + "/auth/session?next=/chat").c_str());
-    ASSERT_TRUE(waitForLoaded(view, server.baseURL() + "/chat"));
-    server.clearRequests();
-    const nlohmann::json body = {{"deviceToken", "0aff"}, {"environment", "production"}, {"bundleId", "jp.tomoriva.OrvanOffice"}};
-    EXPECT_EQ(call("POST", body), (APIResult{true, 200, true}));
-    EXPECT_EQ(server.pushDeviceToken(), "0aff");
-    // The page's own badge and version polls may come in between.
-    std::vector<webapp::RequestRecord> requests;
-    for (const auto& request : server.requests()) {
-        if (request.path == "/api/push/apns/register") requests.push_back(request);
-    }
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].method, "POST");
-    EXPECT_NE(requests[0].cookie.find("orvan_session="), std::string::npos);
-    EXPECT_EQ(nlohmann::json::parse(requests[0].body), body);
-
-    EXPECT_EQ(call("DELETE", {{"deviceToken", "0aff"}}), (APIResult{true, 200, true}));
-    EXPECT_FALSE(server.pushDeviceToken());
-
-    server.setPushResponse(200, "");
-    EXPECT_EQ(call("POST", body), (APIResult{true, 200, false})) << "an empty body is not an acceptance";
-    server.setPushResponse(200, R"({"ok":false})");
-    EXPECT_EQ(call("POST", body), (APIResult{true, 200, false}));
-
-    // A failed fetch, or a view that is gone, counts as nothing.
-    std::optional<APIResult> result;
-    services.push->callAPI("http://127.0.0.1:1/unreachable", "POST", nlohmann::json::object(), coordinatorOfWindow(windows.back())->webView(),
-                           [&](APIResult r) { result = r; });
-    ASSERT_TRUE(runUntil([&] { return result.has_value(); }));
-    EXPECT_EQ(*result, (APIResult{false, 0, false}));
-
-    result.reset();
-    services.push->callAPI("/api/push/apns/register", "POST", nlohmann::json::object(), std::weak_ptr<WebView>(),
-                           [&](APIResult r) { result = r; });
-    ASSERT_TRUE(result.has_value());
-    EXPECT_EQ(*result, (APIResult{false, 0, false}));
-}
-
-TEST_F(PushRegistrationTest, AClickedPageNotificationOpensNothingAndBringsTheWindowForward) {
+TEST_F(OpenedNotificationTest, AClickedPageNotificationOpensNothingAndBringsTheWindowForward) {
     FakeNotificationServer notificationServer;
     ASSERT_TRUE(notificationServer.own());
     delegate->didFinishLaunching();
@@ -153,7 +102,7 @@ TEST_F(PushRegistrationTest, AClickedPageNotificationOpensNothingAndBringsTheWin
     EXPECT_EQ(windows.size(), 1u);
 }
 
-TEST_F(PushRegistrationTest, AnOpenedNotificationWithAURLWhileNoWindowExistsIsTheNextWindowsFirstPage) {
+TEST_F(OpenedNotificationTest, AnOpenedNotificationWithAURLWhileNoWindowExistsIsTheNextWindowsFirstPage) {
     // Only https links on the application's own hosts are opened, whatever the configured app URL.
     delegate->didFinishLaunching();
     spin(milliseconds(50));
