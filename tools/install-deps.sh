@@ -20,6 +20,8 @@ packages=(
 # The meeting popup's tests: a small EWMH window manager, X property and monitor tools, and the
 # accessibility bus with its introspection data (buttons pressed as a user would).
 packages+=(openbox x11-utils at-spi2-core gir1.2-atspi-2.0 gir1.2-gtk-3.0)
+# The tests' notification server: the notification-daemon template of python3-dbusmock.
+packages+=(python3-dbusmock)
 
 missing=()
 for p in "${packages[@]}"; do

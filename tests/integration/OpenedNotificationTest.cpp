@@ -6,7 +6,7 @@
 #include "linux/dbus/DBusNotificationCenter.h"
 #include "linux/gtk/GtkApplicationActivator.h"
 #include "tests/fakes/FakeUserDefaults.h"
-#include "tests/integration/FakeNotificationServer.h"
+#include "tests/integration/MockNotificationServer.h"
 #include "tests/integration/ShellWindowFixture.h"
 
 namespace orvan {
@@ -76,12 +76,12 @@ protected:
 };
 
 TEST_F(OpenedNotificationTest, AClickedPageNotificationOpensNothingAndBringsTheWindowForward) {
-    FakeNotificationServer notificationServer;
-    ASSERT_TRUE(notificationServer.own());
+    MockNotificationServer notificationServer;
+    ASSERT_TRUE(notificationServer.start());
     delegate->didFinishLaunching();
     WebKitWebView* view = open(application);
     evaluate(view, "new Notification('会議が始まります', { body: '営業会議' }); 0");
-    ASSERT_TRUE(runUntil([&] { return notificationServer.notifications.size() == 1; }));
+    ASSERT_TRUE(runUntil([&] { return notificationServer.notifications().size() == 1; }));
 
     // Another window takes the focus, then the user clicks the notification.
     other = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -91,9 +91,9 @@ TEST_F(OpenedNotificationTest, AClickedPageNotificationOpensNothingAndBringsTheW
     ASSERT_TRUE(runUntil([&] { return gtk_window_is_active(GTK_WINDOW(other)) == TRUE; }));
     server.clearRequests();
 
-    const auto id = notificationServer.notifications[0].id;
-    notificationServer.emitActivationToken(id, "token-42");
-    notificationServer.emitActionInvoked(id, "default");
+    const auto id = notificationServer.notifications()[0].id;
+    notificationServer.emit("ActivationToken", id, g_variant_new_string("token-42"));
+    notificationServer.emit("ActionInvoked", id, g_variant_new_string("default"));
     EXPECT_TRUE(runUntil([&] { return gtk_window_is_active(windows[0]) == TRUE; }));
     spin(milliseconds(300));
     EXPECT_EQ(uriOf(view), url("/")) << "a page notification carries no page to open";
