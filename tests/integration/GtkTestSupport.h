@@ -95,6 +95,22 @@ inline nlohmann::json callAsync(WebKitWebView* view, const std::string& body,
     return outcome.value;
 }
 
+// One registered application for the whole process: GIO registers only one per bus connection.
+inline GtkApplication* testApplication() {
+    static GtkApplication* const application = [] {
+        GtkApplication* made = gtk_application_new("jp.tomoriva.OrvanOffice.Tests", G_APPLICATION_NON_UNIQUE);
+        return g_application_register(G_APPLICATION(made), nullptr, nullptr) ? made : nullptr;
+    }();
+    return application;
+}
+
+// Shows `window`, gives it the focus and waits until GTK agrees.
+inline bool activate(GtkWindow* window, std::chrono::milliseconds timeout = std::chrono::milliseconds(20000)) {
+    gtk_window_present(window);
+    gdk_window_focus(gtk_widget_get_window(GTK_WIDGET(window)), GDK_CURRENT_TIME);
+    return runUntil([&] { return gtk_window_is_active(window) == TRUE; }, timeout);
+}
+
 inline std::string uriOf(WebKitWebView* view) {
     const char* uri = webkit_web_view_get_uri(view);
     return uri != nullptr ? uri : "";

@@ -32,9 +32,14 @@ protected:
             .mainLoop = services.mainLoop.get(),
             .bundleId = "jp.tomoriva.OrvanOffice",
         });
-        current() = this;
-        application = sharedApplication();
+        application = testApplication();
         ASSERT_NE(application, nullptr);
+        // As in the shell, activating the application opens a window.
+        activation = g_signal_connect(application, "activate", G_CALLBACK(+[](GApplication*, gpointer self) {
+                                          auto* test = static_cast<OpenedNotificationTest*>(self);
+                                          test->open(test->application, false);
+                                      }),
+                                      this);
         delegate = std::make_unique<OfficeAppDelegate>(OfficeAppDelegate::Dependencies{
             .mainLoop = services.mainLoop.get(),
             .notifications = desktopNotifications,
@@ -45,32 +50,15 @@ protected:
         });
     }
 
-    // One registered application for the whole run (GApplication registers once per process); as in
-    // the shell, activating it opens a window, here in the running test.
-    static OpenedNotificationTest*& current() {
-        static OpenedNotificationTest* test = nullptr;
-        return test;
-    }
-    static GtkApplication* sharedApplication() {
-        static GtkApplication* app = [] {
-            GtkApplication* made = gtk_application_new("jp.tomoriva.OrvanOffice.Tests", G_APPLICATION_NON_UNIQUE);
-            g_signal_connect(made, "activate", G_CALLBACK(+[](GApplication*, gpointer) {
-                                 if (current() != nullptr) current()->open(current()->application, false);
-                             }),
-                             nullptr);
-            return g_application_register(G_APPLICATION(made), nullptr, nullptr) ? made : nullptr;
-        }();
-        return app;
-    }
-
     void TearDown() override {
-        current() = nullptr;
+        if (activation != 0) g_signal_handler_disconnect(application, activation);
         if (other != nullptr) gtk_widget_destroy(other);
         ShellWindowFixture::TearDown();
     }
 
     std::shared_ptr<DBusNotificationCenter> desktopNotifications;
     GtkApplication* application = nullptr;  // shared, lives for the run
+    gulong activation = 0;
     std::unique_ptr<OfficeAppDelegate> delegate;
     GtkWidget* other = nullptr;
 };
@@ -85,10 +73,7 @@ TEST_F(OpenedNotificationTest, AClickedPageNotificationOpensNothingAndBringsTheW
 
     // Another window takes the focus, then the user clicks the notification.
     other = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_widget_show(other);
-    gtk_window_present(GTK_WINDOW(other));
-    gdk_window_focus(gtk_widget_get_window(other), GDK_CURRENT_TIME);
-    ASSERT_TRUE(runUntil([&] { return gtk_window_is_active(GTK_WINDOW(other)) == TRUE; }));
+    ASSERT_TRUE(activate(GTK_WINDOW(other)));
     server.clearRequests();
 
     const auto id = notificationServer.notifications()[0].id;

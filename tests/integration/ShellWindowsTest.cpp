@@ -14,13 +14,6 @@ namespace names = notification_names;
 
 using ShellWindowsTest = ShellWindowFixture;
 
-// Makes `window` the active one and waits until GTK agrees.
-bool activate(GtkWindow* window) {
-    gtk_window_present(window);
-    gdk_window_focus(gtk_widget_get_window(GTK_WIDGET(window)), GDK_CURRENT_TIME);
-    return runUntil([&] { return gtk_window_is_active(window) == TRUE; });
-}
-
 TEST_F(ShellWindowsTest, OnlyTheKeyWindowFollowsOpenPathReloadAndFrontOnlyEvaluateAndAClosedOneIsFreed) {
     WebKitWebView* first = open();
     WebKitWebView* second = open();

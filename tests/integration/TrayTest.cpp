@@ -34,15 +34,6 @@ std::string stringOf(GVariant* value) {
     return text;
 }
 
-// One application for the whole process: GIO refuses a second one on the same bus connection.
-GtkApplication* trayApplication() {
-    static GtkApplication* const application = [] {
-        GtkApplication* made = gtk_application_new("jp.tomoriva.OrvanOffice.TrayTest", G_APPLICATION_NON_UNIQUE);
-        return g_application_register(G_APPLICATION(made), nullptr, nullptr) ? made : nullptr;
-    }();
-    return application;
-}
-
 TEST(TrayTest, TheItemRegistersWithEveryPanelThatAppears) {
     auto log = CapturingLogSink::install();
     StatusNotifierItem item(StatusItemContent{});
@@ -60,7 +51,7 @@ TEST(TrayTest, TheItemRegistersWithEveryPanelThatAppears) {
 
 // The application's window, hidden and shown again from the tray through Activate.
 TEST(TrayTest, ActivateHidesAndShowsTheApplicationsWindow) {
-    GtkApplication* application = trayApplication();
+    GtkApplication* application = testApplication();
     ASSERT_NE(application, nullptr);
     std::vector<bool> scenes;
     GtkSceneLifecycle lifecycle(application, [&](bool foreground) { scenes.push_back(foreground); });
@@ -80,24 +71,22 @@ TEST(TrayTest, ActivateHidesAndShowsTheApplicationsWindow) {
         plugin.installWithOpenWindow([&] { ++opened; }, [] {});
         ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
         const std::string item = panel.registered.back();
-        const auto activate = [&] { ASSERT_TRUE(panel.activate(item)); };
+        const auto clickItem = [&] { ASSERT_TRUE(panel.activate(item)); };
 
         GtkWidget* window = gtk_application_window_new(application);
-        gtk_window_present(GTK_WINDOW(window));
-        gdk_window_focus(gtk_widget_get_window(window), GDK_CURRENT_TIME);
-        ASSERT_TRUE(runUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }, 5s));
+        ASSERT_TRUE(activate(GTK_WINDOW(window), 5s));
 
-        activate();
+        clickItem();
         EXPECT_TRUE(runUntil([&] { return !gtk_widget_get_mapped(window); }, 5s)) << "in front and active: hidden";
         EXPECT_EQ(scenes, std::vector<bool>{false});
-        activate();
+        clickItem();
         EXPECT_TRUE(runUntil([&] { return gtk_widget_get_mapped(window); }, 5s)) << "hidden: shown again";
         EXPECT_TRUE(runUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }, 5s)) << "and given the focus";
         EXPECT_EQ(scenes, (std::vector<bool>{false, true}));
         EXPECT_EQ(opened, 0) << "the hidden window comes back instead of a new one";
 
         gtk_widget_destroy(window);
-        activate();
+        clickItem();
         EXPECT_EQ(opened, 1) << "no window: the application is asked for one";
     }
 }
@@ -127,7 +116,7 @@ protected:
 using MenuRow = FakeStatusNotifierHost::MenuRow;
 
 TEST_F(TrayBundleTest, TheBuiltBundlesMenuReloadsSwitchesAutostartAndItsLabelAndCountFollowTheBadges) {
-    trayApplication();
+    testApplication();
     shell->loadPlugin();
     ASSERT_TRUE(shell->isPluginLoaded());
     ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
@@ -187,14 +176,12 @@ void xdotool(const std::string& keys) {
 }
 
 TEST_F(TrayBundleTest, SuperShiftOTogglesTheWindowAlsoWithNumLockOn) {
-    GtkApplication* application = trayApplication();
+    GtkApplication* application = testApplication();
     ASSERT_NE(application, nullptr);
     shell->loadPlugin();
     ASSERT_TRUE(shell->isPluginLoaded());
     GtkWidget* window = gtk_application_window_new(application);
-    gtk_window_present(GTK_WINDOW(window));
-    gdk_window_focus(gtk_widget_get_window(window), GDK_CURRENT_TIME);
-    ASSERT_TRUE(runUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }, 5s));
+    ASSERT_TRUE(activate(GTK_WINDOW(window), 5s));
     for (const bool numLock : {false, true}) {
         SCOPED_TRACE(numLock ? "Num Lock on" : "Num Lock off");
         if (numLock) xdotool("Num_Lock");
@@ -229,7 +216,7 @@ TEST(TrayTest, AHotKeyThatAnotherClientHoldsIsLoggedAndInstallStillCompletes) {
 // Last of all: it runs the shared application, which cannot take new windows afterwards.
 TEST(TrayLifetimeTest, TheApplicationOutlivesItsLastWindowWhileTheTrayHoldsIt) {
     struct Run {
-        GtkApplication* application = trayApplication();
+        GtkApplication* application = testApplication();
         GtkDesktopApplication desktop{[this] { return application; }};
         bool runningWithoutWindows = false;
     } run;
