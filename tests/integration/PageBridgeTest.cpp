@@ -80,20 +80,13 @@ protected:
 TEST_F(PageBridgeTest, RecorderCommandsResolveAndRejectAsTheRecorderAnswers) {
     WebKitWebView* view = open();
     EXPECT_EQ(evaluate(view, "[window.orvanMobile.available, window.orvanMobile.platform]"), json::array({true, "mac"}));
-    const struct {
-        const char* call;
-        json answer;
-    } cases[] = {
-        {"startMeetingRecording().then(v => v === undefined)", {{"value", true}}},
-        {"pendingMeetingRecording().then(v => v === null)", {{"value", true}}},
-        {"stopMeetingRecording()", {{"value", "/rec/meeting.m4a"}}},
-        {"startOAuth({ url: 'https://accounts.google.com/x', callbackHost: 'h', callbackPath: '/p' })", {{"value", "error"}}},
-    };
-    for (const auto& c : cases) EXPECT_EQ(await(view, std::string("window.orvanMobile.") + c.call), c.answer) << c.call;
+    // Which command gives which reply is CommandDispatcherTest's table; here each kind of reply once.
+    EXPECT_EQ(await(view, "window.orvanMobile.startMeetingRecording().then(v => v === undefined)"), (json{{"value", true}}));
+    EXPECT_EQ(await(view, "window.orvanMobile.pendingMeetingRecording().then(v => v === null)"), (json{{"value", true}}));
+    EXPECT_EQ(await(view, "window.orvanMobile.stopMeetingRecording()"), (json{{"value", "/rec/meeting.m4a"}}));
     recorder->failure = RecorderError::notRecording();
-    EXPECT_EQ(await(view, "window.orvanMobile.pauseMeetingRecording()"), (json{{"error", "録音していません"}}));
     EXPECT_EQ(await(view, "window.orvanMobile.discardRecording('/rec/x')"), (json{{"error", "録音していません"}}));
-    EXPECT_EQ(recorder->calls, (std::vector<std::string>{"start", "pending", "stop", "pause", "discard:/rec/x"}));
+    EXPECT_EQ(recorder->calls, (std::vector<std::string>{"start", "pending", "stop", "discard:/rec/x"}));
 }
 
 TEST_F(PageBridgeTest, NeitherThePageWorldNorAnyIframeGetsACommandRun) {
