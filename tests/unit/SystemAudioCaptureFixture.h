@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -26,10 +25,11 @@ constexpr CaptureFormat kMono16k{.sampleRate = 16000, .channels = 1, .kind = Sam
 constexpr CaptureFormat kStereo48k{.sampleRate = 48000, .channels = 2, .kind = SampleKind::float32};
 
 inline std::vector<float> readTrack(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    std::error_code missing;
+    const auto size = fs::file_size(file, missing);
+    std::vector<float> samples(missing ? 0 : size / sizeof(float));
+    std::ifstream(file, std::ios::binary).read(reinterpret_cast<char*>(samples.data()),
+                                              static_cast<std::streamsize>(samples.size() * sizeof(float)));
     return samples;
 }
 
