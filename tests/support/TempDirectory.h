@@ -43,10 +43,12 @@ inline void writeFile(const std::filesystem::path& path, const std::string& byte
 
 // A raw track's samples (native 32-bit float) as they stand in `file`.
 inline std::vector<float> readTrack(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    // Read straight into the samples: an empty track has no buffer to copy from.
+    std::error_code missing;
+    const auto size = std::filesystem::file_size(file, missing);
+    std::vector<float> samples(missing ? 0 : size / sizeof(float));
+    std::ifstream(file, std::ios::binary)
+        .read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(samples.size() * sizeof(float)));
     return samples;
 }
 
