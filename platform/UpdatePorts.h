@@ -36,13 +36,13 @@ public:
 class PackageVerifier {
 public:
     virtual ~PackageVerifier() = default;
-    // Reads `file` once, writing what it reads to `copy` (a new private file), and checks that
-    // `signature` (base64 Ed25519) by `publicKey` (base64) signs `version` together with those
-    // bytes. Nothing when it does: `copy` then holds exactly the verified bytes, whatever happens
-    // to `file` later. Otherwise why not, and no `copy` is left.
-    virtual std::optional<std::string> verifyCopy(const std::filesystem::path& file, const std::string& version,
-                                                  const std::string& signature, const std::string& publicKey,
-                                                  const std::filesystem::path& copy) = 0;
+    // Reads `file` once, off the main loop, writing what it reads to `copy` (a new private file),
+    // and checks that `signature` (base64 Ed25519) by `publicKey` (base64) signs `version` together
+    // with those bytes. `done` gets nothing when it does: `copy` then holds exactly the verified
+    // bytes, whatever happens to `file` later. Otherwise why not, and no `copy` is left.
+    virtual void verifyCopy(const std::filesystem::path& file, const std::string& version, const std::string& signature,
+                            const std::string& publicKey, const std::filesystem::path& copy,
+                            std::function<void(std::optional<std::string>)> done) = 0;
 };
 
 class PackageOpener {

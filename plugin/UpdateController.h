@@ -59,12 +59,13 @@ private:
     void offer(const AppcastItem& item);
     void download(const AppcastItem& item);
     void downloaded(const AppcastItem& item, const std::filesystem::path& file, std::optional<std::string> error);
+    void verified(const AppcastItem& item, const std::filesystem::path& copy, std::optional<std::string> refused);
     void scheduleNext();
 
     Settings settings_;
     Ports ports_;
     std::unique_ptr<MainTimer> timer_;
-    bool busy_ = false;  // a check or download runs: a second one waits for it
+    bool busy_ = false;  // a check or a download (with its verification) runs: a second one waits for it
     bool askedMeanwhile_ = false;  // the user asked while it ran
 };
 
