@@ -110,6 +110,13 @@ void UpdateController::offer(const AppcastItem& item) {
 
 void UpdateController::download(const AppcastItem& item) {
     if (busy_) return;
+    // A feed never lifts the ceiling: a package it says is larger is not fetched at all.
+    if (item.length > kMaxPackageBytes) {
+        ports_.dialog->showMessage("ダウンロードに失敗しました", "アップデート情報にあるファイルの大きさ（" +
+                                                                     std::to_string(item.length) + " バイト）が上限（" +
+                                                                     std::to_string(kMaxPackageBytes) + " バイト）を超えています");
+        return;
+    }
     busy_ = true;
     askedMeanwhile_ = false;
     // Only the newest download is ever kept: what an earlier one handed over goes now.

@@ -19,8 +19,9 @@ struct HeldFeed final : UpdateFeed, PackageVerifier {
         if (answer) done(*answer);
         else fetched.push_back(std::move(done));
     }
-    void download(const std::string&, std::uint64_t, const std::filesystem::path&, std::function<void(double)>,
+    void download(const std::string&, std::uint64_t maxBytes, const std::filesystem::path&, std::function<void(double)>,
                   Answer done) override {
+        limits.push_back(maxBytes);
         downloads.push_back(std::move(done));
     }
     void verifyCopy(const std::filesystem::path&, const std::string&, const std::string&, const std::string&,
@@ -31,6 +32,7 @@ struct HeldFeed final : UpdateFeed, PackageVerifier {
     int fetches = 0;
     std::vector<std::function<void(Fetched)>> fetched;
     std::vector<Answer> downloads, verifications;
+    std::vector<std::uint64_t> limits;
 };
 
 // Answers every offer with `choice`; keeps the versions offered and the titles shown ("forward"
@@ -49,10 +51,10 @@ struct ChoosingDialog final : UpdateDialog {
     std::vector<std::string> offers, shown;
 };
 
-// A feed offering version 2.0.
-std::string feedOffering() {
+// A feed offering version 2.0, its enclosure carrying `attributes` besides.
+std::string feedOffering(const std::string& attributes = "") {
     return R"(<rss version="2.0" xmlns:k="https://tomoriva.jp/xmlns/kestrin-update"><channel><item>)"
-           R"(<enclosure url="https://x/p" k:version="2.0" k:edSignature="c2ln"/></item></channel></rss>)";
+           R"(<enclosure url="https://x/p" k:version="2.0" k:edSignature="c2ln" )" + attributes + "/></item></channel></rss>";
 }
 
 std::shared_ptr<UpdateController> controllerWith(std::shared_ptr<HeldFeed> feed, std::shared_ptr<UpdateDialog> dialog,
@@ -106,7 +108,9 @@ TEST(UpdateControllerTest, AutomaticChecksComeADayApartLeaveASkippedVersionAlone
     setLogSink(nullptr);
 }
 
-TEST(UpdateControllerTest, AskingWhileACheckADownloadOrItsVerificationRunsBringsItForwardAndIsAnswered) {
+// One check or download (verification included) at a time: asking meanwhile brings it forward. A
+// download takes no more than the ceiling, and a feed saying its package is larger is refused.
+TEST(UpdateControllerTest, AskingWhileACheckADownloadOrItsVerificationRunsBringsItForwardAndTheCeilingHolds) {
     auto feed = std::make_shared<HeldFeed>();
     auto timers = std::make_shared<FakeMainTimers>();
     auto dialog = std::make_shared<ChoosingDialog>(UpdateDialog::Choice::download);
@@ -122,6 +126,7 @@ TEST(UpdateControllerTest, AskingWhileACheckADownloadOrItsVerificationRunsBrings
     controller->checkForUpdates();
     feed->fetched.at(1)({feedOffering(), ""});
     ASSERT_EQ(feed->downloads.size(), 1u);
+    EXPECT_EQ(feed->limits, std::vector<std::uint64_t>{UpdateController::kMaxPackageBytes}) << "the feed gives no length";
     controller->checkForUpdates();
     feed->downloads[0](std::nullopt);
     ASSERT_EQ(feed->verifications.size(), 1u);
@@ -132,6 +137,9 @@ TEST(UpdateControllerTest, AskingWhileACheckADownloadOrItsVerificationRunsBrings
     EXPECT_EQ(dialog->shown.back(), "ダウンロードしたファイルを検証できませんでした");
     controller->checkForUpdates();
     EXPECT_EQ(feed->fetches, 3) << "free again once verified";
+    feed->fetched.at(2)({feedOffering(R"(length="900000000000")"), ""});
+    EXPECT_EQ(feed->downloads.size(), 1u) << "nothing fetched";
+    EXPECT_EQ(dialog->shown.back(), "ダウンロードに失敗しました");
 }
 
 }  // namespace
