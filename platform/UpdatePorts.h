@@ -14,7 +14,8 @@ namespace orvan {
 // signature check, the desktop's handler for the package, timers on the main loop and the dialog.
 // Every callback runs on the main loop.
 
-// Every address on the way, redirects included, is HTTPS (or plain HTTP to this machine itself).
+// Every address on the way, redirects included, is HTTPS (or plain HTTP to this machine itself, when
+// the configured feed is such an address).
 class UpdateFeed {
 public:
     // A feed longer than this is refused.
