@@ -15,7 +15,8 @@ namespace orvan {
 // Every callback runs on the main loop.
 
 // Every address on the way, redirects included, is HTTPS (or plain HTTP to this machine itself, when
-// the configured feed is such an address).
+// the configured feed is such an address). A server that stops answering ends the fetch or the
+// download with an error.
 class UpdateFeed {
 public:
     // A feed longer than this is refused.

@@ -25,6 +25,13 @@ std::string takeMessage(GError* error) {
     return message;
 }
 
+// A server that stopped answering says so in the user's words, with how long it was given.
+std::string takeFailure(GError* error, guint timeoutSeconds) {
+    if (!g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) return takeMessage(error);
+    g_clear_error(&error);
+    return "サーバーから " + std::to_string(timeoutSeconds) + " 秒間応答がありません";
+}
+
 // Only the literal loopback addresses (127.0.0.0/8, ::1) and "localhost": a name that merely begins
 // with "127." is anybody's.
 bool isLoopback(const char* host) {
@@ -79,6 +86,7 @@ struct Transfer {
         g_object_unref(session);
     }
     SoupSession* session;
+    guint timeoutSeconds;
     bool plainAllowed;  // the configured feed is itself plain HTTP to this machine
     std::string url;
     std::uint64_t limit;
@@ -106,7 +114,7 @@ void onRead(GObject* source, GAsyncResult* result, gpointer data) {
     auto* transfer = static_cast<Transfer*>(data);
     GError* error = nullptr;
     GBytes* bytes = g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, &error);
-    if (bytes == nullptr) return finish(transfer, takeMessage(error));
+    if (bytes == nullptr) return finish(transfer, takeFailure(error, transfer->timeoutSeconds));
     gsize size = 0;
     const void* chunk = g_bytes_get_data(bytes, &size);
     if (size == 0) {
@@ -145,7 +153,7 @@ void onSent(GObject* source, GAsyncResult* result, gpointer data) {
     auto* transfer = static_cast<Transfer*>(data);
     GError* error = nullptr;
     transfer->in = soup_session_send_finish(SOUP_SESSION(source), result, &error);
-    if (transfer->in == nullptr) return finish(transfer, takeMessage(error));
+    if (transfer->in == nullptr) return finish(transfer, takeFailure(error, transfer->timeoutSeconds));
     if (SOUP_STATUS_IS_REDIRECTION(soup_message_get_status(transfer->message))) {
         if (auto failure = followRedirect(transfer)) return finish(transfer, std::move(failure));
         return send(transfer);
@@ -179,8 +187,12 @@ void send(Transfer* transfer) {
 
 }  // namespace
 
-SoupUpdateFeed::SoupUpdateFeed(const std::string& feedUrl)
-    : plainAllowed_(classify(feedUrl) == AddressKind(Scheme::plainToThisMachine)), session_(soup_session_new()) {}
+SoupUpdateFeed::SoupUpdateFeed(const std::string& feedUrl, std::chrono::seconds stallTimeout)
+    : timeoutSeconds_(static_cast<unsigned>(stallTimeout.count())),
+      plainAllowed_(classify(feedUrl) == AddressKind(Scheme::plainToThisMachine)),
+      // A server that takes the connection and then says nothing ends the check or the download
+      // after a while of silence, rather than holding every later one back.
+      session_(soup_session_new_with_options("timeout", timeoutSeconds_, nullptr)) {}
 
 SoupUpdateFeed::~SoupUpdateFeed() { g_object_unref(session_); }
 
@@ -188,6 +200,7 @@ void SoupUpdateFeed::fetch(const std::string& url, std::function<void(Fetched)> 
     auto body = std::make_shared<std::string>();
     send(new Transfer{
         .session = static_cast<SoupSession*>(g_object_ref(session_)),
+        .timeoutSeconds = timeoutSeconds_,
         .plainAllowed = plainAllowed_,
         .url = url,
         .limit = kMaxFeedBytes,
@@ -212,6 +225,7 @@ void SoupUpdateFeed::download(const std::string& url, std::uint64_t maxBytes, co
     }
     send(new Transfer{
         .session = static_cast<SoupSession*>(g_object_ref(session_)),
+        .timeoutSeconds = timeoutSeconds_,
         .plainAllowed = plainAllowed_,
         .url = url,
         .limit = maxBytes,

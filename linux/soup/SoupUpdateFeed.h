@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include "platform/UpdatePorts.h"
@@ -10,10 +11,13 @@ namespace orvan {
 
 // The update feed and its downloads over libsoup 3. Only HTTPS is used, except plain HTTP to this
 // machine itself when the configured feed is such an address (a local test server); any other
-// address, also one a redirect or the feed names, is refused before a request is made.
+// address, also one a redirect or the feed names, is refused before a request is made. A server
+// silent for `stallTimeout` ends the check or download with that error.
 class SoupUpdateFeed final : public UpdateFeed {
 public:
-    explicit SoupUpdateFeed(const std::string& feedUrl);
+    static constexpr std::chrono::seconds kStallTimeout{30};
+
+    explicit SoupUpdateFeed(const std::string& feedUrl, std::chrono::seconds stallTimeout = kStallTimeout);
     ~SoupUpdateFeed() override;
     SoupUpdateFeed(const SoupUpdateFeed&) = delete;
     SoupUpdateFeed& operator=(const SoupUpdateFeed&) = delete;
@@ -22,6 +26,7 @@ public:
                   std::function<void(double)> progress, std::function<void(std::optional<std::string>)> done) override;
 
 private:
+    unsigned timeoutSeconds_;
     bool plainAllowed_;
     SoupSession* session_;
 };

@@ -46,7 +46,8 @@ public:
     std::vector<std::string> contents;
 };
 
-// The stand-in over plain HTTP, and again over HTTPS under a certificate this process trusts meanwhile.
+// The stand-in over plain HTTP, again over HTTPS under a certificate this process trusts meanwhile,
+// and a port that takes connections and never answers (listening, never accepting).
 struct Servers {
     Servers() {
         const std::string pem = (dir.path() / "trusted.pem").string();
@@ -61,13 +62,15 @@ struct Servers {
     testing::TempDirectory dir{"orvan-tls"};
     webapp::StandInServer plain, secure;
     unsigned plainPort = plain.start();
+    GObjectPtr<GSocketListener> silent = GObjectPtr<GSocketListener>::take(g_socket_listener_new());
+    std::string silentURL = "http://127.0.0.1:" + std::to_string(g_socket_listener_add_any_inet_port(silent.get(), nullptr, nullptr));
 };
 
 struct Check {
     Check(const std::string& feed, const std::string& current) {
         controller = std::make_shared<UpdateController>(
             UpdateController::Settings{.feedUrl = feed, .publicKey = webapp::updatePublicKey(), .automaticChecks = false, .currentVersion = current},
-            UpdateController::Ports{.feed = std::make_shared<SoupUpdateFeed>(feed), .verifier = std::make_shared<Ed25519PackageVerifier>(),
+            UpdateController::Ports{.feed = std::make_shared<SoupUpdateFeed>(feed, 2s), .verifier = std::make_shared<Ed25519PackageVerifier>(),
                                     .opener = opener, .dialog = dialog, .timers = nullptr,
                                     .defaults = std::make_shared<testing::FakeUserDefaults>(), .now = [] { return std::int64_t{0}; },
                                     .downloads = downloads.path() / "updates"});
@@ -138,6 +141,7 @@ TEST(UpdateCheckTest, AUserCheckSaysWhenNothingIsNewerOrTheFeedCannotBeUsed) {
         {"localhost", "http://localhost:" + std::to_string(servers.plainPort) + "/updates/appcast.xml", "トモリバは最新です"},
         {"HTTPS redirected to plain HTTP on this machine", servers.secure.baseURL() + "/updates/redirect?to=" + app.baseURL() + "/updates/appcast.xml",
          unread + "HTTPS 以外のアドレスは使えません: " + app.baseURL() + "/updates/appcast.xml"},
+        {"a server that never answers", servers.silentURL + "/appcast.xml", unread + "サーバーから 2 秒間応答がありません"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
