@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -39,6 +40,12 @@ inline void writeFile(const std::filesystem::path& path, const std::string& byte
     std::ofstream file(path, std::ios::binary);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!file.good()) throw std::runtime_error("could not write " + path.string());
+}
+
+// The whole of `path`; empty when it cannot be read.
+inline std::string readText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // A raw track's samples (native 32-bit float) as they stand in `file`.
