@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
-#include <gdk/gdkx.h>
 #include <webkit2/webkit2.h>
 
 #include <chrono>
@@ -109,16 +108,7 @@ inline GtkApplication* testApplication() {
 
 // Shows `window`, gives it the focus and waits until GTK agrees. Asked again until then, with the X
 // server's time: a window manager takes the request only once it manages the window.
-inline bool activate(GtkWindow* window, std::chrono::milliseconds timeout = std::chrono::milliseconds(20000)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    do {
-        gtk_window_present(window);
-        GdkWindow* surface = gtk_widget_get_window(GTK_WIDGET(window));
-        if (surface != nullptr && GDK_IS_X11_WINDOW(surface)) gdk_window_focus(surface, gdk_x11_get_server_time(surface));
-        if (runUntil([&] { return gtk_window_is_active(window) == TRUE; }, std::chrono::milliseconds(200))) return true;
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
-}
+bool activate(GtkWindow* window, std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
 
 inline std::string uriOf(WebKitWebView* view) {
     const char* uri = webkit_web_view_get_uri(view);
