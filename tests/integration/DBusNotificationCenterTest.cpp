@@ -177,6 +177,30 @@ TEST_F(DBusNotificationCenterTest, OpeningANotificationHandsItsUserInfoAndTokenT
     EXPECT_EQ(withSummary("C again")->replacesId, 0u);
 }
 
+TEST_F(DBusNotificationCenterTest, ButtonsAreAnsweredWithTheirIdentifierAndANotificationCanBeTakenAway) {
+    DBusNotificationCenter center;
+    auto pressed = std::make_shared<std::vector<std::string>>();
+    center.setResponseHandler([pressed](const NotificationResponse& r) { pressed->push_back(r.actionIdentifier); });
+    NotificationRequest offer = request("offer", "Zoom の会議が始まりました");
+    offer.actions = {{"start", "取る"}, {"dismiss", "あとで"}};
+    center.add(offer);
+    ASSERT_TRUE(received(1));
+    const auto posted = withSummary("Zoom の会議が始まりました");
+    EXPECT_EQ(posted->actions, (std::vector<std::string>{"default", "", "start", "取る", "dismiss", "あとで"}));
+    ASSERT_EQ(authorizationOf(center), NotificationAuthorization::authorized);
+    server.emit("ActionInvoked", posted->id, g_variant_new_string("snooze"));
+    server.emit("ActionInvoked", posted->id, g_variant_new_string("start"));
+    server.emit("ActionInvoked", posted->id, g_variant_new_string("default"));
+    ASSERT_TRUE(runUntil([&] { return pressed->size() >= 2; }, 5s));
+    EXPECT_EQ(*pressed, (std::vector<std::string>{"start", ""})) << "a button the request did not have is no answer";
+
+    center.remove("offer");
+    // Taken away while its Notify is still unanswered: it goes once it has an id.
+    center.add(request("late", "Late"));
+    center.remove("late");
+    EXPECT_TRUE(runUntil([&] { return server.callsOf("CloseNotification") == 2; }, 5s));
+}
+
 TEST_F(DBusNotificationCenterTest, NothingIsCalledBackAfterTheCentreIsGone) {
     auto center = std::make_unique<DBusNotificationCenter>();
     auto calls = std::make_shared<int>(0);

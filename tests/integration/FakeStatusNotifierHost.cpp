@@ -81,6 +81,8 @@ std::vector<FakeStatusNotifierHost::MenuRow> FakeStatusNotifierHost::menu(const 
         if (g_variant_lookup(properties, "type", "&s", &text) && g_str_equal(text, "separator")) row.text = "---";
         else if (g_variant_lookup(properties, "label", "&s", &text)) row.text = text;
         if (!g_variant_lookup(properties, "toggle-state", "i", &row.checked)) row.checked = -1;
+        gboolean enabled = TRUE;
+        if (g_variant_lookup(properties, "enabled", "b", &enabled)) row.enabled = enabled == TRUE;
         rows.push_back(row);
         g_variant_unref(properties);
         g_variant_unref(child);

@@ -33,6 +33,7 @@ public:
         std::int32_t id;
         std::string text;
         std::int32_t checked = -1;
+        bool enabled = true;
     };
     std::vector<MenuRow> menu(const std::string& service);
     // A click on a row, and a left click on the item itself; false when the item did not answer.

@@ -2,10 +2,12 @@
 #include <gtk/gtk.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "linux/gtk/GtkAlertPresenter.h"
+#include "linux/gtk/GtkUpdateDialog.h"
 #include "tests/integration/GtkTestSupport.h"
 
 namespace orvan {
@@ -85,6 +87,40 @@ TEST_F(GtkAlertPresenterTest, WithoutAWindowOrAnApplicationNothingIsShown) {
     noApplication.present("マイクだけで録音しています", "x");
     spin(std::chrono::milliseconds(100));
     EXPECT_TRUE(messageDialogs().empty());
+}
+
+// The update's progress window, and the fraction its bar shows.
+std::optional<double> progressShown() {
+    std::optional<double> fraction;
+    GList* toplevels = gtk_window_list_toplevels();
+    for (GList* item = toplevels; item != nullptr; item = item->next) {
+        if (!gtk_widget_get_visible(GTK_WIDGET(item->data)) || GTK_IS_DIALOG(item->data)) continue;
+        if (g_strcmp0(gtk_window_get_title(GTK_WINDOW(item->data)), "トモリバのアップデート") != 0) continue;
+        GtkWidget* box = gtk_bin_get_child(GTK_BIN(item->data));
+        GList* children = gtk_container_get_children(GTK_CONTAINER(box));
+        for (GList* child = children; child != nullptr; child = child->next)
+            if (GTK_IS_PROGRESS_BAR(child->data)) fraction = gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(child->data));
+        g_list_free(children);
+    }
+    g_list_free(toplevels);
+    return fraction;
+}
+
+TEST(GtkUpdateDialogTest, AProgressWindowTheUserClosedIsLeftAloneUntilAskedFor) {
+    GtkUpdateDialog dialog;
+    dialog.showProgress(0.1);
+    ASSERT_EQ(progressShown(), 0.1);
+    GList* toplevels = gtk_window_list_toplevels();
+    for (GList* item = toplevels; item != nullptr; item = item->next)
+        if (g_strcmp0(gtk_window_get_title(GTK_WINDOW(item->data)), "トモリバのアップデート") == 0) gtk_window_close(GTK_WINDOW(item->data));
+    g_list_free(toplevels);
+    ASSERT_TRUE(runUntil([] { return !progressShown(); }));
+    dialog.showProgress(0.5);
+    spin(std::chrono::milliseconds(50));
+    EXPECT_FALSE(progressShown()) << "the download goes on without it";
+    dialog.bringForward();
+    EXPECT_EQ(progressShown(), 0.5) << "asked for, it comes back where the download is";
+    dialog.close();
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ public:
         std::string summary;
         std::string body;
         std::map<std::string, std::string> hints;  // printed as GVariant text: true, 'text', ...
+        std::vector<std::string> actions;          // identifier, title, identifier, title, ...
     };
 
     explicit MockNotificationServer(std::string capabilities = "actions body sound") : capabilities_(std::move(capabilities)) {}
@@ -62,11 +63,14 @@ public:
             g_autoptr(GVariant) summary = arg(3);
             g_autoptr(GVariant) body = arg(4);
             g_autoptr(GVariant) hints = arg(6);
+            g_autoptr(GVariant) actions = arg(5);
             Notification n;
             n.replacesId = g_variant_get_uint32(replaces);
             n.id = n.replacesId != 0 ? n.replacesId : next++;
             n.summary = g_variant_get_string(summary, nullptr);
             n.body = g_variant_get_string(body, nullptr);
+            g_autofree const gchar** strings = g_variant_get_strv(actions, nullptr);
+            for (const gchar** action = strings; action != nullptr && *action != nullptr; ++action) n.actions.emplace_back(*action);
             GVariantIter iter;
             g_variant_iter_init(&iter, hints);
             const gchar* key = nullptr;

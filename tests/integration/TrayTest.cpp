@@ -61,6 +61,36 @@ TEST(TrayTest, TheItemRegistersWithEveryPanelThatAppearsAndAgainWithOneThatDrops
     setLogSink(nullptr);
 }
 
+// Where no meeting panel can float, a recording shows in rows above the item's own.
+TEST(TrayTest, RowsAboveTheMenuChangeInPlaceAnswerAndGo) {
+    FakeStatusNotifierHost panel;
+    int paused = 0;
+    StatusItemContent content;
+    content.menu = {StatusMenuEntry::item("終了", [] {})};
+    StatusNotifierItem item(content);
+    ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
+    const auto rows = [&](const std::string& clock) {
+        StatusMenuEntry state = StatusMenuEntry::item("● 記録しています ・ " + clock, nullptr);
+        state.enabled = false;
+        return std::vector<StatusMenuEntry>{state, StatusMenuEntry::item("一時停止", [&] { ++paused; }),
+                                            StatusMenuEntry::separator()};
+    };
+    const auto shown = [&] {
+        std::string text;
+        for (const auto& row : panel.menu(item.busName())) text += (row.enabled ? "" : "!") + row.text + "|";
+        return text;
+    };
+    item.setLeadingRows(rows("00:01"));
+    EXPECT_EQ(shown(), "!● 記録しています ・ 00:01|一時停止|---|終了|");
+    const std::int32_t pause = panel.menu(item.busName()).at(1).id;
+    item.setLeadingRows(rows("00:02"));
+    EXPECT_EQ(shown(), "!● 記録しています ・ 00:02|一時停止|---|終了|");
+    EXPECT_TRUE(panel.click(item.busName(), pause)) << "the same row, changed in place";
+    EXPECT_TRUE(runUntil([&] { return paused == 1; }, 5s));
+    item.setLeadingRows({});
+    EXPECT_EQ(shown(), "終了|");
+}
+
 // The application's window, hidden and shown again from the tray through Activate.
 TEST(TrayTest, ActivateHidesAndShowsTheApplicationsWindow) {
     GtkApplication* application = testApplication();
