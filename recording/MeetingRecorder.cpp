@@ -10,6 +10,7 @@
 #include "platform/PrivateFiles.h"
 #include "platform/SystemLog.h"
 #include "recording/RecordingFiles.h"
+#include "recording/SystemAudioCapture.h"
 
 namespace orvan {
 
@@ -47,7 +48,15 @@ std::shared_ptr<MeetingRecorder>& sharedRecorder() {
 
 MeetingRecorder::MeetingRecorder(MeetingRecorderPorts ports)
     : ports_(std::move(ports)),
-      queue_(std::make_unique<SerialQueue>(ports_.applicationIdentifier + ".recorder", ports_.clock)) {}
+      queue_(std::make_unique<SerialQueue>(ports_.applicationIdentifier + ".recorder", ports_.clock)) {
+    health_ = std::make_unique<RecordingHealthWatch>(
+        *queue_, RecordingHealthWatch::Ports{
+                     .signals = ports_.signals,
+                     .freeSpace = ports_.freeSpace,
+                     .changed = [this](const RecordingHealth& health) {
+                         if (ports_.healthChanged) onMainLoop([changed = ports_.healthChanged, health] { changed(health); });
+                     }});
+}
 
 std::shared_ptr<MeetingRecorder> MeetingRecorder::create(MeetingRecorderPorts ports) {
     std::shared_ptr<MeetingRecorder> recorder(new MeetingRecorder(std::move(ports)));
@@ -55,6 +64,13 @@ std::shared_ptr<MeetingRecorder> MeetingRecorder::create(MeetingRecorderPorts po
     recorder->ports_.interruptions->observe([weak](const AudioInterruption& interruption) {
         if (auto self = weak.lock()) self->handleInterruption(interruption);
     });
+    if (recorder->ports_.signals) {
+        recorder->ports_.signals->setWriteFailureListener([weak](const std::string& description) {
+            auto self = weak.lock();
+            if (!self) return;
+            self->queue_->async([recorder = self.get(), description] { recorder->writeFailed(description); });
+        });
+    }
     return recorder;
 }
 
@@ -74,11 +90,13 @@ std::shared_ptr<MeetingRecorder> MeetingRecorder::shared() {
 
 MeetingRecorder::~MeetingRecorder() {
     ports_.interruptions->observe({});
+    if (ports_.signals) ports_.signals->setWriteFailureListener({});
     // Queued work and jobs use the fields: let them finish while everything still exists.
     jobs_.waitForAll();
     if (!queue_->isCurrent()) {
         queue_->sync([this] {
             if (rotationTimer_) rotationTimer_->cancel();
+            health_->end();
         });
         queue_.reset();
     }
@@ -108,10 +126,16 @@ void MeetingRecorder::start(Done done) {
                 return;
             }
             recorder->starting_ = true;
+            recorder->writeFailed_ = false;
+            if (recorder->ports_.signals) recorder->ports_.signals->reset();
             // On the queue, once the start has an answer.
             auto finish = [recorder, done](std::optional<RecordingFailure> failure) {
                 recorder->finishStarting();
                 recorder->onMainLoop([done, failure] { done(failure); });
+                // After the answer: what the health says belongs to a recording already started.
+                if (!failure && recorder->sessionDir_) {
+                    recorder->health_->begin(*recorder->sessionDir_, recorder->bytesPerSecond());
+                }
             };
             if (!recorder->ports_.systemAudio->supported()) {
                 finish(recorder->beginMicrophoneRecording());
@@ -164,10 +188,12 @@ void MeetingRecorder::pause(Done done) {
     queue_->async([this, done = std::move(done)] {
         if (ports_.systemAudio->supported() && capture_) {
             capture_->pause();
+            health_->setPaused(true);
             onMainLoop([done] { done(std::nullopt); });
             return;
         }
         auto failure = pauseMicrophone();
+        if (!failure) health_->setPaused(true);
         onMainLoop([done, failure] { done(failure); });
     });
 }
@@ -176,10 +202,12 @@ void MeetingRecorder::resume(Done done) {
     queue_->async([this, done = std::move(done)] {
         if (ports_.systemAudio->supported() && capture_) {
             capture_->resume();
+            health_->setPaused(false);
             onMainLoop([done] { done(std::nullopt); });
             return;
         }
         auto failure = resumeMicrophone();
+        if (sessionDir_) health_->setPaused(paused_);
         onMainLoop([done, failure] { done(failure); });
     });
 }
@@ -245,7 +273,7 @@ void MeetingRecorder::handleInterruption(const AudioInterruption& interruption) 
     const std::uint64_t type = *interruption.type;
     queue_->async([this, type] {
         // Only microphone-segment recording hears interruptions (a start has not yet said which it is).
-        if (!sessionDir_ || paused_ || capture_ || finalizing_ || starting_) return;
+        if (!sessionDir_ || paused_ || capture_ || finalizing_ || starting_ || writeFailed_) return;
         if (type == AudioInterruption::kBegan) {
             stopRecorder();
         } else if (type == AudioInterruption::kEnded) {
@@ -346,6 +374,7 @@ std::optional<RecordingFailure> MeetingRecorder::resumeMicrophone() {
 
 std::variant<fs::path, RecordingFailure> MeetingRecorder::stopMicrophone() {
     if (!sessionDir_ || finalizing_) return RecordingFailure(RecorderError::notRecording());
+    health_->end();
     if (rotationTimer_) {
         rotationTimer_->cancel();
         rotationTimer_.reset();
@@ -361,12 +390,33 @@ std::variant<fs::path, RecordingFailure> MeetingRecorder::stopMicrophone() {
 std::shared_ptr<SystemAudioCapturing> MeetingRecorder::takeCapture() {
     if (!capture_) return nullptr;
     finalizing_ = true;
+    health_->end();
     return std::exchange(capture_, nullptr);
 }
 
 void MeetingRecorder::finishStarting() {
     starting_ = false;
     for (auto& done : std::exchange(stopsAfterStart_, {})) stop(std::move(done));
+}
+
+void MeetingRecorder::writeFailed(const std::string& description) {
+    if (!sessionDir_ || finalizing_ || writeFailed_) return;
+    writeFailed_ = true;
+    // The segment's file keeps what was encoded before; no rotation starts another one.
+    stopRecorder();
+    if (rotationTimer_) rotationTimer_->cancel();
+    rotationTimer_.reset();
+    health_->writeFailed(description);
+}
+
+std::uint64_t MeetingRecorder::bytesPerSecond() const {
+    if (capture_) {
+        // Two raw tracks, and the finished file encoded beside them.
+        return 2 * sizeof(float) * SystemAudioCapture::kSampleRate +
+               static_cast<std::uint64_t>(SystemAudioCapture::kFinishedSettings.bitRate / 8);
+    }
+    // The segments, and at the stop the joined file beside them.
+    return 2 * static_cast<std::uint64_t>(SegmentSettings{}.encoderBitRate / 8);
 }
 
 void MeetingRecorder::releaseSession() {

@@ -51,10 +51,12 @@ void PulseCaptureStreams::watch() {
     pa_context* context = connection_->context();
     pa_context_set_state_callback(context, &PulseCaptureStreams::onContextState, this);
     pa_context_set_subscribe_callback(context, &PulseCaptureStreams::onServerEvent, this);
-    subscription_.reset(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
+    const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE);
+    subscription_.reset(pa_context_subscribe(context, mask, nullptr, nullptr));
     watching_ = true;
     // The defaults may have changed while the streams were opening.
     refresh();
+    checkMute();
 }
 
 void PulseCaptureStreams::settle() {
@@ -86,6 +88,7 @@ void PulseCaptureStreams::close() {
         subscription_.reset();
         serverQuery_.reset();
         sinkQuery_.reset();
+        muteQuery_.reset();
         // A short recording never reached the settled readings: the ones there are do.
         placeHeld();
         active_.clear();
@@ -230,6 +233,7 @@ void PulseCaptureStreams::defaultsFound(const std::string& monitor) {
     } else {
         follow(CaptureOutputType::microphone, defaultSource_);
     }
+    checkMute();
     if (refreshAgain_) {
         refreshAgain_ = false;
         refresh();
@@ -302,6 +306,12 @@ void PulseCaptureStreams::read(RecordStream& record) {
         std::vector<float> samples(frames, 0.0f);
         // No data: a hole in the stream, which is silence.
         if (data != nullptr) std::memcpy(samples.data(), data, frames * sizeof(float));
+        // As they come, not once placed on the timeline a few seconds later: the meters react at once.
+        if (signals_) {
+            signals_->heard(record.type == CaptureOutputType::systemAudio ? RecordingSignals::Input::systemAudio
+                                                                          : RecordingSignals::Input::microphone,
+                            samples.data(), frames);
+        }
         pa_stream_drop(stream);
         record.framesRead += frames;
         if (record.clock) {
@@ -351,9 +361,27 @@ void PulseCaptureStreams::onContextState(pa_context* context, void* userdata) {
 }
 
 void PulseCaptureStreams::onServerEvent(pa_context*, pa_subscription_event_type_t event, std::uint32_t, void* userdata) {
-    if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER) {
-        static_cast<PulseCaptureStreams*>(userdata)->refresh();
+    auto* self = static_cast<PulseCaptureStreams*>(userdata);
+    const auto facility = event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    if (facility == PA_SUBSCRIPTION_EVENT_SERVER) self->refresh();
+    if (facility == PA_SUBSCRIPTION_EVENT_SOURCE) self->checkMute();
+}
+
+void PulseCaptureStreams::checkMute() {
+    if (stopping_ || !signals_) return;
+    auto found = active_.find(CaptureOutputType::microphone);
+    if (found == active_.end() || !found->second) {
+        // No microphone stream: its silence is what tells.
+        signals_->setMicrophoneMuted(false);
+        return;
     }
+    muteQuery_.reset(pa_context_get_source_info_by_name(connection_->context(), found->second->source.c_str(),
+                                                        &PulseCaptureStreams::onMicrophoneInfo, this));
+}
+
+void PulseCaptureStreams::onMicrophoneInfo(pa_context*, const pa_source_info* info, int end, void* userdata) {
+    auto* self = static_cast<PulseCaptureStreams*>(userdata);
+    if (end == 0 && info != nullptr) self->signals_->setMicrophoneMuted(info->mute != 0);
 }
 
 void PulseCaptureStreams::onServerInfo(pa_context* context, const pa_server_info* info, void* userdata) {
