@@ -19,6 +19,8 @@ struct StatusMenuEntry {
     std::vector<std::string> shortcut;
     std::function<void()> action;
     bool checked = false;
+    // A row that only says something (a state) cannot be chosen.
+    bool enabled = true;
 
     static StatusMenuEntry item(std::string title, std::function<void()> action, std::vector<std::string> shortcut = {}) {
         StatusMenuEntry entry;
@@ -62,6 +64,8 @@ public:
     virtual void setTitle(const std::string& title) = 0;
     // The check mark of the menu row at `index` (a checkbox row).
     virtual void setChecked(std::size_t index, bool checked) = 0;
+    // Rows shown above the menu's own (which keep their indexes); empty: none.
+    virtual void setLeadingRows(std::vector<StatusMenuEntry> rows) = 0;
 };
 
 class StatusBar {

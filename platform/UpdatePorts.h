@@ -66,6 +66,8 @@ public:
     // Download progress 0..1, negative while unknown; shown until the next message.
     virtual void showProgress(double fraction) = 0;
     virtual void showMessage(const std::string& title, const std::string& detail) = 0;
+    // Brings what is shown to the front; a download's progress closed by the user comes back.
+    virtual void bringForward() = 0;
     virtual void close() = 0;
 };
 

@@ -22,8 +22,11 @@ void KestrinPlugin::installWithOpenWindow(Block openWindow, Block reload) {
     // (b) the update controller, its automatic checks started at once
     if (deps_.makeUpdater) updater_ = deps_.makeUpdater();
     if (updater_) updater_->startUpdater();
-    // (c) the tray item and its menu
+    // (c) the tray item and its menu, where the popup shows a recording when no panel can float
     buildStatusItemAndMenu();
+    popup_->setTrayRows([this](std::vector<StatusMenuEntry> rows) {
+        if (statusItem_) statusItem_->setLeadingRows(std::move(rows));
+    });
     // (d) the global hot key
     installHotKey();
 }

@@ -19,6 +19,10 @@ void MeetingPopup::show(const std::string& phase, const std::string& label, cons
     phase_ = phase;
     label_ = label;
     if (!view_) build();
+    if (withoutPanel()) {
+        renderWithoutPanel(message);
+        return;
+    }
     render(message);
     if (view_) view_->orderFront();
 }
@@ -71,6 +75,7 @@ void MeetingPopup::hide() {
     clock_.reset();
     phase_.reset();
     if (view_) view_->orderOut();
+    clearWithoutPanel();
 }
 
 PopupButton MeetingPopup::button(const std::string& title, bool accent, std::function<void(MeetingPopup&)> press) {

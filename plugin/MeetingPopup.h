@@ -6,14 +6,18 @@
 #include <string>
 
 #include "platform/MainTimers.h"
+#include "platform/StatusItem.h"
 #include "platform/UserDefaults.h"
+#include "platform/UserNotificationCenter.h"
 #include "plugin/MeetingPopupView.h"
 
 namespace orvan {
 
 // The floating meeting panel's logic: what each phase shows, the elapsed-time clock, and the
 // buttons' interim texts. The application decides the phase; the panel only reports presses.
-// Without a view (no display) it keeps its state and is never visible.
+// Where no panel can float (a Wayland desktop without XWayland, where a window would take the
+// focus), an offer or a message comes as a notification with the panel's buttons, and a recording
+// shows in rows at the top of the tray menu. With neither it keeps its state and is never visible.
 class MeetingPopup : public std::enable_shared_from_this<MeetingPopup> {
 public:
     struct Ports {
@@ -24,7 +28,13 @@ public:
         std::function<void()> openSettings;
         // Where the panel's origin is remembered between runs.
         std::shared_ptr<UserDefaults> defaults;
+        // Without a panel: the desktop's notifications, and the rows shown first in the tray menu.
+        std::shared_ptr<UserNotificationCenter> notices{};
+        std::function<void(std::vector<StatusMenuEntry>)> trayRows{};
     };
+
+    // The notification that stands for the panel.
+    static constexpr const char* kNoticeIdentifier = "meeting-popup";
 
     // Moves are remembered at most this often; the last one of a drag always is.
     static constexpr std::chrono::milliseconds kSaveInterval{500};
@@ -36,7 +46,9 @@ public:
 
     void show(const std::string& phase, const std::string& label, const std::optional<std::string>& message);
     void hide();
-    bool visible() const { return view_ && view_->isVisible(); }
+    bool visible() const { return view_ ? view_->isVisible() : noticeShown_ || rowsShown_; }
+    // The tray companion hands over its menu once it has one.
+    void setTrayRows(std::function<void(std::vector<StatusMenuEntry>)> rows) { ports_.trayRows = std::move(rows); }
 
     // "%@ ・ %02d:%02d": minutes are not wrapped into hours.
     static std::string clockText(const std::string& label, int elapsed);
@@ -48,6 +60,12 @@ private:
     void build();
     void moved(PopupPoint origin);
     void closed();
+    // Without a panel.
+    bool withoutPanel() const { return !view_ && (ports_.notices || ports_.trayRows); }
+    void renderWithoutPanel(const std::optional<std::string>& message);
+    void showRows(const std::optional<std::string>& message, bool saving = false);
+    void clearWithoutPanel();
+    void answered(const NotificationResponse& response);
     void saveOrigin();
 
     Ports ports_;
@@ -59,6 +77,9 @@ private:
     // A move arriving within the save interval waits here until the interval is over.
     std::optional<PopupPoint> unsavedOrigin_;
     std::unique_ptr<MainTimer> saveInterval_;
+    bool noticeShown_ = false;
+    bool rowsShown_ = false;
+    bool answering_ = false;  // the notices' answers come here
 };
 
 }  // namespace orvan

@@ -46,11 +46,21 @@ void UpdateController::scheduleNext() {
     });
 }
 
-void UpdateController::checkForUpdates() { check(true); }
+void UpdateController::checkForUpdates() {
+    // A check or a download is under way: its window comes forward, and a check's answer is shown to
+    // the user who is now waiting for it, as if they had asked first.
+    if (busy_) {
+        askedMeanwhile_ = true;
+        ports_.dialog->bringForward();
+        return;
+    }
+    check(true);
+}
 
 void UpdateController::check(bool userInitiated) {
     if (busy_) return;
     busy_ = true;
+    askedMeanwhile_ = false;
     ports_.defaults->setString(kLastCheckKey, std::to_string(ports_.now()));
     std::weak_ptr<UpdateController> weak = weak_from_this();
     ports_.feed->fetch(settings_.feedUrl, [weak, userInitiated](UpdateFeed::Fetched fetched) {
@@ -58,8 +68,9 @@ void UpdateController::check(bool userInitiated) {
     });
 }
 
-void UpdateController::checked(bool userInitiated, UpdateFeed::Fetched fetched) {
+void UpdateController::checked(bool initiated, UpdateFeed::Fetched fetched) {
     busy_ = false;
+    const bool userInitiated = initiated || std::exchange(askedMeanwhile_, false);
     if (!fetched.body) {
         failed(userInitiated, "アップデートを確認できませんでした", "アップデート情報を読み込めません: " + fetched.error);
         return;
@@ -100,6 +111,7 @@ void UpdateController::offer(const AppcastItem& item) {
 void UpdateController::download(const AppcastItem& item) {
     if (busy_) return;
     busy_ = true;
+    askedMeanwhile_ = false;
     // Only the newest download is ever kept: what an earlier one handed over goes now.
     (void)private_files::createDirectories(ports_.downloads);
     std::error_code error;

@@ -65,6 +65,7 @@ private:
     Ports ports_;
     std::unique_ptr<MainTimer> timer_;
     bool busy_ = false;  // a check or download runs: a second one waits for it
+    bool askedMeanwhile_ = false;  // the user asked while it ran
 };
 
 }  // namespace orvan

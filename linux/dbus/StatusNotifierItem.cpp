@@ -1,5 +1,7 @@
 #include "linux/dbus/StatusNotifierItem.h"
 
+#include <algorithm>
+
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <libdbusmenu-glib/menuitem.h>
 #include <unistd.h>
@@ -136,10 +138,53 @@ StatusNotifierItem::~StatusNotifierItem() {
     if (ownerId_ != 0) g_bus_unown_name(ownerId_);
     // Menu items may outlive the server in a client's hands: they must not call back into us.
     for (DbusmenuMenuitem* row : rows_) g_signal_handlers_disconnect_by_data(row, this);
+    for (DbusmenuMenuitem* row : leading_) g_signal_handlers_disconnect_by_data(row, this);
     if (root_ != nullptr) g_signal_handlers_disconnect_by_data(root_, this);
     if (menuServer_ != nullptr) g_object_unref(menuServer_);
     if (objectId_ != 0) g_dbus_connection_unregister_object(connection_, objectId_);
     if (connection_ != nullptr) g_object_unref(connection_);
+}
+
+DbusmenuMenuitem* StatusNotifierItem::makeRow(const StatusMenuEntry& entry) {
+    DbusmenuMenuitem* row = dbusmenu_menuitem_new();
+    if (entry.kind == StatusMenuEntry::Kind::separator) {
+        dbusmenu_menuitem_property_set(row, DBUSMENU_MENUITEM_PROP_TYPE, "separator");
+    } else {
+        dbusmenu_menuitem_property_set(row, DBUSMENU_MENUITEM_PROP_LABEL, entry.title.c_str());
+    }
+    if (!entry.enabled) dbusmenu_menuitem_property_set_bool(row, DBUSMENU_MENUITEM_PROP_ENABLED, FALSE);
+    if (entry.kind == StatusMenuEntry::Kind::checkbox) {
+        dbusmenu_menuitem_property_set(row, DBUSMENU_MENUITEM_PROP_TOGGLE_TYPE, DBUSMENU_MENUITEM_TOGGLE_CHECK);
+        dbusmenu_menuitem_property_set_int(row, DBUSMENU_MENUITEM_PROP_TOGGLE_STATE,
+                                           entry.checked ? DBUSMENU_MENUITEM_TOGGLE_STATE_CHECKED
+                                                         : DBUSMENU_MENUITEM_TOGGLE_STATE_UNCHECKED);
+    }
+    if (!entry.shortcut.empty()) {
+        GVariantBuilder keys;
+        g_variant_builder_init(&keys, G_VARIANT_TYPE("as"));
+        for (const std::string& key : entry.shortcut) g_variant_builder_add(&keys, "s", key.c_str());
+        GVariantBuilder shortcuts;
+        g_variant_builder_init(&shortcuts, G_VARIANT_TYPE("aas"));
+        g_variant_builder_add_value(&shortcuts, g_variant_builder_end(&keys));
+        dbusmenu_menuitem_property_set_variant(row, DBUSMENU_MENUITEM_PROP_SHORTCUT, g_variant_builder_end(&shortcuts));
+    }
+    g_signal_connect(row, DBUSMENU_MENUITEM_SIGNAL_ITEM_ACTIVATED, G_CALLBACK(+[](DbusmenuMenuitem* item, guint, gpointer self) {
+                         static_cast<StatusNotifierItem*>(self)->chosen(item);
+                     }),
+                     this);
+    return row;
+}
+
+void StatusNotifierItem::chosen(DbusmenuMenuitem* item) {
+    // A copy: the action may replace the rows.
+    std::function<void()> action;
+    for (std::size_t index = 0; index < rows_.size(); ++index) {
+        if (rows_[index] == item) action = content_.menu[index].action;
+    }
+    for (std::size_t index = 0; index < leading_.size(); ++index) {
+        if (leading_[index] == item) action = leadingEntries_[index].action;
+    }
+    if (action) action();
 }
 
 void StatusNotifierItem::buildMenu() {
@@ -147,38 +192,7 @@ void StatusNotifierItem::buildMenu() {
     DbusmenuMenuitem* root = dbusmenu_menuitem_new();
     root_ = root;
     for (const StatusMenuEntry& entry : content_.menu) {
-        DbusmenuMenuitem* row = dbusmenu_menuitem_new();
-        if (entry.kind == StatusMenuEntry::Kind::separator) {
-            dbusmenu_menuitem_property_set(row, DBUSMENU_MENUITEM_PROP_TYPE, "separator");
-        } else {
-            dbusmenu_menuitem_property_set(row, DBUSMENU_MENUITEM_PROP_LABEL, entry.title.c_str());
-        }
-        if (entry.kind == StatusMenuEntry::Kind::checkbox) {
-            dbusmenu_menuitem_property_set(row, DBUSMENU_MENUITEM_PROP_TOGGLE_TYPE, DBUSMENU_MENUITEM_TOGGLE_CHECK);
-            dbusmenu_menuitem_property_set_int(row, DBUSMENU_MENUITEM_PROP_TOGGLE_STATE,
-                                               entry.checked ? DBUSMENU_MENUITEM_TOGGLE_STATE_CHECKED
-                                                             : DBUSMENU_MENUITEM_TOGGLE_STATE_UNCHECKED);
-        }
-        if (!entry.shortcut.empty()) {
-            GVariantBuilder keys;
-            g_variant_builder_init(&keys, G_VARIANT_TYPE("as"));
-            for (const std::string& key : entry.shortcut) g_variant_builder_add(&keys, "s", key.c_str());
-            GVariantBuilder shortcuts;
-            g_variant_builder_init(&shortcuts, G_VARIANT_TYPE("aas"));
-            g_variant_builder_add_value(&shortcuts, g_variant_builder_end(&keys));
-            dbusmenu_menuitem_property_set_variant(row, DBUSMENU_MENUITEM_PROP_SHORTCUT, g_variant_builder_end(&shortcuts));
-        }
-        if (entry.action) {
-            g_signal_connect(row, DBUSMENU_MENUITEM_SIGNAL_ITEM_ACTIVATED, G_CALLBACK(+[](DbusmenuMenuitem* item, guint, gpointer self) {
-                                 auto* owner = static_cast<StatusNotifierItem*>(self);
-                                 for (std::size_t index = 0; index < owner->rows_.size(); ++index) {
-                                     if (owner->rows_[index] == item && owner->content_.menu[index].action) {
-                                         owner->content_.menu[index].action();
-                                     }
-                                 }
-                             }),
-                             this);
-        }
+        DbusmenuMenuitem* row = makeRow(entry);
         dbusmenu_menuitem_child_append(root, row);
         rows_.push_back(row);
         g_object_unref(row);
@@ -198,6 +212,36 @@ void StatusNotifierItem::buildMenu() {
                      this);
     dbusmenu_server_set_root(menuServer_, root);
     g_object_unref(root);
+}
+
+void StatusNotifierItem::setLeadingRows(std::vector<StatusMenuEntry> rows) {
+    if (root_ == nullptr) return;
+    // The same rows with other texts (a recording's clock): changed in place, the layout stays.
+    const bool sameShape = rows.size() == leading_.size() &&
+                           std::equal(rows.begin(), rows.end(), leadingEntries_.begin(), [](const auto& a, const auto& b) {
+                               return a.kind == b.kind && a.enabled == b.enabled && !a.action == !b.action;
+                           });
+    if (sameShape) {
+        for (std::size_t index = 0; index < rows.size(); ++index) {
+            if (rows[index].kind != StatusMenuEntry::Kind::separator && rows[index].title != leadingEntries_[index].title) {
+                dbusmenu_menuitem_property_set(leading_[index], DBUSMENU_MENUITEM_PROP_LABEL, rows[index].title.c_str());
+            }
+        }
+        leadingEntries_ = std::move(rows);
+        return;
+    }
+    for (DbusmenuMenuitem* row : leading_) {
+        g_signal_handlers_disconnect_by_data(row, this);
+        dbusmenu_menuitem_child_delete(root_, row);
+    }
+    leading_.clear();
+    leadingEntries_ = std::move(rows);
+    for (std::size_t index = 0; index < leadingEntries_.size(); ++index) {
+        DbusmenuMenuitem* row = makeRow(leadingEntries_[index]);
+        dbusmenu_menuitem_child_add_position(root_, row, static_cast<guint>(index));
+        leading_.push_back(row);
+        g_object_unref(row);
+    }
 }
 
 void StatusNotifierItem::registerWithWatcher() {

@@ -27,6 +27,7 @@ public:
 
     void setTitle(const std::string& title) override;
     void setChecked(std::size_t index, bool checked) override;
+    void setLeadingRows(std::vector<StatusMenuEntry> rows) override;
 
     // The item's well-known name on the bus.
     const std::string& busName() const { return busName_; }
@@ -37,6 +38,8 @@ private:
     static GVariant* onGetProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* property,
                                    GError** error, gpointer self);
     void buildMenu();
+    DbusmenuMenuitem* makeRow(const StatusMenuEntry& entry);
+    void chosen(DbusmenuMenuitem* item);
     void registerWithWatcher();
     void emit(const char* signal, GVariant* parameters);
     GVariant* iconPixmaps() const;
@@ -56,6 +59,8 @@ private:
     DbusmenuServer* menuServer_ = nullptr;
     DbusmenuMenuitem* root_ = nullptr;     // owned by the server
     std::vector<DbusmenuMenuitem*> rows_;  // owned by the root item
+    std::vector<DbusmenuMenuitem*> leading_;  // before rows_, also owned by the root item
+    std::vector<StatusMenuEntry> leadingEntries_;
     GCancellable* cancellable_ = nullptr;
 };
 

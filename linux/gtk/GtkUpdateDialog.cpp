@@ -37,6 +37,7 @@ void GtkUpdateDialog::replace(GtkWidget* window) {
 
 void GtkUpdateDialog::close() {
     progress_ = nullptr;
+    progressClosed_ = false;
     if (window_ == nullptr) return;
     GtkWidget* window = window_;
     g_object_remove_weak_pointer(G_OBJECT(window_), reinterpret_cast<gpointer*>(&window_));
@@ -81,6 +82,13 @@ void GtkUpdateDialog::showOffer(const UpdateOffer& offer, std::function<void(Cho
 }
 
 void GtkUpdateDialog::showProgress(double fraction) {
+    fraction_ = fraction;
+    // Closed by the user, the window took the bar with it: the download goes on without showing it.
+    if (progress_ != nullptr && window_ == nullptr) {
+        progress_ = nullptr;
+        progressClosed_ = true;
+    }
+    if (progressClosed_) return;
     if (progress_ == nullptr) {
         GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
         GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8);
@@ -95,6 +103,16 @@ void GtkUpdateDialog::showProgress(double fraction) {
     }
     if (fraction < 0) gtk_progress_bar_pulse(GTK_PROGRESS_BAR(progress_));
     else gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(progress_), fraction);
+}
+
+void GtkUpdateDialog::bringForward() {
+    if (progressClosed_ || (progress_ != nullptr && window_ == nullptr)) {
+        progressClosed_ = false;
+        progress_ = nullptr;
+        showProgress(fraction_);
+        return;
+    }
+    if (window_ != nullptr) gtk_window_present(GTK_WINDOW(window_));
 }
 
 void GtkUpdateDialog::showMessage(const std::string& title, const std::string& detail) {

@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "linux/dbus/DBusNotificationCenter.h"
 #include "linux/dbus/PortalBackgroundLoginItem.h"
 #include "linux/dbus/StatusNotifierItem.h"
 #include "linux/glib/GLibMainTimers.h"
@@ -81,6 +82,10 @@ orvan::MeetingPopup::Ports meetingPopupPorts() {
         .openSettings = &orvan::openPrivacySettings,
         .defaults = std::make_shared<orvan::JsonFileUserDefaults>(
             orvan::JsonFileUserDefaults::defaultFile().parent_path() / "kestrin-popup.json"),
+        // No panel can float (a Wayland desktop without XWayland): offers come as notifications.
+        .notices = gdk_display_get_default() != nullptr && orvan::floatingPanelDisplay() == nullptr
+                       ? std::make_shared<orvan::DBusNotificationCenter>()
+                       : nullptr,
     };
 }
 

@@ -23,7 +23,9 @@ public:
     explicit FakeStatusItem(StatusItemContent made) : content(std::move(made)) {}
     void setTitle(const std::string& text) override { title = text; }
     void setChecked(std::size_t index, bool checked) override { content.menu.at(index).checked = checked; }
+    void setLeadingRows(std::vector<StatusMenuEntry> rows) override { leading = std::move(rows); }
     StatusItemContent content;
+    std::vector<StatusMenuEntry> leading;
     std::string title;
 };
 

@@ -29,6 +29,7 @@ public:
     }
     void showProgress(double fraction) override { progress.push_back(fraction); }
     void showMessage(const std::string& title, const std::string& detail) override { messages.push_back(title + ": " + detail); }
+    void bringForward() override {}
     void close() override { closed = true; }
     bool finished() const { return closed || !messages.empty(); }
     std::vector<UpdateOffer> offers;

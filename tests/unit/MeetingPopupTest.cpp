@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "plugin/MeetingPopupPlacement.h"
+#include "tests/fakes/FakeCommandPorts.h"
 #include "tests/fakes/FakeMainTimers.h"
 #include "tests/fakes/FakeUserDefaults.h"
 
@@ -136,6 +137,78 @@ INSTANTIATE_TEST_SUITE_P(
               "Zoom の会議が始まりました / 議事録を取りますか？ / - / 取る* あとで", ""},
         Steps{"UnknownPhaseShowsTheFailure", {"show:bogus:Zoom", "press:閉じる"},
               "録音を始められませんでした /  / - / 閉じる", "dismiss"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// Without a panel: "notice: title / body [buttons]" (or "-"), "rows: a | b" with "(x)" for a row that
+// cannot be chosen, and the actions sent.
+class MeetingPopupWithoutPanelTest : public ::testing::TestWithParam<Steps> {};
+
+TEST_P(MeetingPopupWithoutPanelTest, ShowsThePhase) {
+    auto timers = std::make_shared<FakeMainTimers>();
+    auto notices = std::make_shared<FakeUserNotificationCenter>();
+    std::vector<StatusMenuEntry> rows;
+    int settingsOpened = 0;
+    auto popup = std::make_shared<MeetingPopup>(MeetingPopup::Ports{
+        .makeView = [] { return std::unique_ptr<MeetingPopupView>(); },
+        .timers = timers,
+        .openSettings = [&] { ++settingsOpened; },
+        .defaults = nullptr,
+        .notices = notices,
+        .trayRows = [&](std::vector<StatusMenuEntry> made) { rows = std::move(made); },
+    });
+    std::string sent;
+    popup->onAction = [&](const std::string& action) { sent += (sent.empty() ? "" : ",") + action; };
+    for (const std::string& step : GetParam().steps) {
+        const auto colon = step.find(':');
+        const std::string verb = step.substr(0, colon), rest = step.substr(colon + 1);
+        if (verb == "show") {
+            const auto second = rest.find(':'), third = rest.find(':', second + 1);
+            popup->show(rest.substr(0, second), rest.substr(second + 1, third - second - 1),
+                        third == std::string::npos ? std::nullopt : std::optional(rest.substr(third + 1)));
+        } else if (verb == "tick") {
+            timers->advance(std::chrono::seconds(std::stoi(rest)));
+        } else if (verb == "hide") {
+            popup->hide();
+        } else if (verb == "answer") {
+            notices->responseHandler(NotificationResponse{.userInfo = {}, .activationToken = "", .actionIdentifier = rest});
+        } else if (verb == "choose") {
+            for (auto& row : std::vector<StatusMenuEntry>(rows))
+                if (row.title == rest) row.action();
+        }
+    }
+    std::string shows = "notice: ";
+    if (!notices->added.empty() && notices->removed.empty()) {
+        const auto& notice = notices->added.back();
+        shows += notice.title + " / " + notice.body.value_or("") + " [";
+        for (const auto& action : notice.actions) shows += action.title + (&action == &notice.actions.back() ? "" : ",");
+        shows += "]";
+    } else {
+        shows += "-";
+    }
+    shows += "; rows:";
+    for (const auto& row : rows) shows += " " + (row.kind == StatusMenuEntry::Kind::separator ? "-" : row.enabled ? row.title : "(" + row.title + ")");
+    if (popup->visible()) shows += "; visible";
+    EXPECT_EQ(shows, GetParam().shows);
+    EXPECT_EQ(sent, GetParam().sent);
+    EXPECT_EQ(settingsOpened, GetParam().name == std::string("PermissionsButtonOpensTheSettings") ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phases, MeetingPopupWithoutPanelTest,
+    ::testing::Values(
+        Steps{"AnOfferIsANotificationWithThePanelsButtons", {"show:invite:Zoom", "answer:start"},
+              "notice: Zoom の会議が始まりました / 議事録を取りますか？ [取る,あとで]; rows:", "start"},
+        Steps{"ARecordingIsInTheTrayMenuWithItsClock", {"show:invite:Zoom", "show:recording:Zoom", "tick:65"},
+              "notice: -; rows: (● 記録しています ・ Zoom ・ 01:05) 一時停止 止めて保存 -; visible", ""},
+        Steps{"StopAndSaveFromTheMenu", {"show:recording:Zoom", "tick:3", "choose:止めて保存", "tick:5"},
+              "notice: -; rows: (保存しています…) -; visible", "finish"},
+        Steps{"APausedOnesMessageIsARowOfItsOwn", {"show:paused:Zoom:マイクが見つかりません", "choose:再開"},
+              "notice: -; rows: (一時停止しています ・ Zoom ・ 00:00) (マイクが見つかりません) 再開 止めて保存 -; visible", "resume"},
+        Steps{"PermissionsButtonOpensTheSettings", {"show:permission:", "answer:settings"},
+              "notice: 画面収録の許可が要ります / システム設定 → プライバシーとセキュリティ → 画面収録 [設定を開く,閉じる]; rows:", ""},
+        Steps{"AFailureSaysWhy", {"show:error:Zoom:マイクが使えません", "answer:dismiss"},
+              "notice: 録音を始められませんでした / マイクが使えません [閉じる]; rows:", "dismiss"},
+        Steps{"HideTakesBothAway", {"show:error:Zoom:x", "show:recording:Zoom", "hide"}, "notice: -; rows:", ""}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(MeetingPopupLifetime, ClockAndButtonsDoNothingOnceThePopupIsGone) {

@@ -28,8 +28,30 @@ struct SkippingDialog final : UpdateDialog {
     }
     void showProgress(double) override {}
     void showMessage(const std::string& title, const std::string&) override { messages.push_back(title); }
+    void bringForward() override { messages.push_back("forward"); }
     void close() override {}
     std::vector<std::string> offers, messages;
+};
+
+// A feed that answers when the test says so.
+struct HeldFeed final : UpdateFeed {
+    void fetch(const std::string&, std::function<void(Fetched)> done) override { fetched.push_back(std::move(done)); }
+    void download(const std::string&, std::uint64_t, const std::filesystem::path&, std::function<void(double)>,
+                  std::function<void(std::optional<std::string>)> done) override {
+        downloads.push_back(std::move(done));
+    }
+    std::vector<std::function<void(Fetched)>> fetched;
+    std::vector<std::function<void(std::optional<std::string>)>> downloads;
+};
+
+// Answers an offer with "download".
+struct DownloadingDialog final : UpdateDialog {
+    void showOffer(const UpdateOffer&, std::function<void(Choice)> chosen) override { chosen(Choice::download); }
+    void showProgress(double) override {}
+    void showMessage(const std::string& title, const std::string&) override { shown.push_back(title); }
+    void bringForward() override { shown.push_back("forward"); }
+    void close() override {}
+    std::vector<std::string> shown;
 };
 
 TEST(UpdateControllerTest, AutomaticChecksComeADayApartLeaveASkippedVersionAloneAndFailIntoTheLog) {
@@ -77,6 +99,33 @@ TEST(UpdateControllerTest, AutomaticChecksComeADayApartLeaveASkippedVersionAlone
     EXPECT_TRUE(dialog->messages.empty());
     EXPECT_EQ(log->lines(), std::vector<std::string>{"Kestrin: アップデートの確認に失敗: アップデート情報を読み込めません: boom"});
     setLogSink(nullptr);
+}
+
+TEST(UpdateControllerTest, AskingWhileACheckOrADownloadRunsBringsItForwardAndIsAnswered) {
+    auto feed = std::make_shared<HeldFeed>();
+    auto timers = std::make_shared<FakeMainTimers>();
+    auto dialog = std::make_shared<DownloadingDialog>();
+    auto controller = std::make_shared<UpdateController>(
+        UpdateController::Settings{.feedUrl = "https://x/appcast.xml", .publicKey = "", .automaticChecks = true, .currentVersion = "1.0"},
+        UpdateController::Ports{.feed = feed, .verifier = nullptr, .opener = nullptr, .dialog = dialog, .timers = timers,
+                                .defaults = std::make_shared<FakeUserDefaults>(), .now = [] { return std::int64_t{1'000'000}; },
+                                .downloads = {}});
+    controller->startUpdater();
+    timers->advance(UpdateController::kFirstCheckDelay);  // a check of its own is under way
+    ASSERT_EQ(feed->fetched.size(), 1u);
+    controller->checkForUpdates();
+    EXPECT_EQ(feed->fetched.size(), 1u) << "one check at a time";
+    feed->fetched[0]({R"(<rss version="2.0"><channel/></rss>)", ""});
+    EXPECT_EQ(dialog->shown, (std::vector<std::string>{"forward", "トモリバは最新です"})) << "the asker hears the answer";
+
+    controller->checkForUpdates();
+    ASSERT_EQ(feed->fetched.size(), 2u);
+    feed->fetched[1]({R"(<rss version="2.0" xmlns:k="https://tomoriva.jp/xmlns/kestrin-update"><channel><item>)"
+                      R"(<enclosure url="https://x/p" k:version="2.0" k:edSignature="c2ln"/></item></channel></rss>)", ""});
+    ASSERT_EQ(feed->downloads.size(), 1u);
+    controller->checkForUpdates();
+    EXPECT_EQ(feed->fetched.size(), 2u);
+    EXPECT_EQ(dialog->shown.back(), "forward") << "the download's window comes forward";
 }
 
 }  // namespace
