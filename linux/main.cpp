@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
         .newUUID = randomUUID,
         .appURL = [config = services.config] { return config->appURL(); },
         .openInternal = [push = services.push](const Url& url) { push->openInternal(url); },
+        .signals = recordingSignals,
     });
 
     auto factory = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory(),

@@ -114,6 +114,10 @@ public:
         popupVisible = false;
     }
     bool meetingPopupVisible() override { return popupVisible; }
+    void setMeetingPopupWarning(const std::optional<std::string>& warning) override {
+        calls.push_back("warning:" + warning.value_or("none"));
+    }
+    void setMeetingLevelSource(LevelsBlock block) override { levels = std::move(block); }
     void setMeetingPopupHandler(ActionBlock block) override {
         calls.push_back("popupHandler");
         popupHandler = std::move(block);
@@ -125,6 +129,7 @@ public:
     Block openWindow, reload;
     WatchBlock watch;
     ActionBlock popupHandler;
+    LevelsBlock levels;
 };
 
 // A bundle made of a dictionary and a symbol table.
