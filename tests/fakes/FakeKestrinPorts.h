@@ -117,7 +117,7 @@ public:
     void setMeetingPopupWarning(const std::optional<std::string>& warning) override {
         calls.push_back("warning:" + warning.value_or("none"));
     }
-    void setMeetingLevelSource(LevelsBlock block) override { levels = std::move(block); }
+    void setMeetingLevelSource(LevelsBlock) override {}
     void setMeetingPopupHandler(ActionBlock block) override {
         calls.push_back("popupHandler");
         popupHandler = std::move(block);
@@ -129,7 +129,6 @@ public:
     Block openWindow, reload;
     WatchBlock watch;
     ActionBlock popupHandler;
-    LevelsBlock levels;
 };
 
 // A bundle made of a dictionary and a symbol table.

@@ -51,7 +51,7 @@ inline std::string scriptName(const ::testing::TestParamInfo<RecorderScript>& in
 // and the knobs: deny, refuse, accept, createFails <text>, activateFails <text>, activateOk,
 // joinFails <kind>|<text>, holdJoin, releaseJoin, diskFails, capture, mixable, captureFails <text>,
 // holdStart, finishStart, finishStop <path>|fail:<text>, finalize <dir> file|nosound|<text>, free <bytes>,
-// rm <path>. Health changes are traced as "health: silent, disk low @<seconds>" ("ok" when healthy).
+// rm <path>. Health changes are traced as "health: silent disk low @<seconds>" ("ok" when healthy).
 // Paths are relative to the recordings directory; "~/" starts one at the home directory above it.
 class RecorderScriptRunner : public ::testing::Test {
 protected:
@@ -72,12 +72,9 @@ protected:
             .rotationInterval = std::chrono::seconds(300),
             .signals = signals,
             .freeSpace = ports,
-            .healthChanged = [this](const RecordingHealth& health) {
-                std::string text;
-                if (health.microphoneSilent) text += ", silent";
-                if (health.diskLow) text += ", disk low";
-                if (health.writeFailure) text += ", write failed: " + *health.writeFailure;
-                ports->noteNow("health: " + (text.empty() ? std::string("ok") : text.substr(2)));
+            .healthChanged = [this](const RecordingHealth& h) {
+                ports->noteNow(std::string("health:") + (h.healthy() ? " ok" : "") + (h.microphoneSilent ? " silent" : "") +
+                               (h.diskLow ? " disk low" : "") + (h.writeFailure ? " write failed: " + *h.writeFailure : ""));
             },
         });
     }
@@ -204,9 +201,7 @@ inline void RecorderScriptRunner::perform(const std::string& step) {
     } else if (word == "mute" || word == "unmute") {
         signals->setMicrophoneMuted(word == "mute");
     } else if (word == "writeFails") {
-        signals->writeFailed(rest);
-        drain();
-        mainLoop->runUntilIdle();
+        signals->writeFailed(rest), drain(), mainLoop->runUntilIdle();
     } else if (word == "free") {
         knob([&](auto& p) { p.freeBytes = std::stoull(rest); });
     } else if (word == "rm") {
