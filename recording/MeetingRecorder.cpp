@@ -10,7 +10,6 @@
 #include "platform/PrivateFiles.h"
 #include "platform/SystemLog.h"
 #include "recording/RecordingFiles.h"
-#include "recording/SystemAudioCapture.h"
 
 namespace orvan {
 
@@ -48,15 +47,7 @@ std::shared_ptr<MeetingRecorder>& sharedRecorder() {
 
 MeetingRecorder::MeetingRecorder(MeetingRecorderPorts ports)
     : ports_(std::move(ports)),
-      queue_(std::make_unique<SerialQueue>(ports_.applicationIdentifier + ".recorder", ports_.clock)) {
-    health_ = std::make_unique<RecordingHealthWatch>(
-        *queue_, RecordingHealthWatch::Ports{
-                     .signals = ports_.signals,
-                     .freeSpace = ports_.freeSpace,
-                     .changed = [this](const RecordingHealth& health) {
-                         if (ports_.healthChanged) onMainLoop([changed = ports_.healthChanged, health] { changed(health); });
-                     }});
-}
+      queue_(std::make_unique<SerialQueue>(ports_.applicationIdentifier + ".recorder", ports_.clock)) {}
 
 std::shared_ptr<MeetingRecorder> MeetingRecorder::create(MeetingRecorderPorts ports) {
     std::shared_ptr<MeetingRecorder> recorder(new MeetingRecorder(std::move(ports)));
@@ -64,13 +55,7 @@ std::shared_ptr<MeetingRecorder> MeetingRecorder::create(MeetingRecorderPorts po
     recorder->ports_.interruptions->observe([weak](const AudioInterruption& interruption) {
         if (auto self = weak.lock()) self->handleInterruption(interruption);
     });
-    if (recorder->ports_.signals) {
-        recorder->ports_.signals->setWriteFailureListener([weak](const std::string& description) {
-            auto self = weak.lock();
-            if (!self) return;
-            self->queue_->async([recorder = self.get(), description] { recorder->writeFailed(description); });
-        });
-    }
+    recorder->watchHealth();
     return recorder;
 }
 
@@ -397,26 +382,6 @@ std::shared_ptr<SystemAudioCapturing> MeetingRecorder::takeCapture() {
 void MeetingRecorder::finishStarting() {
     starting_ = false;
     for (auto& done : std::exchange(stopsAfterStart_, {})) stop(std::move(done));
-}
-
-void MeetingRecorder::writeFailed(const std::string& description) {
-    if (!sessionDir_ || finalizing_ || writeFailed_) return;
-    writeFailed_ = true;
-    // The segment's file keeps what was encoded before; no rotation starts another one.
-    stopRecorder();
-    if (rotationTimer_) rotationTimer_->cancel();
-    rotationTimer_.reset();
-    health_->writeFailed(description);
-}
-
-std::uint64_t MeetingRecorder::bytesPerSecond() const {
-    if (capture_) {
-        // Two raw tracks, and the finished file encoded beside them.
-        return 2 * sizeof(float) * SystemAudioCapture::kSampleRate +
-               static_cast<std::uint64_t>(SystemAudioCapture::kFinishedSettings.bitRate / 8);
-    }
-    // The segments, and at the stop the joined file beside them.
-    return 2 * static_cast<std::uint64_t>(SegmentSettings{}.encoderBitRate / 8);
 }
 
 void MeetingRecorder::releaseSession() {

@@ -136,6 +136,8 @@ private:
     std::shared_ptr<SystemAudioCapturing> takeCapture();
     // Ends the starting state and runs the stops that waited for it.
     void finishStarting();
+    // Made once, with the recorder: the health watch and the listener for failed writes.
+    void watchHealth();
     // A write failed and the writer has stopped: no segment is started any more until the stop.
     void writeFailed(const std::string& description);
     // What this recording writes to its file system each second.

@@ -74,6 +74,13 @@ public:
     void stop(std::function<void()> done) override;
 
 private:
+    static double monotonicSeconds() {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
+    static const char* describe(CaptureOutputType type) {
+        return type == CaptureOutputType::systemAudio ? "system audio" : "microphone";
+    }
+
     // With the lock held: streams still waiting for settled readings place what they hold now.
     void placeHeld();
 
