@@ -58,8 +58,7 @@ struct RealRecorder {
     std::shared_ptr<FakeMainLoop> mainLoop = std::make_shared<FakeMainLoop>();
     std::shared_ptr<NotificationCenter> notifications = NotificationCenter::create(*mainLoop);
     std::shared_ptr<RecordingSignals> signals = std::make_shared<RecordingSignals>();
-    std::shared_ptr<PulseSegmentRecorder> microphone =
-        std::make_shared<PulseSegmentRecorder>(PulseSegmentRecorder::Options{.signals = signals});
+    std::shared_ptr<PulseSegmentRecorder> microphone = std::make_shared<PulseSegmentRecorder>();
     std::vector<RecordingHealth> health;  // every change, as the main loop heard it
     std::shared_ptr<MeetingRecorder> recorder;
 };

@@ -144,10 +144,8 @@ TEST_P(MeetingSessionTest, FollowsTheSequence) {
         else if (verb == "save") recorder->save();
         else if (verb == "check-paused") trace.push_back(session.session().paused ? "paused" : "not paused");
         // What the recorder reports: "silent+disk", "ok", "failed:<why>".
-        else if (verb == "health") center->post(notification_names::kRecordingHealth, RecordingHealth{
-            .microphoneSilent = arg.find("silent") != std::string::npos,
-            .diskLow = arg.find("disk") != std::string::npos,
-            .writeFailure = arg.starts_with("failed:") ? std::optional(arg.substr(7)) : std::nullopt});
+        else if (verb == "health") center->post(notification_names::kRecordingHealth, RecordingHealth{arg.find("silent") == 0,
+            arg.find("disk") != std::string::npos, arg.starts_with("failed:") ? std::optional(arg.substr(7)) : std::nullopt});
         else FAIL() << "unknown step " << step;
         loop.runUntilIdle();
     }
@@ -157,9 +155,9 @@ TEST_P(MeetingSessionTest, FollowsTheSequence) {
 }
 
 const std::string kOn = "flag:window.__orvanRecordingActive = true;";
-const std::string kSilent = "マイクの音が届いていません", kDisk = "ディスクの空きが少なくなっています";
-const std::string kSilentNote = "notify:" + kSilent + "|マイクのミュートや接続を確かめてください。";
-const std::string kDiskNote = "notify:" + kDisk + "|残りは録音10分ぶんほどです。不要なファイルを消して空きを作ってください。";
+const std::string kSilent = "マイクの音が届いていません", kDisk = "ディスクの空きが少なくなっています",
+    kSilentNote = "notify:" + kSilent + "|マイクのミュートや接続を確かめてください。",
+    kDiskNote = "notify:" + kDisk + "|残りは録音10分ぶんほどです。不要なファイルを消して空きを作ってください。";
 const std::string kOff = "flag:window.__orvanRecordingActive = false;";
 
 INSTANTIATE_TEST_SUITE_P(
