@@ -126,8 +126,7 @@ INSTANTIATE_TEST_SUITE_P(SystemAudio, MeetingRecorderTest, ::testing::Values(
         {"capture start s1", "capture stop", "start: ok", "stop: s1/meeting.m4a", "idle"}}),
     scriptName);
 
-// What a running recording tells about itself: the microphone once a second, the disk as it starts
-// and once a minute (ten minutes of what the mode writes), and a failed write at once.
+// The microphone once a second, the disk as it starts and once a minute, a failed write at once.
 INSTANTIATE_TEST_SUITE_P(Health, MeetingRecorderTest, ::testing::Values(
     RecorderScript{"twenty quiet seconds or a mute are silent until the microphone hears again; a pause is not",
         startedScript({"quiet", "run 19", "run 1", "loud", "run 1", "quiet", "run 10", "pause", "run 60", "resume",
