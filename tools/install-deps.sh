@@ -27,6 +27,9 @@ packages+=(openbox x11-utils wmctrl at-spi2-core gir1.2-atspi-2.0 gir1.2-gtk-3.0
 packages+=(tesseract-ocr tesseract-ocr-jpn openssl)
 # The echo cancellation benchmark speaks both sides of its conversation.
 packages+=(espeak-ng)
+# The default desktop, run headless for the end-to-end test: GNOME Shell on Wayland with XWayland,
+# its notification service (gjs) and the tray host most of its users have.
+packages+=(gnome-shell gjs xwayland gnome-shell-extension-appindicator)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -117,23 +117,31 @@ StatusNotifierItem::StatusNotifierItem(StatusItemContent content) : content_(std
         +[](GDBusConnection*, const gchar*, const gchar*, gpointer self) {
             auto* item = static_cast<StatusNotifierItem*>(self);
             item->watcherPresent_ = true;
+            item->reregistrations_ = 0;
             item->registerWithWatcher();
             if (item->content_.onShownChanged) item->content_.onShownChanged(true);
         },
         +[](GDBusConnection*, const gchar*, gpointer self) {
             auto* item = static_cast<StatusNotifierItem*>(self);
             item->watcherPresent_ = false;
+            if (item->reregisterSource_ != 0) g_source_remove(std::exchange(item->reregisterSource_, 0u));
             if (item->content_.onShownChanged) item->content_.onShownChanged(false);
             if (!std::exchange(item->toldNoWatcher_, true)) {
                 systemLog("Kestrin: トレイ（StatusNotifierWatcher）がないため、アイコンは表示されません");
             }
         },
         this, nullptr);
+    unregisteredId_ = g_dbus_connection_signal_subscribe(connection_, kWatcherName, kWatcherName,
+                                                         "StatusNotifierItemUnregistered", "/StatusNotifierWatcher",
+                                                         busName_.c_str(), G_DBUS_SIGNAL_FLAGS_NONE, &onUnregistered,
+                                                         this, nullptr);
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
     g_cancellable_cancel(cancellable_);
     g_object_unref(cancellable_);
+    if (reregisterSource_ != 0) g_source_remove(reregisterSource_);
+    if (unregisteredId_ != 0) g_dbus_connection_signal_unsubscribe(connection_, unregisteredId_);
     if (watchId_ != 0) g_bus_unwatch_name(watchId_);
     if (ownerId_ != 0) g_bus_unown_name(ownerId_);
     // Menu items may outlive the server in a client's hands: they must not call back into us.
@@ -262,6 +270,22 @@ void StatusNotifierItem::registerWithWatcher() {
             }
         },
         nullptr);
+}
+
+// A panel may drop a live item: GNOME's AppIndicator extension does when its own set-up of the item
+// trips over a race of its own (in some starts). The item registers again, a few times at most; a
+// panel that is going away (it drops every item first) is left alone.
+void StatusNotifierItem::onUnregistered(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                                        GVariant*, gpointer self) {
+    auto* item = static_cast<StatusNotifierItem*>(self);
+    if (item->reregisterSource_ != 0 || item->reregistrations_ >= 3) return;
+    item->reregisterSource_ = g_timeout_add(500, +[](gpointer data) -> gboolean {
+        auto* waiting = static_cast<StatusNotifierItem*>(data);
+        waiting->reregisterSource_ = 0;
+        ++waiting->reregistrations_;
+        waiting->registerWithWatcher();
+        return G_SOURCE_REMOVE;
+    }, item);
 }
 
 void StatusNotifierItem::emit(const char* signal, GVariant* parameters) {

@@ -41,6 +41,8 @@ private:
     DbusmenuMenuitem* makeRow(const StatusMenuEntry& entry);
     void chosen(DbusmenuMenuitem* item);
     void registerWithWatcher();
+    static void onUnregistered(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+                               gpointer self);
     void emit(const char* signal, GVariant* parameters);
     GVariant* iconPixmaps() const;
     std::string iconName() const;
@@ -53,6 +55,9 @@ private:
     guint objectId_ = 0;
     guint ownerId_ = 0;
     guint watchId_ = 0;
+    guint unregisteredId_ = 0;
+    guint reregisterSource_ = 0;
+    int reregistrations_ = 0;  // since the panel appeared
     bool nameAcquired_ = false;
     bool watcherPresent_ = false;
     bool toldNoWatcher_ = false;

@@ -10,6 +10,7 @@
 #endif
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "linux/gtk/GtkWindowTerms.h"
@@ -70,6 +71,58 @@ bool anyWindowActive(GtkApplication* application) {
     return false;
 }
 
+// Set on a window unhide() has just shown, until the next activate() reads it.
+constexpr const char* kReshownKey = "orvan-reshown";
+
+#ifdef GDK_WINDOWING_WAYLAND
+// The token goes to GTK's xdg-activation with the window's next focus request.
+void presentWithToken(GtkWindow* window, const std::string& token) {
+    gdk_wayland_display_set_startup_notification_id(gtk_widget_get_display(GTK_WIDGET(window)), token.c_str());
+    gtk_window_present(window);
+}
+
+// The token of a focus request waiting for the compositor to map the window.
+constexpr const char* kWaitingTokenKey = "orvan-waiting-token";
+
+void presentWaiting(GtkWidget* window) {
+    auto* waiting = static_cast<std::string*>(g_object_get_data(G_OBJECT(window), kWaitingTokenKey));
+    if (waiting == nullptr) return;
+    const std::string token = *waiting;
+    g_object_set_data(G_OBJECT(window), kWaitingTokenKey, nullptr);
+    presentWithToken(GTK_WINDOW(window), token);
+}
+
+void onFrameCommitted(GtkWidget* window, GdkFrameClock* clock) {
+    g_signal_handlers_disconnect_by_func(clock, reinterpret_cast<gpointer>(&onFrameCommitted), window);
+    presentWaiting(window);
+}
+
+gboolean onFirstConfigure(GtkWidget* window, GdkEvent*, gpointer) {
+    g_signal_handlers_disconnect_by_func(window, reinterpret_cast<gpointer>(&onFirstConfigure), nullptr);
+    GdkWindow* surface = gtk_widget_get_window(window);
+    GdkFrameClock* clock = surface != nullptr ? gdk_window_get_frame_clock(surface) : nullptr;
+    if (clock == nullptr) {
+        presentWaiting(window);
+        return FALSE;
+    }
+    // GDK's own handler, connected first, commits the frame drawn at the compositor's size.
+    g_signal_connect_object(clock, "after-paint", G_CALLBACK(onFrameCommitted), window, G_CONNECT_SWAPPED);
+    gdk_frame_clock_request_phase(clock, GDK_FRAME_CLOCK_PHASE_PAINT);
+    return FALSE;
+}
+
+// A window shown again a moment ago is a new toplevel, which the compositor maps with its first
+// frame and until then drops a focus request for: the request waits for the compositor's first
+// configure and the frame drawn for it.
+void presentWhenMapped(GtkWindow* window, const std::string& token) {
+    GtkWidget* widget = GTK_WIDGET(window);
+    g_object_set_data_full(G_OBJECT(widget), kWaitingTokenKey, new std::string(token),
+                           [](gpointer data) { delete static_cast<std::string*>(data); });
+    g_signal_handlers_disconnect_by_func(widget, reinterpret_cast<gpointer>(&onFirstConfigure), nullptr);
+    g_signal_connect(widget, "configure-event", G_CALLBACK(onFirstConfigure), nullptr);
+}
+#endif
+
 }  // namespace
 
 GtkDesktopApplication::GtkDesktopApplication(std::function<GtkApplication*()> application)
@@ -124,7 +177,10 @@ void GtkDesktopApplication::unhide() {
         if (window != nullptr) windows.push_back(window);
     }
     forgetHidden();
-    for (GtkWidget* window : windows) gtk_widget_show(window);
+    for (GtkWidget* window : windows) {
+        gtk_widget_show(window);
+        g_object_set_data(G_OBJECT(window), kReshownKey, GINT_TO_POINTER(1));
+    }
 }
 
 void GtkDesktopApplication::activate(const std::string& activationToken) {
@@ -132,23 +188,27 @@ void GtkDesktopApplication::activate(const std::string& activationToken) {
     if (application == nullptr) return;
     // The application's window list begins with the one focused last.
     GtkWindow* front = nullptr;
-    for (GList* item = gtk_application_get_windows(application); item != nullptr && front == nullptr; item = item->next) {
+    [[maybe_unused]] bool reshown = false;
+    for (GList* item = gtk_application_get_windows(application); item != nullptr; item = item->next) {
         auto* window = GTK_WINDOW(item->data);
-        if (gtk_widget_get_visible(GTK_WIDGET(window)) && canBecomeMain(window)) front = window;
+        const bool mark = g_object_steal_data(G_OBJECT(window), kReshownKey) != nullptr;
+        if (front == nullptr && gtk_widget_get_visible(GTK_WIDGET(window)) && canBecomeMain(window)) {
+            front = window;
+            reshown = mark;
+        }
     }
     if (front == nullptr) return;
     // The desktop's token is what allows the focus change. On Wayland GTK hands it to the compositor
     // (xdg-activation) with the next focus request of the display's windows.
     if (!activationToken.empty()) {
 #ifdef GDK_WINDOWING_WAYLAND
-        GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(front));
-        if (GDK_IS_WAYLAND_DISPLAY(display)) {
-            gdk_wayland_display_set_startup_notification_id(display, activationToken.c_str());
-        } else
-#endif
-        {
-            gtk_window_set_startup_id(front, activationToken.c_str());
+        if (GDK_IS_WAYLAND_DISPLAY(gtk_widget_get_display(GTK_WIDGET(front)))) {
+            if (reshown) presentWhenMapped(front, activationToken);
+            else presentWithToken(front, activationToken);
+            return;
         }
+#endif
+        gtk_window_set_startup_id(front, activationToken.c_str());
     }
 #ifdef GDK_WINDOWING_X11
     // On X11, without an event to take the time from, the X server's current time is what lets the

@@ -71,10 +71,14 @@ def write_plist(bundle, app_url):
 def make_bundle(build_bundle, app_url):
     """A bundle directory of our own, with the built plug-ins, whose Info.plist points the shell at `app_url`."""
     bundle = tempfile.mkdtemp(prefix="orvan-bundle-")
-    shutil.copy2(os.path.join(build_bundle, "orvanoffice"), bundle)
-    for folder in ("PlugIns", "Frameworks"):
-        shutil.copytree(os.path.join(build_bundle, folder), os.path.join(bundle, folder))
-    write_plist(bundle, app_url)
+    try:
+        shutil.copy2(os.path.join(build_bundle, "orvanoffice"), bundle)
+        for folder in ("PlugIns", "Frameworks"):
+            shutil.copytree(os.path.join(build_bundle, folder), os.path.join(bundle, folder))
+        write_plist(bundle, app_url)
+    except BaseException:
+        shutil.rmtree(bundle, True)
+        raise
     return bundle
 
 

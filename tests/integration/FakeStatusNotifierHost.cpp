@@ -105,6 +105,10 @@ bool FakeStatusNotifierHost::activate(const std::string& service) {
     return reply != nullptr;
 }
 
+void FakeStatusNotifierHost::drop(const std::string& service) {
+    bus_.emit("org.kde.StatusNotifierWatcher", "StatusNotifierItemUnregistered", g_variant_new("(s)", service.c_str()));
+}
+
 void FakeStatusNotifierHost::onSignal(const char* interface, const char* member, std::function<void(GVariant*)> handler) {
     handlers_.push_back(std::make_unique<std::function<void(GVariant*)>>(std::move(handler)));
     subscriptions_.push_back(g_dbus_connection_signal_subscribe(

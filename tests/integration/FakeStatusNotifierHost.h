@@ -38,6 +38,8 @@ public:
     // A click on a row, and a left click on the item itself; false when the item did not answer.
     bool click(const std::string& service, std::int32_t row);
     bool activate(const std::string& service);
+    // Tells everyone the item is gone from the panel, as a panel that drops it does.
+    void drop(const std::string& service);
 
     std::vector<std::string> registered;  // service names, in order
 

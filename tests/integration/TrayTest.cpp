@@ -47,7 +47,7 @@ GtkApplication* trayApplication() {
     return application;
 }
 
-TEST(TrayTest, TheItemRegistersWithEveryPanelThatAppears) {
+TEST(TrayTest, TheItemRegistersWithEveryPanelThatAppearsAndAgainWithOneThatDropsIt) {
     auto log = CapturingLogSink::install();
     StatusNotifierItem item(StatusItemContent{});
     EXPECT_TRUE(runUntil([&] { return log->lines().size() == 1; }, 5s)) << "no panel: one line";
@@ -57,6 +57,14 @@ TEST(TrayTest, TheItemRegistersWithEveryPanelThatAppears) {
         FakeStatusNotifierHost panel;
         ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
         EXPECT_EQ(panel.registered, std::vector<std::string>{item.busName()});
+    }
+    FakeStatusNotifierHost panel;
+    ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
+    for (std::size_t drops = 1; drops <= 4; ++drops) {
+        panel.drop(item.busName());
+        const std::size_t expected = 1 + std::min<std::size_t>(drops, 3);
+        runUntil([&] { return panel.registered.size() > expected; }, 800ms);
+        EXPECT_EQ(panel.registered.size(), expected) << "registered again after each drop, three times at most";
     }
     EXPECT_EQ(log->lines().size(), 1u) << "only the first absence is worth a line";
     setLogSink(nullptr);
