@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace orvan::private_files {
@@ -14,6 +16,10 @@ namespace fs = std::filesystem;
 namespace {
 
 std::error_code lastError() { return {errno, std::system_category()}; }
+
+// The tray companion is a module with a copy of this code of its own: the environment is what both
+// halves of the process share.
+constexpr const char* kUserUmaskVariable = "ORVANOFFICE_USER_UMASK";
 
 // Group and other bits off, owner bits kept; a symbolic link (also one put there meanwhile) is left alone.
 void tightenOne(const fs::path& path) {
@@ -95,8 +101,20 @@ void tighten(const fs::path& root) {
 }
 
 void keepPrivate(const std::vector<fs::path>& applicationFolders) {
-    ::umask(077);
+    const mode_t user = ::umask(077);
+    char text[8];
+    std::snprintf(text, sizeof text, "%03o", static_cast<unsigned>(user & 0777));
+    ::setenv(kUserUmaskVariable, text, 1);
     for (const auto& folder : applicationFolders) tighten(folder);
+}
+
+std::optional<mode_t> userUmask() {
+    const char* text = std::getenv(kUserUmaskVariable);
+    if (text == nullptr || *text == '\0') return std::nullopt;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 8);
+    if (*end != '\0' || value > 0777) return std::nullopt;
+    return static_cast<mode_t>(value);
 }
 
 }  // namespace orvan::private_files

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -32,7 +35,12 @@ std::error_code replace(const std::filesystem::path& file, std::string_view byte
 void tighten(const std::filesystem::path& root);
 
 // From now on whatever this process and the processes it starts create is private (umask 077),
-// and the application's folders as earlier versions left them are tightened.
+// and the application's folders as earlier versions left them are tightened. The umask it replaces
+// is kept for userUmask().
 void keepPrivate(const std::vector<std::filesystem::path>& applicationFolders);
+
+// The umask the user started the shell with, for programs started on the user's behalf (a browser,
+// an installer), whose files are the user's own business; nothing when keepPrivate never replaced it.
+std::optional<mode_t> userUmask();
 
 }  // namespace orvan::private_files

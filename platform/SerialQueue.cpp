@@ -22,10 +22,9 @@ SerialQueue::~SerialQueue() {
 }
 
 void SerialQueue::async(std::function<void()> work) {
-    {
-        std::lock_guard lock(mutex_);
-        work_.push_back(std::move(work));
-    }
+    // Notified under the lock: once unlocked, the work may run and its end may be the queue's own.
+    std::lock_guard lock(mutex_);
+    work_.push_back(std::move(work));
     wake_.notify_all();
 }
 
@@ -52,10 +51,8 @@ void SerialQueue::runAndWait(const std::function<void()>& work) {
 std::shared_ptr<SerialQueue::Timer> SerialQueue::scheduleRepeating(Clock::Time firstDelay, Clock::Time interval,
                                                                     std::function<void()> handler) {
     std::shared_ptr<Timer> timer(new Timer(clock_->now() + firstDelay, interval, std::move(handler)));
-    {
-        std::lock_guard lock(mutex_);
-        timers_.push_back(timer);
-    }
+    std::lock_guard lock(mutex_);
+    timers_.push_back(timer);
     wake_.notify_all();
     return timer;
 }

@@ -14,7 +14,9 @@ namespace orvan {
 // signature check, the desktop's handler for the package, timers on the main loop and the dialog.
 // Every callback runs on the main loop.
 
-// Every address on the way, redirects included, is HTTPS (or plain HTTP to this machine itself).
+// Every address on the way, redirects included, is HTTPS (or plain HTTP to this machine itself, when
+// the configured feed is such an address). A server that stops answering ends the fetch or the
+// download with an error.
 class UpdateFeed {
 public:
     // A feed longer than this is refused.
@@ -36,13 +38,13 @@ public:
 class PackageVerifier {
 public:
     virtual ~PackageVerifier() = default;
-    // Reads `file` once, writing what it reads to `copy` (a new private file), and checks that
-    // `signature` (base64 Ed25519) by `publicKey` (base64) signs `version` together with those
-    // bytes. Nothing when it does: `copy` then holds exactly the verified bytes, whatever happens
-    // to `file` later. Otherwise why not, and no `copy` is left.
-    virtual std::optional<std::string> verifyCopy(const std::filesystem::path& file, const std::string& version,
-                                                  const std::string& signature, const std::string& publicKey,
-                                                  const std::filesystem::path& copy) = 0;
+    // Reads `file` once, off the main loop, writing what it reads to `copy` (a new private file),
+    // and checks that `signature` (base64 Ed25519) by `publicKey` (base64) signs `version` together
+    // with those bytes. `done` gets nothing when it does: `copy` then holds exactly the verified
+    // bytes, whatever happens to `file` later. Otherwise why not, and no `copy` is left.
+    virtual void verifyCopy(const std::filesystem::path& file, const std::string& version, const std::string& signature,
+                            const std::string& publicKey, const std::filesystem::path& copy,
+                            std::function<void(std::optional<std::string>)> done) = 0;
 };
 
 class PackageOpener {

@@ -38,6 +38,8 @@ public:
                                                std::function<void(bool)> decide) = 0;
     // A main-frame load failed, before or after it was committed. The delegate may show a page of
     // its own in its place (WebView::showErrorPage) before it returns; otherwise the engine's applies.
+    // A navigation cancelled by a newer one the logic asked for (load, reload, error page) is not
+    // reported: the next report is about that newer one.
     virtual void didFailNavigation(const std::optional<Url>& failingURL, LoadFailure failure) = 0;
     // The answer to a main-frame load, before its body is shown: false turns it into a failed load
     // (LoadFailure::gatewayError).

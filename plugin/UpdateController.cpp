@@ -110,6 +110,13 @@ void UpdateController::offer(const AppcastItem& item) {
 
 void UpdateController::download(const AppcastItem& item) {
     if (busy_) return;
+    // A feed never lifts the ceiling: a package it says is larger is not fetched at all.
+    if (item.length > kMaxPackageBytes) {
+        ports_.dialog->showMessage("ダウンロードに失敗しました", "アップデート情報にあるファイルの大きさ（" +
+                                                                     std::to_string(item.length) + " バイト）が上限（" +
+                                                                     std::to_string(kMaxPackageBytes) + " バイト）を超えています");
+        return;
+    }
     busy_ = true;
     askedMeanwhile_ = false;
     // Only the newest download is ever kept: what an earlier one handed over goes now.
@@ -133,19 +140,29 @@ void UpdateController::download(const AppcastItem& item) {
 }
 
 void UpdateController::downloaded(const AppcastItem& item, const fs::path& file, std::optional<std::string> error) {
-    busy_ = false;
-    std::error_code ignored;
     if (error) {
+        busy_ = false;
+        std::error_code ignored;
         fs::remove(file, ignored);
         ports_.dialog->showMessage("ダウンロードに失敗しました", *error);
         return;
     }
     // What is handed over is a private copy of exactly the bytes that were verified, so nothing can
     // be swapped in after the check; the download itself goes either way. The signature covers the
-    // version too: an old package offered under a new version number does not pass.
+    // version too: an old package offered under a new version number does not pass. Still busy
+    // meanwhile: verifying is part of the download.
     const auto copy = ports_.downloads / fileNameOf(item.url);
-    const auto refused = ports_.verifier->verifyCopy(file, item.version, item.signature, settings_.publicKey, copy);
-    fs::remove(file, ignored);
+    std::weak_ptr<UpdateController> weak = weak_from_this();
+    ports_.verifier->verifyCopy(file, item.version, item.signature, settings_.publicKey, copy,
+                                [weak, item, file, copy](std::optional<std::string> refused) {
+                                    std::error_code ignored;
+                                    fs::remove(file, ignored);
+                                    if (auto self = weak.lock()) self->verified(item, copy, std::move(refused));
+                                });
+}
+
+void UpdateController::verified(const AppcastItem& item, const fs::path& copy, std::optional<std::string> refused) {
+    busy_ = false;
     if (refused) {
         ports_.dialog->showMessage("ダウンロードしたファイルを検証できませんでした",
                                    "バージョン " + item.version + " の署名を確かめられなかったため、ファイルを削除しました（" +

@@ -17,15 +17,16 @@ namespace orvan {
 
 // Checks the update feed by itself (shortly after start, then once a day, remembered across
 // launches) and when the user asks; offers a newer version, downloads it with progress (never more
-// than the feed said it takes), verifies its signature over version and bytes and hands a private
-// copy of the verified bytes to the desktop. Main loop only.
+// than the feed said it takes, nor more than kMaxPackageBytes), verifies its signature over version
+// and bytes and hands a private copy of the verified bytes to the desktop. Main loop only.
 class UpdateController final : public std::enable_shared_from_this<UpdateController> {
 public:
     static constexpr std::chrono::seconds kFirstCheckDelay{60};
     static constexpr std::chrono::seconds kCheckInterval{24 * 60 * 60};
     static constexpr const char* kLastCheckKey = "update.lastCheck";
     static constexpr const char* kSkippedVersionKey = "update.skippedVersion";
-    // The most a package may take when the feed does not say its length.
+    // The most a package may take, whatever the feed says: a longer declared length is refused, and
+    // a download without one is cut off here.
     static constexpr std::uint64_t kMaxPackageBytes = 300'000'000;
 
     struct Settings {
@@ -59,12 +60,13 @@ private:
     void offer(const AppcastItem& item);
     void download(const AppcastItem& item);
     void downloaded(const AppcastItem& item, const std::filesystem::path& file, std::optional<std::string> error);
+    void verified(const AppcastItem& item, const std::filesystem::path& copy, std::optional<std::string> refused);
     void scheduleNext();
 
     Settings settings_;
     Ports ports_;
     std::unique_ptr<MainTimer> timer_;
-    bool busy_ = false;  // a check or download runs: a second one waits for it
+    bool busy_ = false;  // a check or a download (with its verification) runs: a second one waits for it
     bool askedMeanwhile_ = false;  // the user asked while it ran
 };
 

@@ -30,6 +30,8 @@ packages+=(espeak-ng)
 # The default desktop, run headless for the end-to-end test: GNOME Shell on Wayland with XWayland,
 # its notification service (gjs) and the tray host most of its users have.
 packages+=(gnome-shell gjs xwayland gnome-shell-extension-appindicator)
+# The tests' notification server and tray panel: python3-dbusmock's templates.
+packages+=(python3-dbusmock)
 
 missing=()
 for p in "${packages[@]}"; do

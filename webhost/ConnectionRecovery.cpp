@@ -47,18 +47,15 @@ std::optional<UnreachablePage::Reason> ConnectionRecovery::reasonFor(const Url& 
 }
 
 void ConnectionRecovery::loadFailed(const std::optional<Url>& url, LoadFailure failure, bool handledElsewhere) {
+    // The view reports the end of the current main-frame load only (not of one it replaced), so an
+    // attempt on its way ends here, whatever address it ended at (a redirect's target).
+    const bool attempted = std::exchange(attempting_, false);
+    awaitingOwnDecision_ = false;
     if (failure == LoadFailure::cancelled) {
-        // A stopped attempt of ours frees the way for the next one; a navigation replaced by a newer
-        // one (ours among them) says nothing.
-        if (attempt_ && url && *url == *attempt_) {
-            attempt_.reset();
-            awaitingOwnDecision_ = false;
-            scheduleRetry();
-        }
+        // A stopped attempt frees the way for the next one; another stopped load says nothing.
+        if (attempted) scheduleRetry();
         return;
     }
-    attempt_.reset();
-    awaitingOwnDecision_ = false;
     const auto reason = url && !handledElsewhere ? reasonFor(*url, failure) : std::nullopt;
     auto view = webView_.lock();
     if (!reason || !view) {
@@ -77,12 +74,12 @@ void ConnectionRecovery::loadFailed(const std::optional<Url>& url, LoadFailure f
 void ConnectionRecovery::pageLoaded() { stop(); }
 
 void ConnectionRecovery::navigate(const Url& url) {
-    if (attempt_ && *attempt_ == url) return;
+    if (attempting_ && failed_ == url) return;
     start(url);
 }
 
 void ConnectionRecovery::retryNow() {
-    if (failed_ && !attempt_) start(*failed_);
+    if (failed_ && !attempting_) start(*failed_);
 }
 
 bool ConnectionRecovery::takesOverNavigation(const std::string& url) {
@@ -98,23 +95,22 @@ void ConnectionRecovery::start(const Url& url) {
     auto view = webView_.lock();
     if (!view) return;
     retryTimer_.reset();
-    attempt_ = failed_ = url;
-    awaitingOwnDecision_ = true;
+    failed_ = url;
+    attempting_ = awaitingOwnDecision_ = true;
     view->load(url, loadTimeout_);
-    // The address as the engine took it, which is what it reports the attempt's end under.
-    if (const auto taken = view->currentURL()) attempt_ = failed_ = *taken;
+    // The address as the engine took it, which is what its navigation asks about.
+    if (const auto taken = view->currentURL()) failed_ = *taken;
 }
 
 void ConnectionRecovery::scheduleRetry() {
-    if (!timers_ || !failed_ || attempt_) return;
+    if (!timers_ || !failed_ || attempting_) return;
     retryTimer_ = timers_->schedule(nextWait_, false, [this] { retryNow(); });
     nextWait_ = std::min(nextWait_ * 2, kLongestWait);
 }
 
 void ConnectionRecovery::stop() {
     failed_.reset();
-    attempt_.reset();
-    awaitingOwnDecision_ = false;
+    attempting_ = awaitingOwnDecision_ = false;
     retryTimer_.reset();
     networkWatch_.reset();
     nextWait_ = kFirstWait;
@@ -124,9 +120,10 @@ void ConnectionRecovery::networkChanged(bool available) {
     const bool back = available && !networkAvailable_;
     networkAvailable_ = available;
     if (!back || !failed_) return;
-    // A fresh attempt now, in place of one that may be waiting on a network that was not there.
+    // A fresh attempt now; one already on its way keeps its time, and should it fail, the next
+    // one comes after the shortest wait.
     nextWait_ = kFirstWait;
-    start(*failed_);
+    if (!attempting_) start(*failed_);
 }
 
 }  // namespace orvan

@@ -65,8 +65,9 @@ private:
     std::weak_ptr<WebView> webView_;
     // The address the page stands in for; set while it shows.
     std::optional<Url> failed_;
-    // The attempt on its way, and whether the engine has yet to ask about its navigation.
-    std::optional<Url> attempt_;
+    // An attempt (a load of `failed_`) on its way, and whether the engine has yet to ask about its
+    // navigation.
+    bool attempting_ = false;
     bool awaitingOwnDecision_ = false;
     std::chrono::milliseconds nextWait_ = kFirstWait;
     std::unique_ptr<MainTimer> retryTimer_;

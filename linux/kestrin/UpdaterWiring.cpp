@@ -26,7 +26,7 @@ std::shared_ptr<UpdateController> makeUpdateController(const std::filesystem::pa
             .currentVersion = info.stringValue("CFBundleShortVersionString").value_or("0"),
         },
         UpdateController::Ports{
-            .feed = std::make_shared<SoupUpdateFeed>(),
+            .feed = std::make_shared<SoupUpdateFeed>(feed),
             .verifier = std::make_shared<Ed25519PackageVerifier>(),
             .opener = std::make_shared<GioPackageOpener>(),
             .dialog = std::make_shared<GtkUpdateDialog>(),

@@ -1,11 +1,13 @@
 #include "linux/openssl/Ed25519PackageVerifier.h"
 
 #include <fcntl.h>
+#include <gio/gio.h>
 #include <openssl/evp.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <variant>
@@ -110,15 +112,42 @@ std::optional<std::string> verifyCopyOrFail(const std::filesystem::path& file, c
     return std::nullopt;
 }
 
+// What the thread is given and hands back: values of its own, nothing the caller may free meanwhile.
+struct Job {
+    std::filesystem::path file;
+    std::string version;
+    std::string signature;
+    std::string publicKey;
+    std::filesystem::path copy;
+    std::function<void(std::optional<std::string>)> done;
+    std::optional<std::string> refused;
+};
+
+void verifyOnThread(GTask* task, gpointer, gpointer data, GCancellable*) {
+    auto* job = static_cast<Job*>(data);
+    bool created = false;
+    job->refused = verifyCopyOrFail(job->file, job->version, job->signature, job->publicKey, job->copy, created);
+    if (job->refused && created) ::unlink(job->copy.c_str());
+    g_task_return_boolean(task, TRUE);
+}
+
 }  // namespace
 
-std::optional<std::string> Ed25519PackageVerifier::verifyCopy(const std::filesystem::path& file, const std::string& version,
-                                                              const std::string& signature, const std::string& publicKey,
-                                                              const std::filesystem::path& copy) {
-    bool created = false;
-    auto refused = verifyCopyOrFail(file, version, signature, publicKey, copy, created);
-    if (refused && created) ::unlink(copy.c_str());
-    return refused;
+void Ed25519PackageVerifier::verifyCopy(const std::filesystem::path& file, const std::string& version,
+                                        const std::string& signature, const std::string& publicKey,
+                                        const std::filesystem::path& copy, std::function<void(std::optional<std::string>)> done) {
+    // Reading, hashing and copying a package of up to a few hundred megabytes takes seconds: on a
+    // thread of its own, answered on the caller's main loop.
+    GTask* task = g_task_new(nullptr, nullptr, [](GObject*, GAsyncResult* result, gpointer) {
+        auto* job = static_cast<Job*>(g_task_get_task_data(G_TASK(result)));
+        // Taken out, so that what it holds goes here, not on the thread that drops the task last.
+        const auto answer = std::move(job->done);
+        answer(std::move(job->refused));
+    }, nullptr);
+    g_task_set_task_data(task, new Job{file, version, signature, publicKey, copy, std::move(done), std::nullopt},
+                         [](gpointer data) { delete static_cast<Job*>(data); });
+    g_task_run_in_thread(task, &verifyOnThread);
+    g_object_unref(task);
 }
 
 }  // namespace orvan

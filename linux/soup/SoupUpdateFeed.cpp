@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <variant>
 
 #include "platform/PrivateFiles.h"
 
@@ -24,6 +25,13 @@ std::string takeMessage(GError* error) {
     return message;
 }
 
+// A server that stopped answering says so in the user's words, with how long it was given.
+std::string takeFailure(GError* error, guint timeoutSeconds) {
+    if (!g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) return takeMessage(error);
+    g_clear_error(&error);
+    return "サーバーから " + std::to_string(timeoutSeconds) + " 秒間応答がありません";
+}
+
 // Only the literal loopback addresses (127.0.0.0/8, ::1) and "localhost": a name that merely begins
 // with "127." is anybody's.
 bool isLoopback(const char* host) {
@@ -33,6 +41,30 @@ bool isLoopback(const char* host) {
     const bool loopback = g_inet_address_get_is_loopback(address) != FALSE;
     g_object_unref(address);
     return loopback;
+}
+
+enum class Scheme { https, plainToThisMachine };
+using AddressKind = std::variant<Scheme, std::string>;
+
+// What kind of address `url` is, or why it is never asked.
+AddressKind classify(const std::string& url) {
+    GError* error = nullptr;
+    GUri* uri = g_uri_parse(url.c_str(), static_cast<GUriFlags>(G_URI_FLAGS_ENCODED), &error);
+    if (uri == nullptr) return "アドレスが正しくありません: " + takeMessage(error);
+    // libsoup takes the same address; one it cannot use is refused here too.
+    SoupMessage* probe = soup_message_new_from_uri(SOUP_METHOD_GET, uri);
+    if (probe == nullptr) {
+        g_uri_unref(uri);
+        return "アドレスが正しくありません: " + url;
+    }
+    g_object_unref(probe);
+    const std::string scheme = g_uri_get_scheme(uri);
+    const char* host = g_uri_get_host(uri);
+    const bool plain = scheme == "http" && host != nullptr && isLoopback(host);
+    g_uri_unref(uri);
+    if (scheme == "https") return Scheme::https;
+    if (plain) return Scheme::plainToThisMachine;
+    return "HTTPS 以外のアドレスは使えません: " + url;
 }
 
 // Not 2xx: the status line as the error.
@@ -54,6 +86,8 @@ struct Transfer {
         g_object_unref(session);
     }
     SoupSession* session;
+    guint timeoutSeconds;
+    bool plainAllowed;  // the configured feed is itself plain HTTP to this machine
     std::string url;
     std::uint64_t limit;
     std::string tooLarge;  // the error when the body is longer than `limit`
@@ -63,6 +97,7 @@ struct Transfer {
     SoupMessage* message = nullptr;
     GInputStream* in = nullptr;
     int redirects = 0;
+    bool secure = false;  // an address on the way was HTTPS: plain HTTP is never asked after it
     goffset total = -1;
     std::uint64_t received = 0;
 };
@@ -79,7 +114,7 @@ void onRead(GObject* source, GAsyncResult* result, gpointer data) {
     auto* transfer = static_cast<Transfer*>(data);
     GError* error = nullptr;
     GBytes* bytes = g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, &error);
-    if (bytes == nullptr) return finish(transfer, takeMessage(error));
+    if (bytes == nullptr) return finish(transfer, takeFailure(error, transfer->timeoutSeconds));
     gsize size = 0;
     const void* chunk = g_bytes_get_data(bytes, &size);
     if (size == 0) {
@@ -118,7 +153,7 @@ void onSent(GObject* source, GAsyncResult* result, gpointer data) {
     auto* transfer = static_cast<Transfer*>(data);
     GError* error = nullptr;
     transfer->in = soup_session_send_finish(SOUP_SESSION(source), result, &error);
-    if (transfer->in == nullptr) return finish(transfer, takeMessage(error));
+    if (transfer->in == nullptr) return finish(transfer, takeFailure(error, transfer->timeoutSeconds));
     if (SOUP_STATUS_IS_REDIRECTION(soup_message_get_status(transfer->message))) {
         if (auto failure = followRedirect(transfer)) return finish(transfer, std::move(failure));
         return send(transfer);
@@ -135,7 +170,16 @@ void onSent(GObject* source, GAsyncResult* result, gpointer data) {
 void send(Transfer* transfer) {
     if (transfer->in != nullptr) g_clear_object(&transfer->in);
     if (transfer->message != nullptr) g_clear_object(&transfer->message);
-    if (auto refused = SoupUpdateFeed::refusal(transfer->url)) return finish(transfer, std::move(refused));
+    // Plain HTTP only where the configured feed itself is plain HTTP to this machine (a local test
+    // server), and never after HTTPS: neither an HTTPS feed nor a redirect on its host can point the
+    // desktop at a local service, nor can a local user's port stand in for the feed.
+    const auto kind = classify(transfer->url);
+    if (const auto* refused = std::get_if<std::string>(&kind)) return finish(transfer, *refused);
+    if (std::get<Scheme>(kind) == Scheme::https) {
+        transfer->secure = true;
+    } else if (!transfer->plainAllowed || transfer->secure) {
+        return finish(transfer, "HTTPS 以外のアドレスは使えません: " + transfer->url);
+    }
     transfer->message = soup_message_new(SOUP_METHOD_GET, transfer->url.c_str());
     soup_message_add_flags(transfer->message, SOUP_MESSAGE_NO_REDIRECT);
     soup_session_send_async(transfer->session, transfer->message, G_PRIORITY_DEFAULT, nullptr, &onSent, transfer);
@@ -143,33 +187,21 @@ void send(Transfer* transfer) {
 
 }  // namespace
 
-SoupUpdateFeed::SoupUpdateFeed() : session_(soup_session_new()) {}
+SoupUpdateFeed::SoupUpdateFeed(const std::string& feedUrl, std::chrono::seconds stallTimeout)
+    : timeoutSeconds_(static_cast<unsigned>(stallTimeout.count())),
+      plainAllowed_(classify(feedUrl) == AddressKind(Scheme::plainToThisMachine)),
+      // A server that takes the connection and then says nothing ends the check or the download
+      // after a while of silence, rather than holding every later one back.
+      session_(soup_session_new_with_options("timeout", timeoutSeconds_, nullptr)) {}
 
 SoupUpdateFeed::~SoupUpdateFeed() { g_object_unref(session_); }
-
-std::optional<std::string> SoupUpdateFeed::refusal(const std::string& url) {
-    GError* error = nullptr;
-    GUri* uri = g_uri_parse(url.c_str(), static_cast<GUriFlags>(G_URI_FLAGS_ENCODED), &error);
-    if (uri == nullptr) return "アドレスが正しくありません: " + takeMessage(error);
-    // libsoup takes the same address; one it cannot use is refused here too.
-    SoupMessage* probe = soup_message_new_from_uri(SOUP_METHOD_GET, uri);
-    if (probe == nullptr) {
-        g_uri_unref(uri);
-        return "アドレスが正しくありません: " + url;
-    }
-    g_object_unref(probe);
-    const std::string scheme = g_uri_get_scheme(uri);
-    const char* host = g_uri_get_host(uri);
-    const bool allowed = scheme == "https" || (scheme == "http" && host != nullptr && isLoopback(host));
-    g_uri_unref(uri);
-    if (allowed) return std::nullopt;
-    return "HTTPS 以外のアドレスは使えません: " + url;
-}
 
 void SoupUpdateFeed::fetch(const std::string& url, std::function<void(Fetched)> done) {
     auto body = std::make_shared<std::string>();
     send(new Transfer{
         .session = static_cast<SoupSession*>(g_object_ref(session_)),
+        .timeoutSeconds = timeoutSeconds_,
+        .plainAllowed = plainAllowed_,
         .url = url,
         .limit = kMaxFeedBytes,
         .tooLarge = "アップデート情報が大きすぎます（" + std::to_string(kMaxFeedBytes / 1024) + " KiB まで）",
@@ -193,6 +225,8 @@ void SoupUpdateFeed::download(const std::string& url, std::uint64_t maxBytes, co
     }
     send(new Transfer{
         .session = static_cast<SoupSession*>(g_object_ref(session_)),
+        .timeoutSeconds = timeoutSeconds_,
+        .plainAllowed = plainAllowed_,
         .url = url,
         .limit = maxBytes,
         .tooLarge = "ファイルがアップデート情報の大きさ（" + std::to_string(maxBytes) + " バイト）を超えています",

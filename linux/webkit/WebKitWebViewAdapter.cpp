@@ -36,6 +36,7 @@ WebKitWebViewAdapter::~WebKitWebViewAdapter() {
 
 void WebKitWebViewAdapter::load(const Url& url, std::chrono::seconds timeout) {
     cancelTimeout();
+    replacing_ = true;
     webkit_web_view_load_uri(view_.get(), url.string().c_str());
     // WebKitGTK has no request time-out of its own: stop the load when the main resource has not
     // answered in time, which reports the load as failed like any other. The timer belongs to this
@@ -46,11 +47,15 @@ void WebKitWebViewAdapter::load(const Url& url, std::chrono::seconds timeout) {
     timeoutSource_ = g_timeout_add_seconds(static_cast<guint>(timeout.count()), &onLoadTimeout, this);
 }
 
-void WebKitWebViewAdapter::reload() { webkit_web_view_reload(view_.get()); }
+void WebKitWebViewAdapter::reload() {
+    replacing_ = true;
+    webkit_web_view_reload(view_.get());
+}
 
 void WebKitWebViewAdapter::showErrorPage(const std::string& html, const Url& failedURL) {
     errorPageShown_ = true;
     errorPageRequested_ = true;
+    replacing_ = true;
     // The engine's way for error pages: the view keeps the failed address (and its place in the
     // history), while the document is about:blank's, of an opaque origin that no page script or
     // relay serves.
@@ -167,7 +172,7 @@ void WebKitWebViewAdapter::onLoadChanged(WebKitWebView* view, WebKitLoadEvent ev
     auto* self = static_cast<WebKitWebViewAdapter*>(data);
     const char* uri = webkit_web_view_get_uri(view);
     self->followTimedLoad(event, uri);
-    if (event == WEBKIT_LOAD_STARTED) self->failed_ = false;
+    if (event == WEBKIT_LOAD_STARTED) self->failed_ = self->replacing_ = self->timedOut_ = false;
     if (event == WEBKIT_LOAD_COMMITTED) {
         // The error page's document is about:blank's, under the failed address.
         WebKitWebResource* document = webkit_web_view_get_main_resource(view);
@@ -185,12 +190,15 @@ void WebKitWebViewAdapter::onLoadChanged(WebKitWebView* view, WebKitLoadEvent ev
 gboolean WebKitWebViewAdapter::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* failingURI, GError* error,
                                             gpointer data) {
     auto* self = static_cast<WebKitWebViewAdapter*>(data);
-    self->failed_ = true;
+    self->failed_ = true;  // its FINISHED is no success either
+    LoadFailure failure = loadFailureOf(error);
+    const bool timedOut = std::exchange(self->timedOut_, false);
+    // The navigation a newer load of ours replaced: not that load's end.
+    if (self->replacing_ && failure == LoadFailure::cancelled) return FALSE;
     // A load the engine cannot even start fails without a start of its own.
     if (self->timedLoadStarted_ || (failingURI != nullptr && self->timedURI_ == failingURI)) self->cancelTimeout();
-    LoadFailure failure = loadFailureOf(error);
+    if (timedOut && failure == LoadFailure::cancelled) failure = LoadFailure::timedOut;
     const std::string failing = failingURI != nullptr ? failingURI : "";
-    if (!failing.empty() && failing == std::exchange(self->timedOutURI_, {})) failure = LoadFailure::timedOut;
     if (!failing.empty() && failing == std::exchange(self->refusedAnswerURI_, {})) failure = LoadFailure::gatewayError;
     self->errorPageShown_ = false;
     if (auto delegate = self->delegate_.lock()) {
@@ -203,7 +211,9 @@ gboolean WebKitWebViewAdapter::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gch
 gboolean WebKitWebViewAdapter::onLoadTimeout(gpointer data) {
     auto* self = static_cast<WebKitWebViewAdapter*>(data);
     self->timeoutSource_ = 0;
-    self->timedOutURI_ = self->timedURI_;
+    // Whatever ends now is the timed load, redirected or not.
+    self->timedOut_ = true;
+    self->replacing_ = false;
     webkit_web_view_stop_loading(self->view_.get());
     return G_SOURCE_REMOVE;
 }

@@ -70,9 +70,14 @@ private:
     bool errorPageCommitted_ = false;
     // Whether the delegate showed its error page for the failure being reported.
     bool errorPageShown_ = false;
-    // A load stopped by its time-out, and one whose answer the delegate refused: their failures
-    // come as a cancellation and a policy interruption, and say so.
-    std::string timedOutURI_;
+    // A new load asked for and not started yet: the engine first ends the navigation it replaces,
+    // whose cancellation is no one's business (it would end the new load's time-out, and tell its
+    // owner of an end that is not its load's).
+    bool replacing_ = false;
+    // A load stopped by its time-out (its failure, the next one, comes as a cancellation under the
+    // address it was redirected to), and one whose answer the delegate refused (a policy
+    // interruption): their failures say so.
+    bool timedOut_ = false;
     std::string refusedAnswerURI_;
     gulong loadChangedHandler_ = 0;
     gulong loadFailedHandler_ = 0;

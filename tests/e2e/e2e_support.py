@@ -1,5 +1,5 @@
 """What the end-to-end and package tests share: waiting, stopping a process politely, the stand-in
-in a process of its own, a bundle of the shell pointed at it, the tray menu over D-Bus, the test
+in a process of its own, a bundle of the shell pointed at it, a tray panel and the menu over D-Bus, the test
 sound server's tones and what a recording sounds like (decoded by the ffmpeg command line, not by
 our own code)."""
 import array
@@ -14,6 +14,8 @@ import tempfile
 import time
 import urllib.request
 from xml.sax.saxutils import escape
+
+import dbusmock
 
 RATE = 16000
 
@@ -88,11 +90,22 @@ def recording_sessions():
     return sorted(os.listdir(folder)) if os.path.isdir(folder) else []
 
 
+def tray_panel(test):
+    """A panel for the test's time: python3-dbusmock as the StatusNotifierWatcher, taking registrations."""
+    watcher = "org.kde.StatusNotifierWatcher"
+    server = dbusmock.DBusTestCase.spawn_server(watcher, "/StatusNotifierWatcher", watcher, stdout=subprocess.DEVNULL)
+    test.addCleanup(stop, server)
+    panel = dbusmock.DBusTestCase.get_dbus().get_object(watcher, "/StatusNotifierWatcher")
+    panel.AddMethod("", "RegisterStatusNotifierItem", "s", "", "", dbus_interface=dbusmock.MOCK_IFACE)
+    return panel
+
+
 def tray_item(panel, pid):
-    """The tray item of the shell with that process id, once the tests' panel has seen it register."""
+    """The tray item of the shell with that process id, once it has registered with the panel."""
     item = f"org.kde.StatusNotifierItem-{pid}-1"
-    while panel.stdout.readline().strip() != f"registered {item}":
-        pass
+    wait_for(lambda: [item] in [list(args) for _, args in panel.GetMethodCalls("RegisterStatusNotifierItem",
+                                                                             dbus_interface=dbusmock.MOCK_IFACE)],
+             what=f"{item} to register")
     return item
 
 

@@ -7,8 +7,8 @@ upload, "discard"), about a second short at most. The popup of that shell offers
 collects, uploads and discards. Each file has what the computer played and what the microphone
 heard, each on its own channel. The popup is driven through the accessibility tree and real pointer
 clicks, under openbox.
-Run inside tools/test-env.sh. Arguments: the build's bundle directory, the stand-in's executable
-and the tests' notification server."""
+Run inside tools/test-env.sh. Arguments: the build's bundle directory and the stand-in's executable.
+Notifications go to python3-dbusmock's notification daemon."""
 import math
 import os
 import shutil
@@ -18,12 +18,14 @@ import tempfile
 import time
 import unittest
 
+import dbusmock
+
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
-from desktop_session import Desktop, Lines, click, find_button, find_label  # noqa: E402
+from desktop_session import Desktop, click, find_button, find_label  # noqa: E402
 from e2e_support import (StandIn, assert_both_sides, make_bundle, play_tones, recording_sessions, stop,  # noqa: E402
                          wait_for)
 
-BUNDLE, WEBAPP, NOTIFICATIONS = (sys.argv + ["", "", ""])[1:4]
+BUNDLE, WEBAPP = (sys.argv + ["", ""])[1:3]
 RECORD_PATH = "/meeting-notes/record"
 
 # A window as the browser names a Meet tab: class "Google-chrome", the page title and the browser's suffix.
@@ -49,12 +51,14 @@ class MeetingPopupEndToEnd(unittest.TestCase):
         # The shell starts on the meeting-notes page, which reports the recording flag.
         self.bundle = make_bundle(BUNDLE, self.webapp.base + RECORD_PATH + "?mode=desktop-app")
         self.addCleanup(shutil.rmtree, self.bundle, True)
-        self.notifications = subprocess.Popen([NOTIFICATIONS], stdout=subprocess.PIPE, text=True)
-        self.addCleanup(self.notifications.stdout.close)
-        self.addCleanup(stop, self.notifications)
-        self.assertEqual(self.notifications.stdout.readline().strip(), "ready")
-        self.notified = Lines(self.notifications.stdout)
+        server, self.notifications = dbusmock.DBusTestCase.spawn_server_template(
+            "notification_daemon", {"capabilities": "actions body sound"}, stdout=subprocess.DEVNULL)
+        self.addCleanup(stop, server)
         play_tones(self)
+
+    def notified(self):
+        """Summary and body of each notification sent."""
+        return [list(args[3:5]) for _, args in self.notifications.GetMethodCalls("Notify", dbus_interface=dbusmock.MOCK_IFACE)]
 
     def flags(self):
         return [r["query"] for r in self.webapp.requests("/api/recording-flag", "POST")]
@@ -139,8 +143,8 @@ class MeetingPopupEndToEnd(unittest.TestCase):
         time.sleep(5.0)
 
         self.press("止めて保存")
-        wait_for(lambda: "notified 会議の録音を保存しました\tトモリバで議事録への保存を始めます。" in self.notified.lines,
-                 60, "the notification")
+        wait_for(lambda: ["会議の録音を保存しました", "トモリバで議事録への保存を始めます。"] in self.notified(), 60,
+                 "the notification")
         wait_for(lambda: [r["query"] for r in self.webapp.requests(RECORD_PATH)] == ["mode=desktop-app"] * 3,
                  30, "the meeting-notes page to open again")
         wait_for(lambda: len(self.webapp.uploads()) == 2, 30, "the recording to be uploaded")

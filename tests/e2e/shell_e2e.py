@@ -2,7 +2,7 @@
 """The real shell against the stand-in web application: start, menu shortcuts, a second launch, quit.
 
 Run inside tools/test-env.sh (an X server and a private session bus). Arguments: the bundle
-directory of the build, the stand-in's executable and the tests' own tray panel.
+directory of the build and the stand-in's executable.
 """
 import os
 import shutil
@@ -13,9 +13,9 @@ import tempfile
 import time
 import unittest
 
-from e2e_support import StandIn, click_menu, make_bundle, stop, tray_item, wait_for
+from e2e_support import StandIn, click_menu, make_bundle, stop, tray_item, tray_panel, wait_for
 
-BUNDLE, WEBAPP, PANEL = sys.argv[1], sys.argv[2], sys.argv[3]
+BUNDLE, WEBAPP = sys.argv[1], sys.argv[2]
 
 
 class ShellEndToEnd(unittest.TestCase):
@@ -25,10 +25,7 @@ class ShellEndToEnd(unittest.TestCase):
         bundle = make_bundle(BUNDLE, self.webapp.base + "/")
         self.addCleanup(shutil.rmtree, bundle, True)
         self.executable = os.path.join(bundle, "orvanoffice")
-        self.panel = subprocess.Popen([PANEL], stdout=subprocess.PIPE, text=True)
-        self.addCleanup(self.panel.stdout.close)
-        self.addCleanup(stop, self.panel)
-        self.assertEqual(self.panel.stdout.readline().strip(), "ready")
+        self.panel = tray_panel(self)
         self.log = tempfile.TemporaryFile(mode="w+")
         self.addCleanup(self.log.close)
         self.shell = subprocess.Popen([self.executable], stderr=self.log, env=dict(os.environ, ORVAN_LOG_STDERR="1"))

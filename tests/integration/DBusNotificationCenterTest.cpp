@@ -9,7 +9,7 @@
 
 #include "linux/dbus/DBusNotificationCenter.h"
 #include "tests/fakes/CapturingLogSink.h"
-#include "tests/integration/FakeNotificationServer.h"
+#include "tests/integration/MockNotificationServer.h"
 #include "tests/integration/GtkTestSupport.h"
 
 namespace orvan {
@@ -17,7 +17,7 @@ namespace {
 
 using namespace orvan::testing;
 using namespace std::chrono_literals;
-using Notification = FakeNotificationServer::Notification;
+using Notification = MockNotificationServer::Notification;
 
 NotificationRequest request(std::string identifier, std::string title, std::optional<std::string> body = {},
                             bool sound = true, nlohmann::json userInfo = nlohmann::json::object()) {
@@ -41,15 +41,15 @@ std::optional<NotificationAuthorization> authorizationOf(UserNotificationCenter&
 // The test session's bus has no service directories, so nothing but our fake ever answers.
 class DBusNotificationCenterTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(server.own()) << "org.freedesktop.Notifications is already owned"; }
+    void SetUp() override { ASSERT_TRUE(server.start()) << "org.freedesktop.Notifications is already owned"; }
 
     bool received(std::size_t count) {
-        return runUntil([&] { return server.notifications.size() >= count; }, 5s);
+        return runUntil([&] { return server.notifications().size() >= count; }, 5s);
     }
-    const Notification* withSummary(const std::string& summary) const {
-        auto found = std::find_if(server.notifications.begin(), server.notifications.end(),
-                                  [&](const Notification& n) { return n.summary == summary; });
-        return found != server.notifications.end() ? &*found : nullptr;
+    std::optional<Notification> withSummary(const std::string& summary) const {
+        const auto all = server.notifications();
+        auto found = std::find_if(all.begin(), all.end(), [&](const Notification& n) { return n.summary == summary; });
+        return found != all.end() ? std::optional(*found) : std::nullopt;
     }
     // Posts two notifications and waits until the centre knows both ids; returns them.
     std::pair<std::uint32_t, std::uint32_t> postTwo(UserNotificationCenter& center, nlohmann::json infoA,
@@ -62,7 +62,7 @@ protected:
         return {withSummary("A")->id, withSummary("B")->id};
     }
 
-    FakeNotificationServer server;
+    MockNotificationServer server;
 };
 
 TEST_F(DBusNotificationCenterTest, TitleBodyAndSoundReachTheServerAndTheSameIdentifierReplacesEvenRightBehind) {
@@ -77,8 +77,8 @@ TEST_F(DBusNotificationCenterTest, TitleBodyAndSoundReachTheServerAndTheSameIden
     center.add(request("chat", "Three"));
     ASSERT_TRUE(received(5));
 
-    const Notification* loud = withSummary("会議が始まります");
-    const Notification* quiet = withSummary("静かな通知");
+    const auto loud = withSummary("会議が始まります");
+    const auto quiet = withSummary("静かな通知");
     ASSERT_TRUE(loud && quiet);
     // This server has no body-markup: the text goes as it is.
     EXPECT_EQ(loud->body, "営業部 & 開発部 <定例>");
@@ -88,9 +88,9 @@ TEST_F(DBusNotificationCenterTest, TitleBodyAndSoundReachTheServerAndTheSameIden
     EXPECT_EQ(quiet->hints.at("suppress-sound"), "true") << "a boolean, not a string";
     EXPECT_FALSE(quiet->hints.contains("sound-name"));
 
-    const Notification* one = withSummary("One");
-    const Notification* two = withSummary("Two");
-    const Notification* three = withSummary("Three");
+    const auto one = withSummary("One");
+    const auto two = withSummary("Two");
+    const auto three = withSummary("Three");
     ASSERT_TRUE(one && two && three);
     EXPECT_EQ(one->replacesId, 0u);
     EXPECT_EQ(two->replacesId, one->id);
@@ -99,23 +99,23 @@ TEST_F(DBusNotificationCenterTest, TitleBodyAndSoundReachTheServerAndTheSameIden
 }
 
 TEST_F(DBusNotificationCenterTest, AServerThatRendersMarkupGetsTheBodyEscaped) {
-    ASSERT_TRUE(server.release());
-    FakeNotificationServer markupServer({"actions", "body", "body-markup"});
-    ASSERT_TRUE(markupServer.own());
+    ASSERT_TRUE(server.stop());
+    MockNotificationServer markupServer("actions body body-markup");
+    ASSERT_TRUE(markupServer.start());
 
     DBusNotificationCenter center;
     center.add(request("m", "見積 <A&B>", "A & B <c>"));
-    ASSERT_TRUE(runUntil([&] { return !markupServer.notifications.empty(); }, 5s));
-    EXPECT_EQ(markupServer.notifications[0].body, "A &amp; B &lt;c&gt;");
+    ASSERT_TRUE(runUntil([&] { return !markupServer.notifications().empty(); }, 5s));
+    EXPECT_EQ(markupServer.notifications()[0].body, "A &amp; B &lt;c&gt;");
     // The summary is plain text for every server.
-    EXPECT_EQ(markupServer.notifications[0].summary, "見積 <A&B>");
+    EXPECT_EQ(markupServer.notifications()[0].summary, "見積 <A&B>");
 }
 
 TEST_F(DBusNotificationCenterTest, AuthorizedWhileAServerAnswersDeniedWhileNoneDoes) {
     DBusNotificationCenter center;
     EXPECT_EQ(authorizationOf(center), NotificationAuthorization::authorized);
 
-    ASSERT_TRUE(server.release());
+    ASSERT_TRUE(server.stop());
     EXPECT_EQ(authorizationOf(center), NotificationAuthorization::denied);
     auto granted = std::make_shared<std::optional<bool>>();
     center.requestAuthorization([granted](bool g) { *granted = g; });
@@ -128,9 +128,9 @@ TEST_F(DBusNotificationCenterTest, AuthorizedWhileAServerAnswersDeniedWhileNoneD
     setLogSink(nullptr);
 
     // Asked afresh each time, not remembered.
-    ASSERT_TRUE(server.own());
+    ASSERT_TRUE(server.start());
     EXPECT_EQ(authorizationOf(center), NotificationAuthorization::authorized);
-    EXPECT_EQ(withSummary("Nobody shows this"), nullptr);
+    EXPECT_FALSE(withSummary("Nobody shows this"));
 }
 
 TEST_F(DBusNotificationCenterTest, WithoutABusItIsDeniedAndPostsNothing) {
@@ -141,7 +141,7 @@ TEST_F(DBusNotificationCenterTest, WithoutABusItIsDeniedAndPostsNothing) {
     EXPECT_EQ(authorizationOf(center), NotificationAuthorization::denied);
     // Were the adapter to reach the session bus after all, it would land at the server by now.
     spin(300ms);
-    EXPECT_TRUE(server.notifications.empty());
+    EXPECT_TRUE(server.notifications().empty());
 }
 
 TEST_F(DBusNotificationCenterTest, OpeningANotificationHandsItsUserInfoAndTokenToTheHandlerAndAClosedOneIsForgotten) {
@@ -153,16 +153,16 @@ TEST_F(DBusNotificationCenterTest, OpeningANotificationHandsItsUserInfoAndTokenT
     ASSERT_TRUE(received(3));
     const std::uint32_t idC = withSummary("C")->id;
 
-    server.emitActivationToken(idB, "token-b");
-    server.emitActionInvoked(idB, "default");
+    server.emit("ActivationToken", idB, g_variant_new_string("token-b"));
+    server.emit("ActionInvoked", idB, g_variant_new_string("default"));
     // Signals arrive in order: by the time A's click is handled, the ones before it have been too.
     const std::uint32_t notOurs = idC + 100;
-    server.emitActivationToken(notOurs, "stray-token");
-    server.emitActionInvoked(notOurs, "default");
-    server.emitNotificationClosed(idC, 2);
-    server.emitActionInvoked(idC, "default");
-    server.emitActionInvoked(idA, "snooze");
-    server.emitActionInvoked(idA, "default");
+    server.emit("ActivationToken", notOurs, g_variant_new_string("stray-token"));
+    server.emit("ActionInvoked", notOurs, g_variant_new_string("default"));
+    server.emit("NotificationClosed", idC, g_variant_new_uint32(2));
+    server.emit("ActionInvoked", idC, g_variant_new_string("default"));
+    server.emit("ActionInvoked", idA, g_variant_new_string("snooze"));
+    server.emit("ActionInvoked", idA, g_variant_new_string("default"));
     ASSERT_TRUE(runUntil([&] { return responses->size() >= 2; }, 5s));
     spin(100ms);
     ASSERT_EQ(responses->size(), 2u);
@@ -184,15 +184,15 @@ TEST_F(DBusNotificationCenterTest, NothingIsCalledBackAfterTheCentreIsGone) {
     center->add(request("a", "A"));
     ASSERT_TRUE(received(1));
     ASSERT_EQ(authorizationOf(*center), NotificationAuthorization::authorized);
-    const int asked = server.serverInformationCalls;
+    const std::size_t asked = server.callsOf("GetServerInformation");
 
     center->authorization([calls](NotificationAuthorization) { ++*calls; });
     center->requestAuthorization([calls](bool) { ++*calls; });
     center.reset();
-    server.emitActionInvoked(server.notifications[0].id, "default");
+    server.emit("ActionInvoked", server.notifications()[0].id, g_variant_new_string("default"));
 
     // The questions were sent before the centre went, and are answered; the answers go nowhere.
-    ASSERT_TRUE(runUntil([&] { return server.serverInformationCalls == asked + 2; }, 5s));
+    ASSERT_TRUE(runUntil([&] { return server.callsOf("GetServerInformation") == asked + 2; }, 5s));
     spin(300ms);
     EXPECT_EQ(*calls, 0);
 }

@@ -35,20 +35,6 @@ std::string property(GtkMessageDialog* dialog, const char* name) {
 
 class GtkAlertPresenterTest : public ::testing::Test {
 protected:
-    // One for the whole run: GTK lets a process register only one application.
-    static GtkApplication* sharedApplication() {
-        static GtkApplication* application = [] {
-            GtkApplication* made = gtk_application_new("jp.tomoriva.OrvanOffice.AlertTest", G_APPLICATION_NON_UNIQUE);
-            GError* error = nullptr;
-            if (!g_application_register(G_APPLICATION(made), nullptr, &error)) {
-                ADD_FAILURE() << "cannot register: " << (error != nullptr ? error->message : "");
-                g_clear_error(&error);
-            }
-            return made;
-        }();
-        return application;
-    }
-
     void TearDown() override {
         // Dialogs go with the window they are over.
         if (window != nullptr) gtk_widget_destroy(GTK_WIDGET(window));
@@ -57,7 +43,7 @@ protected:
     }
 
     GtkWindow* openWindow() {
-        window = GTK_WINDOW(gtk_application_window_new(sharedApplication()));
+        window = GTK_WINDOW(gtk_application_window_new(testApplication()));
         gtk_widget_show_all(GTK_WIDGET(window));
         gtk_window_present(window);
         runUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(window)) == TRUE; });
@@ -65,7 +51,7 @@ protected:
     }
 
     GtkWindow* window = nullptr;
-    GtkAlertPresenter presenter{[] { return sharedApplication(); }};
+    GtkAlertPresenter presenter{[] { return testApplication(); }};
 };
 
 TEST_F(GtkAlertPresenterTest, TheAlertIsAModalDialogOverTheWindowNotAPopupAndASecondGoesOverTheFirst) {

@@ -97,6 +97,19 @@ inline nlohmann::json callAsync(WebKitWebView* view, const std::string& body,
     return outcome.value;
 }
 
+// One registered application for the whole process: GIO registers only one per bus connection.
+inline GtkApplication* testApplication() {
+    static GtkApplication* const application = [] {
+        GtkApplication* made = gtk_application_new("jp.tomoriva.OrvanOffice.Tests", G_APPLICATION_NON_UNIQUE);
+        return g_application_register(G_APPLICATION(made), nullptr, nullptr) ? made : nullptr;
+    }();
+    return application;
+}
+
+// Shows `window`, gives it the focus and waits until GTK agrees. Asked again until then, with the X
+// server's time: a window manager takes the request only once it manages the window.
+bool activate(GtkWindow* window, std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
+
 inline std::string uriOf(WebKitWebView* view) {
     const char* uri = webkit_web_view_get_uri(view);
     return uri != nullptr ? uri : "";

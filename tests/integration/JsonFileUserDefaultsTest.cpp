@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -16,11 +15,6 @@ namespace {
 
 using testing::TempDirectory;
 
-std::string readAll(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST(JsonFileUserDefaultsTest, ValuesSurviveANewInstanceAndRemovalsToo) {
     TempDirectory temp;
     const auto file = temp.path() / "OrvanOffice" / "defaults.json";
@@ -34,7 +28,7 @@ TEST(JsonFileUserDefaultsTest, ValuesSurviveANewInstanceAndRemovalsToo) {
     JsonFileUserDefaults reopened(file);
     EXPECT_EQ(reopened.string("apns.deviceToken.hex"), "0aff");
     EXPECT_FALSE(reopened.string("apns.registeredToken.hex"));
-    EXPECT_EQ(nlohmann::json::parse(readAll(file)), (nlohmann::json{{"apns.deviceToken.hex", "0aff"}}));
+    EXPECT_EQ(nlohmann::json::parse(testing::readText(file)), (nlohmann::json{{"apns.deviceToken.hex", "0aff"}}));
 }
 
 TEST(JsonFileUserDefaultsTest, ACorruptFileCountsAsEmptyAndIsReplacedOnTheNextWrite) {
@@ -44,7 +38,7 @@ TEST(JsonFileUserDefaultsTest, ACorruptFileCountsAsEmptyAndIsReplacedOnTheNextWr
     JsonFileUserDefaults defaults(file);
     EXPECT_FALSE(defaults.string("apns.deviceToken.hex"));
     defaults.setString("meetingPopupOrigin", "10,20");
-    EXPECT_EQ(nlohmann::json::parse(readAll(file)), (nlohmann::json{{"meetingPopupOrigin", "10,20"}}));
+    EXPECT_EQ(nlohmann::json::parse(testing::readText(file)), (nlohmann::json{{"meetingPopupOrigin", "10,20"}}));
     std::ofstream(file) << R"({"OrvanEchoCancellation": false})";  // a switch written by hand
     EXPECT_EQ(JsonFileUserDefaults(file).string("OrvanEchoCancellation"), "false");
 }
@@ -72,7 +66,7 @@ TEST(JsonFileUserDefaultsTest, WritesFromSeveralThreadsAndTwoInstancesAllLand) {
         });
     }
     for (auto& thread : threads) thread.join();
-    EXPECT_EQ(nlohmann::json::parse(readAll(file)).size(), 100u);
+    EXPECT_EQ(nlohmann::json::parse(testing::readText(file)).size(), 100u);
     EXPECT_EQ(JsonFileUserDefaults(file).string("k3-24"), "v");
     // A second instance, as a second process would be, writing files of other lengths: no write is lost.
     const auto log = testing::CapturingLogSink::install();

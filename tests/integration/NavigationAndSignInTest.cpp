@@ -117,8 +117,23 @@ TEST_F(NavigationAndSignInTest, OutsideAddressesReachTheDesktopAsWrittenAndTheAp
     EXPECT_EQ(opener->opened.size(), 4u) << "a trusted host is not handed out";
 }
 
-TEST_F(NavigationAndSignInTest, ARefusedLoadLeavesTheNextLoadItsOwnTime) {
+// A load's time-out goes with its own navigation: not with a refused one before it, nor with the one
+// it replaces (even of the same address), and past a redirect.
+TEST_F(NavigationAndSignInTest, ALoadsTimeOutFollowsItsOwnNavigation) {
     SilentServer silent;
+    // A window whose app is the silent server: its first load replaced, once it has begun, by one
+    // that stalls after a redirect. That one times out, which brings the shell's page (a stop would not).
+    auto info = std::make_shared<FakeInfoDictionary>();
+    info->strings[AppConfig::kAppURLKey] = silent.url();
+    services.config = std::make_shared<AppConfig>(info);
+    WebKitWebView* stalled = open(nullptr, false);
+    static bool began;  // outlives the window's signals
+    began = false;
+    g_signal_connect(stalled, "load-changed", G_CALLBACK(+[] { began = true; }), nullptr);
+    ASSERT_TRUE(runUntil([] { return began; }));
+    coordinatorOfWindow(windows[1])->webView()->load(*Url::parse(url("/updates/redirect?to=") + silent.url() + "/ja"), std::chrono::seconds(1));
+    EXPECT_TRUE(runUntil([&] { return evaluate(stalled, "document.title") == nlohmann::json("トモリバに接続できません"); }));
+
     // Refused by the policy (handed to the desktop instead), so it never starts.
     const auto refused = std::chrono::steady_clock::now();
     coordinatorOfWindow(windows[0])->webView()->load(*Url::parse("https://outside.example/x"), std::chrono::seconds(2));
@@ -128,8 +143,8 @@ TEST_F(NavigationAndSignInTest, ARefusedLoadLeavesTheNextLoadItsOwnTime) {
     ASSERT_TRUE(runUntil([&] { return webkit_web_view_is_loading(view) == TRUE; }));
     runUntil([&] { return std::chrono::steady_clock::now() - refused > milliseconds(3000); });
     EXPECT_TRUE(webkit_web_view_is_loading(view)) << "stopped by the refused load's time-out";
-    // A load of the shell's own still gives up on time.
-    coordinatorOfWindow(windows[0])->webView()->load(*Url::parse(silent.url() + "?again"), std::chrono::seconds(1));
+    // A load of the shell's own still gives up on time, also in place of one of the same address.
+    coordinatorOfWindow(windows[0])->webView()->load(*Url::parse(silent.url()), std::chrono::seconds(1));
     EXPECT_TRUE(runUntil([&] { return webkit_web_view_is_loading(view) == FALSE; }, milliseconds(10000)));
 }
 

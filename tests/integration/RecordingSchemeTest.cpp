@@ -1,18 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
-#include "platform/Url.h"
-#include "linux/glib/GObjectPtr.h"
-#include "linux/webkit/RecordingSchemeAdapter.h"
-#include "tests/integration/GtkTestSupport.h"
+#include "tests/integration/ShellWindowFixture.h"
 #include "tests/support/TempDirectory.h"
-#include "tools/webapp/StandInServer.h"
 
 namespace orvan {
 namespace {
@@ -41,70 +35,31 @@ std::uint32_t fnv1a(const std::string& bytes) {
     return hash;
 }
 
-// A web view in its own ephemeral context with the scheme registered, showing a page of the stand-in
-// web application (plain http, another origin than the scheme's).
-class RecordingSchemeTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        base = temp.path();
-        root = base / "recordings";
-        fs::create_directories(root);
-
-        server.start();
-        const auto pageURL = Url::parse(server.baseURL() + "/");
-        ASSERT_TRUE(pageURL.has_value());
-        pageOrigin = origin(*pageURL);
-        allowedOrigin = pageOrigin;
-
-        context = GObjectPtr<WebKitWebContext>::take(webkit_web_context_new_ephemeral());
-        registerRecordingScheme(context.get(), std::make_shared<RecordingSchemeHandler>(root, [this] {
-                                    return allowedOrigin;
-                                }));
-        window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-        view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(), nullptr));
-        gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
-        gtk_widget_show_all(window);
-        webkit_web_view_load_uri(view, pageURL->string().c_str());
-        ASSERT_TRUE(waitForLoaded(view, pageURL->string()));
+// Bytes that a text decoding, a NUL terminator or a truncated read would change.
+std::string recordingBytes(std::size_t size) {
+    std::string bytes(size, '\0');
+    std::uint32_t state = 12345;
+    for (auto& byte : bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<char>(state >> 24);
     }
+    return bytes;
+}
 
-    void TearDown() override {
-        if (window != nullptr) gtk_widget_destroy(window);
-        spin(std::chrono::milliseconds(50));
-    }
-
-    nlohmann::json fetchFromPage(const fs::path& path) { return callAsync(view, kFetchRecording, {{"path", path}}); }
-
-    // Bytes that a text decoding, a NUL terminator or a truncated read would change.
-    static std::string recordingBytes(std::size_t size) {
-        std::string bytes(size, '\0');
-        std::uint32_t state = 12345;
-        for (auto& byte : bytes) {
-            state = state * 1103515245u + 12345u;
-            byte = static_cast<char>(state >> 24);
-        }
-        return bytes;
-    }
-
-    testing::TempDirectory temp{"orvan-rec-it"};
-    fs::path base;
-    fs::path root;
-    webapp::StandInServer server;
-    std::string pageOrigin;
-    std::string allowedOrigin;
-    GObjectPtr<WebKitWebContext> context;
-    GtkWidget* window = nullptr;
-    WebKitWebView* view = nullptr;
-};
+using RecordingSchemeTest = ShellWindowFixture;
 
 // The path rules are the handler's (unit-tested); here: the engine delivers every byte of a file
-// under a Japanese path with spaces; a refusal, by path or by origin (asked for each time), reaches
-// the page as a failed fetch; registering again keeps one registration, answered by the new handler.
+// under a Japanese path with spaces to the shell's page (plain http, another origin than the
+// scheme's); a refusal, by path or by origin (asked for each time), reaches the page as a failed
+// fetch; registering again keeps one registration, answered by the new handler.
 TEST_F(RecordingSchemeTest, ThePageReadsTheWholeFileAndOnlyWhatTheHandlerAllows) {
+    const fs::path root = recordings();
     const std::string bytes = recordingBytes(300000);
     const fs::path file = root / "営業 会議" / "録音 2024年5月1日 (1).m4a";
     writeFile(file, bytes);
-    writeFile(base / "outside.m4a", "secret");
+    writeFile(root.parent_path() / "outside.m4a", "secret");
+    WebKitWebView* view = open();
+    const auto fetchFromPage = [&](const fs::path& path) { return callAsync(view, kFetchRecording, {{"path", path}}); };
 
     const auto result = fetchFromPage(file);
     ASSERT_EQ(result.value("ok", false), true) << result.dump();
@@ -119,24 +74,28 @@ TEST_F(RecordingSchemeTest, ThePageReadsTheWholeFileAndOnlyWhatTheHandlerAllows)
     EXPECT_EQ(refused.value("error", ""), "TypeError");
 
     writeFile(root / "a.m4a", "first root");
-    allowedOrigin = "https://app.tomoriva.jp";
+    const std::string pageOrigin = allowedOrigin();
+    allowedOrigin() = "https://app.tomoriva.jp";
     EXPECT_EQ(fetchFromPage(root / "a.m4a").value("error", ""), "TypeError");
-    allowedOrigin = pageOrigin;
+    allowedOrigin() = pageOrigin;
     EXPECT_EQ(fetchFromPage(root / "a.m4a").value("received", -1), 10);
 
     // A second registration of the same scheme would be a critical warning from the engine.
-    writeFile(base / "second" / "a.m4a", "second root");
+    TempDirectory second("orvan-rec-it");
+    writeFile(second.path() / "a.m4a", "second root");
     int warnings = 0;
     const guint logHandler = g_log_set_handler(
         nullptr, static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING),
         [](const gchar*, GLogLevelFlags, const gchar*, gpointer count) { ++*static_cast<int*>(count); }, &warnings);
-    registerRecordingScheme(context.get(), std::make_shared<RecordingSchemeHandler>(base / "second", [this] {
-                                return allowedOrigin;
-                            }));
+    factory()->serveRecordings(std::make_shared<RecordingSchemeHandler>(second.path(), [] { return allowedOrigin(); }));
     g_log_remove_handler(nullptr, logHandler);
     EXPECT_EQ(warnings, 0);
-    EXPECT_EQ(fetchFromPage(base / "second" / "a.m4a").value("received", -1), 11);
+    EXPECT_EQ(fetchFromPage(second.path() / "a.m4a").value("received", -1), 11);
     EXPECT_EQ(fetchFromPage(root / "a.m4a").value("ok", true), false);
+
+    factory()->serveRecordings(std::make_shared<RecordingSchemeHandler>(root, [] { return allowedOrigin(); }));
+    fs::remove_all(root);
+    fs::remove(root.parent_path() / "outside.m4a");
 }
 
 }  // namespace

@@ -14,13 +14,6 @@ namespace names = notification_names;
 
 using ShellWindowsTest = ShellWindowFixture;
 
-// Makes `window` the active one and waits until GTK agrees.
-bool activate(GtkWindow* window) {
-    gtk_window_present(window);
-    gdk_window_focus(gtk_widget_get_window(GTK_WIDGET(window)), GDK_CURRENT_TIME);
-    return runUntil([&] { return gtk_window_is_active(window) == TRUE; });
-}
-
 TEST_F(ShellWindowsTest, OnlyTheKeyWindowFollowsOpenPathReloadAndFrontOnlyEvaluateAndAClosedOneIsFreed) {
     WebKitWebView* first = open();
     WebKitWebView* second = open();
@@ -95,14 +88,6 @@ TEST(ShellApplicationTest, ARecordingKeepsTheApplicationRunningAfterItsLastWindo
     EXPECT_TRUE(state.ranWithoutWindow) << "ended with its last window";
     EXPECT_TRUE(state.stopped);
     EXPECT_FALSE(state.timedOut) << "kept running once nothing held it";
-}
-
-TEST(ShellApplicationTest, JapaneseTextHasAFont) {
-    GtkWidget* label = g_object_ref_sink(gtk_label_new(nullptr));
-    PangoLayout* layout = gtk_widget_create_pango_layout(label, "移動 議事録 マイクだけで録音しています");
-    EXPECT_EQ(pango_layout_get_unknown_glyphs_count(layout), 0) << "no font has these glyphs: they show as boxes";
-    g_object_unref(layout);
-    g_object_unref(label);
 }
 
 }  // namespace

@@ -38,15 +38,6 @@ std::string stringOf(GVariant* value) {
     return text;
 }
 
-// One application for the whole process: GIO refuses a second one on the same bus connection.
-GtkApplication* trayApplication() {
-    static GtkApplication* const application = [] {
-        GtkApplication* made = gtk_application_new("jp.tomoriva.OrvanOffice.TrayTest", G_APPLICATION_NON_UNIQUE);
-        return g_application_register(G_APPLICATION(made), nullptr, nullptr) ? made : nullptr;
-    }();
-    return application;
-}
-
 TEST(TrayTest, TheItemRegistersWithEveryPanelThatAppearsAndAgainWithOneThatDropsIt) {
     auto log = CapturingLogSink::install();
     StatusNotifierItem item(StatusItemContent{});
@@ -72,7 +63,7 @@ TEST(TrayTest, TheItemRegistersWithEveryPanelThatAppearsAndAgainWithOneThatDrops
 
 // The application's window, hidden and shown again from the tray through Activate.
 TEST(TrayTest, ActivateHidesAndShowsTheApplicationsWindow) {
-    GtkApplication* application = trayApplication();
+    GtkApplication* application = testApplication();
     ASSERT_NE(application, nullptr);
     std::vector<bool> scenes;
     GtkSceneLifecycle lifecycle(application, [&](bool foreground) { scenes.push_back(foreground); });
@@ -92,24 +83,22 @@ TEST(TrayTest, ActivateHidesAndShowsTheApplicationsWindow) {
         plugin.installWithOpenWindow([&] { ++opened; }, [] {});
         ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
         const std::string item = panel.registered.back();
-        const auto activate = [&] { ASSERT_TRUE(panel.activate(item)); };
+        const auto clickItem = [&] { ASSERT_TRUE(panel.activate(item)); };
 
         GtkWidget* window = gtk_application_window_new(application);
-        gtk_window_present(GTK_WINDOW(window));
-        gdk_window_focus(gtk_widget_get_window(window), GDK_CURRENT_TIME);
-        ASSERT_TRUE(runUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }, 5s));
+        ASSERT_TRUE(activate(GTK_WINDOW(window), 5s));
 
-        activate();
+        clickItem();
         EXPECT_TRUE(runUntil([&] { return !gtk_widget_get_mapped(window); }, 5s)) << "in front and active: hidden";
         EXPECT_EQ(scenes, std::vector<bool>{false});
-        activate();
+        clickItem();
         EXPECT_TRUE(runUntil([&] { return gtk_widget_get_mapped(window); }, 5s)) << "hidden: shown again";
         EXPECT_TRUE(runUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }, 5s)) << "and given the focus";
         EXPECT_EQ(scenes, (std::vector<bool>{false, true}));
         EXPECT_EQ(opened, 0) << "the hidden window comes back instead of a new one";
 
         gtk_widget_destroy(window);
-        activate();
+        clickItem();
         EXPECT_EQ(opened, 1) << "no window: the application is asked for one";
     }
 }
@@ -141,7 +130,7 @@ protected:
 using MenuRow = FakeStatusNotifierHost::MenuRow;
 
 TEST_F(TrayBundleTest, TheBuiltBundlesMenuReloadsSwitchesAutostartAndItsLabelAndCountFollowTheBadges) {
-    trayApplication();
+    testApplication();
     shell->loadPlugin();
     ASSERT_TRUE(shell->isPluginLoaded());
     ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
@@ -237,20 +226,14 @@ bool iconified(GtkWidget* window) {
 }
 
 TEST_F(TrayBundleTest, SuperShiftOTogglesTheWindowUnderAWindowManagerAndRestoresAMinimisedOne) {
-    GtkApplication* application = trayApplication();
+    GtkApplication* application = testApplication();
     ASSERT_NE(application, nullptr);
     WindowManager openbox;
     ASSERT_TRUE(openbox.running());
     shell->loadPlugin();
     ASSERT_TRUE(shell->isPluginLoaded());
     GtkWidget* window = gtk_application_window_new(application);
-    gtk_widget_show(window);
-    // As a click would, with a time the window manager accepts, once it manages the window.
-    ASSERT_TRUE(runUntil([&] {
-        gtk_window_present_with_time(GTK_WINDOW(window), gdk_x11_get_server_time(gtk_widget_get_window(window)));
-        spin(100ms);
-        return gtk_window_is_active(GTK_WINDOW(window));
-    }, 5s));
+    ASSERT_TRUE(activate(GTK_WINDOW(window), 5s));
     const auto shownWithTheFocus = [&] {
         return gtk_widget_get_mapped(window) && !iconified(window) && gtk_window_is_active(GTK_WINDOW(window));
     };
@@ -309,7 +292,7 @@ TEST(TrayTest, AHotKeyThatAnotherClientHoldsIsLoggedAndInstallStillCompletes) {
 // Last of all: it runs the shared application, which cannot take new windows afterwards.
 TEST(TrayLifetimeTest, TheApplicationOutlivesItsLastWindowWhileTheTrayHoldsIt) {
     struct Run {
-        GtkApplication* application = trayApplication();
+        GtkApplication* application = testApplication();
         GtkDesktopApplication desktop{[this] { return application; }};
         bool runningWithoutWindows = false;
     } run;

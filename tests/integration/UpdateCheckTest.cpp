@@ -2,9 +2,7 @@
 // dialog and the desktop handler are the tests' own.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
+#include "linux/glib/GObjectPtr.h"
 #include "linux/openssl/Ed25519PackageVerifier.h"
 #include "linux/soup/SoupUpdateFeed.h"
 #include "plugin/UpdateController.h"
@@ -42,18 +40,37 @@ public:
 class KeepingOpener final : public PackageOpener {
 public:
     std::optional<std::string> open(const std::filesystem::path& file) override {
-        std::ifstream in(file, std::ios::binary);
-        contents.emplace_back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        contents.push_back(testing::readText(file));
         return std::nullopt;
     }
     std::vector<std::string> contents;
+};
+
+// The stand-in over plain HTTP, again over HTTPS under a certificate this process trusts meanwhile,
+// and a port that takes connections and never answers (listening, never accepting).
+struct Servers {
+    Servers() {
+        const std::string pem = (dir.path() / "trusted.pem").string();
+        g_spawn_command_line_sync(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj /CN=127.0.0.1 "
+                                   "-addext subjectAltName=IP:127.0.0.1 -days 1 -keyout " + pem + " -out " + pem).c_str(),
+                                  nullptr, nullptr, nullptr, nullptr);
+        g_tls_backend_set_default_database(g_tls_backend_get_default(),
+                                           GObjectPtr<GTlsDatabase>::take(g_tls_file_database_new(pem.c_str(), nullptr)).get());
+        secure.start(0, testing::readText(pem));
+    }
+    ~Servers() { g_tls_backend_set_default_database(g_tls_backend_get_default(), nullptr); }
+    testing::TempDirectory dir{"orvan-tls"};
+    webapp::StandInServer plain, secure;
+    unsigned plainPort = plain.start();
+    GObjectPtr<GSocketListener> silent = GObjectPtr<GSocketListener>::take(g_socket_listener_new());
+    std::string silentURL = "http://127.0.0.1:" + std::to_string(g_socket_listener_add_any_inet_port(silent.get(), nullptr, nullptr));
 };
 
 struct Check {
     Check(const std::string& feed, const std::string& current) {
         controller = std::make_shared<UpdateController>(
             UpdateController::Settings{.feedUrl = feed, .publicKey = webapp::updatePublicKey(), .automaticChecks = false, .currentVersion = current},
-            UpdateController::Ports{.feed = std::make_shared<SoupUpdateFeed>(), .verifier = std::make_shared<Ed25519PackageVerifier>(),
+            UpdateController::Ports{.feed = std::make_shared<SoupUpdateFeed>(feed, 2s), .verifier = std::make_shared<Ed25519PackageVerifier>(),
                                     .opener = opener, .dialog = dialog, .timers = nullptr,
                                     .defaults = std::make_shared<testing::FakeUserDefaults>(), .now = [] { return std::int64_t{0}; },
                                     .downloads = downloads.path() / "updates"});
@@ -69,9 +86,9 @@ struct Check {
 
 // Only the package signed for the offered version is handed over, as a copy; no download is kept.
 TEST(UpdateCheckTest, TheNewerVersionIsOfferedAndOnlyAVerifiedPackageIsHandedOver) {
-    webapp::StandInServer app;
-    app.start();
-    const std::string feed = app.baseURL() + "/updates/appcast.xml";
+    Servers servers;
+    const auto& app = servers.plain;
+    const std::string feed = app.baseURL() + "/updates/appcast.xml", package = std::string("OrvanOffice-") + webapp::kUpdateVersion + ".tar.gz";
     const std::string unsigned_ = std::string("ダウンロードしたファイルを検証できませんでした: バージョン ") +
                                   webapp::kUpdateVersion + " の署名を確かめられなかったため、ファイルを削除しました（署名が一致しません）。";
     const struct {
@@ -85,6 +102,9 @@ TEST(UpdateCheckTest, TheNewerVersionIsOfferedAndOnlyAVerifiedPackageIsHandedOve
         {feed + "?short=1", "ダウンロードに失敗しました: ファイルがアップデート情報の大きさ（" +
                                 std::to_string(webapp::updatePackage().size() - 1) + " バイト）を超えています"},
         {feed + "?via=http://192.0.2.1/p.tar.gz", "ダウンロードに失敗しました: HTTPS 以外のアドレスは使えません: http://192.0.2.1/p.tar.gz"},
+        // The stand-in names its package over plain HTTP to this machine even in a feed it serves over HTTPS.
+        {servers.secure.baseURL() + "/updates/appcast.xml", "ダウンロードに失敗しました: HTTPS 以外のアドレスは使えません: http" +
+                                                                servers.secure.baseURL().substr(5) + "/updates/" + package},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.feed);
@@ -103,8 +123,8 @@ TEST(UpdateCheckTest, TheNewerVersionIsOfferedAndOnlyAVerifiedPackageIsHandedOve
 }
 
 TEST(UpdateCheckTest, AUserCheckSaysWhenNothingIsNewerOrTheFeedCannotBeUsed) {
-    webapp::StandInServer app;
-    app.start();
+    Servers servers;
+    const auto& app = servers.plain;
     const std::string unread = "アップデートを確認できませんでした: アップデート情報を読み込めません: ";
     const struct {
         const char* name;
@@ -118,8 +138,10 @@ TEST(UpdateCheckTest, AUserCheckSaysWhenNothingIsNewerOrTheFeedCannotBeUsed) {
         {"redirected to plain HTTP elsewhere", app.baseURL() + "/updates/redirect?to=http://192.0.2.1/a", unread + "HTTPS 以外のアドレスは使えません: http://192.0.2.1/a"},
         {"over 1 MiB", app.baseURL() + "/updates/huge.xml", unread + "アップデート情報が大きすぎます"},
         {"a name that only begins like a loopback address", "http://127.0.0.1.evil.example/a", unread + "HTTPS 以外のアドレスは使えません"},
-        {"localhost", "http://localhost:" + app.baseURL().substr(app.baseURL().rfind(':') + 1) + "/updates/appcast.xml",
-         "トモリバは最新です"},
+        {"localhost", "http://localhost:" + std::to_string(servers.plainPort) + "/updates/appcast.xml", "トモリバは最新です"},
+        {"HTTPS redirected to plain HTTP on this machine", servers.secure.baseURL() + "/updates/redirect?to=" + app.baseURL() + "/updates/appcast.xml",
+         unread + "HTTPS 以外のアドレスは使えません: " + app.baseURL() + "/updates/appcast.xml"},
+        {"a server that never answers", servers.silentURL + "/appcast.xml", unread + "サーバーから 2 秒間応答がありません"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -5,8 +5,7 @@ Builds the package with CPack from the build tree, runs the distribution's valid
 installs it with dpkg into a throw-away root (the runtime libraries are this machine's), starts the
 installed command against the stand-in web application, and removes it again.
 
-Run inside tools/test-env.sh. Arguments: the build directory, the stand-in's executable and the
-tests' own tray panel.
+Run inside tools/test-env.sh. Arguments: the build directory and the stand-in's executable.
 """
 import configparser
 import os
@@ -17,9 +16,9 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from e2e_support import StandIn, click_menu, stop, tray_item, wait_for, write_plist  # noqa: E402
+from e2e_support import StandIn, click_menu, stop, tray_item, tray_panel, wait_for, write_plist  # noqa: E402
 
-BUILD, WEBAPP, PANEL = sys.argv[1], sys.argv[2], sys.argv[3]
+BUILD, WEBAPP = sys.argv[1], sys.argv[2]
 APP_ID = "jp.tomoriva.OrvanOffice"
 BUNDLE = "usr/lib/orvanoffice/OrvanOffice.bundle"
 MAX_PACKAGE_BYTES = 15 * 1024 * 1024
@@ -77,10 +76,9 @@ class DebianPackage(unittest.TestCase):
         wm_class = entry["Desktop Entry"]["StartupWMClass"]
 
         webapp = StandIn(WEBAPP)
-        panel = subprocess.Popen([PANEL], stdout=subprocess.PIPE, text=True)
+        panel = tray_panel(self)
         shell = None
         try:
-            self.assertEqual(panel.stdout.readline().strip(), "ready")
             # This tree's Info.plist points at the stand-in instead.
             write_plist(bundle, webapp.base + "/")
             bin_dir = os.path.join(self.root, "usr/bin")
@@ -113,8 +111,6 @@ class DebianPackage(unittest.TestCase):
         finally:
             if shell is not None:
                 stop(shell)
-            stop(panel)
-            panel.stdout.close()
             webapp.close()
 
         self.dpkg("-r", "orvanoffice")

@@ -4,14 +4,15 @@
 
 #include <cmath>
 #include <filesystem>
-#include <future>
 
 #include "app/NotificationCenter.h"
 #include "linux/ffmpeg/FfmpegAudioFileWriter.h"
 #include "linux/pulse/PulseSystemAudio.h"
 #include "recording/SystemAudioCapture.h"
+#include "tests/fakes/FakeMainLoop.h"
 #include "tests/sound/ToneSource.h"
 #include "tests/support/AudioCheck.h"
+#include "tests/support/StopAndWait.h"
 #include "tests/support/TempDirectory.h"
 
 namespace orvan {
@@ -23,16 +24,11 @@ using namespace orvan::testing;
 constexpr int kRate = 16000;
 constexpr std::size_t kWindow = 400;  // whole periods of 440 Hz and 880 Hz
 
-class NoMainLoop final : public MainLoop {
-public:
-    void post(std::function<void()>) override {}
-};
-
 TEST(MixdownSoundTest, TheFileEncodedWhileRecordingEqualsAWholeMixdownWithEachTrackOnItsOwnChannel) {
     TempDirectory temp("orvan-progressive");
     const fs::path dir = temp.path() / "session";
     fs::create_directories(dir);
-    NoMainLoop loop;
+    FakeMainLoop loop;  // never run: nothing is posted that matters here
     auto writers = std::make_shared<FfmpegAudioFileWriters>();
     auto capture = std::get<std::shared_ptr<SystemAudioCapture>>(SystemAudioCapture::create(
         dir, SystemAudioCapturePorts{.applicationIdentifier = "jp.tomoriva.OrvanOffice",
@@ -59,9 +55,7 @@ TEST(MixdownSoundTest, TheFileEncodedWhileRecordingEqualsAWholeMixdownWithEachTr
     fs::copy_file(dir / "mic.f32", whole / "mic.f32");
     ASSERT_TRUE(std::holds_alternative<fs::path>(SystemAudioCapture::finalize(whole, *writers)));
 
-    std::promise<std::variant<fs::path, RecordingFailure>> stopped;
-    capture->stop([&](auto result) { stopped.set_value(std::move(result)); });
-    const auto result = stopped.get_future().get();
+    const auto result = stopAndWait(*capture);
     ASSERT_TRUE(std::holds_alternative<fs::path>(result));
 
     std::vector<DecodedAudio> channels;

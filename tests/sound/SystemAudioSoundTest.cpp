@@ -24,6 +24,7 @@
 #include "tests/sound/SoundServer.h"
 #include "tests/sound/ToneSource.h"
 #include "tests/support/AudioCheck.h"
+#include "tests/support/StopAndWait.h"
 #include "tests/support/TempDirectory.h"
 
 namespace orvan {
@@ -66,15 +67,9 @@ protected:
         return std::get<std::shared_ptr<SystemAudioCapturing>>(answer);
     }
 
-    static std::variant<fs::path, RecordingFailure> stop(SystemAudioCapturing& capture) {
-        std::promise<std::variant<fs::path, RecordingFailure>> stopped;
-        capture.stop([&](std::variant<fs::path, RecordingFailure> answer) { stopped.set_value(std::move(answer)); });
-        return stopped.get_future().get();
-    }
-
     // Stops the capture and decodes both channels of the finished file: system audio, microphone.
     static std::optional<std::pair<DecodedAudio, DecodedAudio>> finish(SystemAudioCapturing& capture) {
-        const auto stopped = stop(capture);
+        const auto stopped = stopAndWait(capture);
         if (const auto* failure = std::get_if<RecordingFailure>(&stopped)) {
             ADD_FAILURE() << "not finished: " << failure->description();
             return std::nullopt;

@@ -1,99 +1,54 @@
 #include "tests/support/AudioCheck.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-}
-
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 #include <numbers>
 
 namespace orvan::testing {
 
 namespace {
 
-std::string text(int code) {
-    char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, buffer, sizeof buffer);
-    return buffer;
+// Runs a shell command; its standard output, or nullopt when it fails.
+std::optional<std::string> output(const std::string& command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) return std::nullopt;
+    std::string bytes;
+    char buffer[65536];
+    for (std::size_t read; (read = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0;) bytes.append(buffer, read);
+    return pclose(pipe.release()) == 0 ? std::optional(bytes) : std::nullopt;
+}
+
+std::string quoted(const std::string& text) {
+    std::string result = "'";
+    for (const char c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return result + "'";
 }
 
 }  // namespace
 
 std::optional<DecodedAudio> decodeAudio(const std::filesystem::path& file, std::string* error, int channel) {
-    av_log_set_level(AV_LOG_ERROR);
-    AVFormatContext* input = nullptr;
-    int status = avformat_open_input(&input, file.c_str(), nullptr, nullptr);
-    if (status < 0) {
-        if (error) *error = text(status);
+    const auto fail = [error](const std::string& why) -> std::optional<DecodedAudio> {
+        if (error) *error = why;
         return std::nullopt;
-    }
-    struct Closer {
-        AVFormatContext*& input;
-        AVCodecContext* decoder = nullptr;
-        AVPacket* packet = av_packet_alloc();
-        AVFrame* frame = av_frame_alloc();
-        ~Closer() {
-            av_frame_free(&frame);
-            av_packet_free(&packet);
-            avcodec_free_context(&decoder);
-            avformat_close_input(&input);
-        }
-    } closer{input};
-    if ((status = avformat_find_stream_info(input, nullptr)) < 0) {
-        if (error) *error = text(status);
-        return std::nullopt;
-    }
-    const AVCodec* codec = nullptr;
-    const int index = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (index < 0) {
-        if (error) *error = "no audio stream";
-        return std::nullopt;
-    }
-    AVStream* stream = input->streams[index];
-    closer.decoder = avcodec_alloc_context3(codec);
-    avcodec_parameters_to_context(closer.decoder, stream->codecpar);
-    closer.decoder->flags2 |= AV_CODEC_FLAG2_SKIP_MANUAL;
-    if ((status = avcodec_open2(closer.decoder, codec, nullptr)) < 0) {
-        if (error) *error = text(status);
-        return std::nullopt;
-    }
-    DecodedAudio audio;
-    audio.sampleRate = closer.decoder->sample_rate;
-    audio.channels = closer.decoder->ch_layout.nb_channels;
-    if (channel < 0 || channel >= audio.channels) {
-        if (error) *error = "no channel " + std::to_string(channel);
-        return std::nullopt;
-    }
-    const AVRational samplesBase{1, audio.sampleRate};
-    const std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
-    const std::int64_t end = av_rescale_q(start + stream->duration, stream->time_base, samplesBase);
-
-    auto takeFrames = [&] {
-        while (avcodec_receive_frame(closer.decoder, closer.frame) == 0) {
-            const std::int64_t first = av_rescale_q(closer.frame->pts, stream->time_base, samplesBase);
-            const int channels = closer.frame->ch_layout.nb_channels;
-            for (int i = 0; i < closer.frame->nb_samples; ++i) {
-                const std::int64_t at = first + i;
-                if (at < 0 || at >= end) continue;
-                // One channel of float planar, as the AAC decoder gives it.
-                const float value =
-                    reinterpret_cast<const float*>(closer.frame->extended_data[channel < channels ? channel : 0])[i];
-                if (static_cast<std::int64_t>(audio.samples.size()) < at) audio.samples.resize(static_cast<std::size_t>(at), 0.0f);
-                if (static_cast<std::int64_t>(audio.samples.size()) == at) audio.samples.push_back(value);
-            }
-            av_frame_unref(closer.frame);
-        }
     };
-    while (av_read_frame(input, closer.packet) == 0) {
-        if (closer.packet->stream_index == index) avcodec_send_packet(closer.decoder, closer.packet);
-        av_packet_unref(closer.packet);
-        takeFrames();
-    }
-    avcodec_send_packet(closer.decoder, nullptr);
-    takeFrames();
+    const auto probed = output("ffprobe -v error -select_streams a:0 -show_entries stream=sample_rate,channels,start_time,"
+                               "duration -of csv=p=0 " + quoted(file) + " 2>&1");
+    DecodedAudio audio;
+    double start = 0, seconds = 0;
+    if (!probed || std::sscanf(probed->c_str(), "%d,%d,%lf,%lf", &audio.sampleRate, &audio.channels, &start, &seconds) != 4)
+        return fail("ffprobe: " + probed.value_or("did not run"));
+    if (channel < 0 || channel >= audio.channels) return fail("no channel " + std::to_string(channel));
+    // On the file's own time line (-copyts), from time zero: a segment's encoder priming lies before it.
+    const auto raw = output("ffmpeg -nostdin -v error -copyts -i " + quoted(file) + " -af 'pan=mono|c0=c" +
+                            std::to_string(channel) + ",atrim=start=0' -f f32le - 2>/dev/null");
+    if (!raw) return fail("ffmpeg could not decode " + file.string());
+    // The command line keeps the encoder's padding after the end that the file itself declares.
+    const auto end = static_cast<std::size_t>(std::max(0L, std::lround((start + seconds) * audio.sampleRate)));
+    audio.samples.resize(std::min(raw->size() / sizeof(float), end));
+    if (!audio.samples.empty()) std::memcpy(audio.samples.data(), raw->data(), audio.samples.size() * sizeof(float));
     return audio;
 }
 

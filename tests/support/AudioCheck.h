@@ -9,8 +9,8 @@
 
 namespace orvan::testing {
 
-// A file's audio as a reader should hear it: mono float at the stream's rate, from presentation time
-// zero to the end of its duration (encoder priming and padding left out).
+// A file's audio as a reader should hear it: one channel as float at the stream's rate, decoded by the
+// ffmpeg command line (not by our own FFmpeg code), encoder priming and padding left out.
 struct DecodedAudio {
     int sampleRate = 0;
     int channels = 0;  // of the file; `samples` holds one of them

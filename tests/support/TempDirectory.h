@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -41,12 +42,20 @@ inline void writeFile(const std::filesystem::path& path, const std::string& byte
     if (!file.good()) throw std::runtime_error("could not write " + path.string());
 }
 
+// The whole of `path`; empty when it cannot be read.
+inline std::string readText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 // A raw track's samples (native 32-bit float) as they stand in `file`.
 inline std::vector<float> readTrack(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<float> samples(bytes.size() / sizeof(float));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    // Read straight into the samples: an empty track has no buffer to copy from.
+    std::error_code missing;
+    const auto size = std::filesystem::file_size(file, missing);
+    std::vector<float> samples(missing ? 0 : size / sizeof(float));
+    std::ifstream(file, std::ios::binary)
+        .read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(samples.size() * sizeof(float)));
     return samples;
 }
 

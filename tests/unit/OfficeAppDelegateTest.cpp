@@ -106,13 +106,5 @@ TEST_F(OfficeAppDelegateTest, AClickedNotificationOpensItsPageAndComesForward) {
     EXPECT_EQ(activator->tokens, (std::vector<std::string>{"token-1", ""}));
 }
 
-TEST_F(OfficeAppDelegateTest, DeviceTokensReachPushRegistration) {
-    delegate->didRegisterForRemoteNotifications({0x0a, 0xff});
-    int ready = 0;
-    auto token = center->addObserver("officeAPNsTokenReady", [&](const Notification&) { ++ready; });
-    loop.runUntilIdle();
-    EXPECT_EQ(ready, 1);
-}
-
 }  // namespace
 }  // namespace orvan

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <future>
 #include <vector>
 
 #include "tests/unit/SystemAudioCaptureFixture.h"
@@ -43,10 +42,7 @@ protected:
     // Stops, with what the writer held just before; answers how much was handed over after it.
     std::size_t stopAndCountTail() {
         const std::size_t before = writers->frames();
-        std::promise<std::variant<fs::path, RecordingFailure>> stopped;
-        capture->stop([&](auto result) { stopped.set_value(std::move(result)); });
-        auto result = stopped.get_future().get();
-        EXPECT_TRUE(std::holds_alternative<fs::path>(result));
+        EXPECT_TRUE(std::holds_alternative<fs::path>(stopAndWait(*capture)));
         return writers->frames() - before;
     }
 

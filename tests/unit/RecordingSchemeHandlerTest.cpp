@@ -146,16 +146,5 @@ TEST_F(RecordingSchemeHandlerTest, TheRootIsComparedAsConfiguredAfterStandardisi
     EXPECT_EQ(bodyOf(unstandardised, root.string() + "/"), "<refused>");
 }
 
-TEST_F(RecordingSchemeHandlerTest, TheAllowedOriginIsAskedForOnEveryRequest) {
-    std::string origin = "http://127.0.0.1:8741";
-    const Handler handler(root, [&] { return origin; });
-    const auto originOf = [&] {
-        return std::get<Handler::Response>(handler.handle((root / "latest.m4a").string())).headers.at(2).second;
-    };
-    EXPECT_EQ(originOf(), "http://127.0.0.1:8741");
-    origin = "https://preview.tomoriva.jp";
-    EXPECT_EQ(originOf(), "https://preview.tomoriva.jp");
-}
-
 }  // namespace
 }  // namespace orvan

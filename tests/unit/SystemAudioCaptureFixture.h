@@ -13,6 +13,7 @@
 #include "tests/fakes/FakeCaptureParts.h"
 #include "tests/fakes/FakeMainLoop.h"
 #include "tests/fakes/ManualClock.h"
+#include "tests/support/StopAndWait.h"
 #include "tests/support/TempDirectory.h"
 
 namespace orvan::testing {

@@ -221,9 +221,7 @@ TEST_F(SystemAudioCaptureTest, StopEndsTheStreamClosesTheTracksAndMixesThemDown)
     auto stream = std::make_shared<FakeStream>();
     capture->attach(stream);
     deliver(CaptureOutputType::systemAudio, 1.0, 0.25f);
-    std::promise<std::variant<fs::path, RecordingFailure>> result;
-    capture->stop([&](std::variant<fs::path, RecordingFailure> answer) { result.set_value(answer); });
-    auto answer = result.get_future().get();
+    const auto answer = stopAndWait(*capture);
     EXPECT_EQ(stream->stops, 1);
     ASSERT_TRUE(std::holds_alternative<fs::path>(answer)) << std::get<RecordingFailure>(answer).description();
     EXPECT_EQ(std::get<fs::path>(answer), dir() / "meeting.m4a");
@@ -236,9 +234,7 @@ TEST_F(SystemAudioCaptureTest, StopEndsTheStreamClosesTheTracksAndMixesThemDown)
 
 TEST_F(SystemAudioCaptureTest, ASilentCaptureStopsWithEmptyAndKeepsItsTracks) {
     deliver(CaptureOutputType::microphone, 1.0, 0.0f);
-    std::promise<std::variant<fs::path, RecordingFailure>> result;
-    capture->stop([&](std::variant<fs::path, RecordingFailure> answer) { result.set_value(answer); });
-    auto answer = result.get_future().get();
+    const auto answer = stopAndWait(*capture);
     ASSERT_TRUE(std::holds_alternative<RecordingFailure>(answer));
     EXPECT_EQ(std::get<RecordingFailure>(answer).description(), "音が1つも録れていません");
     EXPECT_TRUE(fs::exists(dir() / "mic.f32"));
