@@ -22,6 +22,8 @@ inline constexpr const char* kReload = "officeReload";
 inline constexpr const char* kEvaluate = "officeEvaluate";
 inline constexpr const char* kOpenPath = "officeOpenPath";
 inline constexpr const char* kCaptureFailed = "officeCaptureFailed";
+// The running recording's health changed; the object is a RecordingHealth.
+inline constexpr const char* kRecordingHealth = "officeRecordingHealth";
 // No window of the application is visible any more / one is shown again.
 inline constexpr const char* kSceneDidEnterBackground = "sceneDidEnterBackground";
 inline constexpr const char* kSceneWillEnterForeground = "sceneWillEnterForeground";

@@ -3,6 +3,7 @@
 
 #include "linux/ffmpeg/FfmpegAudioFileWriter.h"
 #include "linux/ffmpeg/FfmpegAudioJoiner.h"
+#include "linux/glib/GioFreeSpace.h"
 #include "linux/glib/SyslogSink.h"
 #include "linux/pulse/PulseRecordPermission.h"
 #include "linux/pulse/PulseSegmentRecorder.h"
@@ -17,7 +18,7 @@ extern "C" __attribute__((visibility("default"))) void orvan_make_recording_port
     // The output's monitor and the microphone as two raw tracks mixed down with FFmpeg, the echo of
     // the first taken out of the second with WebRTC, or, where that capture cannot start, the
     // microphone alone in AAC segments joined with FFmpeg.
-    auto microphone = std::make_shared<PulseSegmentRecorder>();
+    auto microphone = std::make_shared<PulseSegmentRecorder>(PulseSegmentRecorder::Options{.signals = inputs->signals});
     auto clock = std::make_shared<SteadyClock>();
     *ports = MeetingRecorderPorts{
         .applicationIdentifier = inputs->applicationIdentifier,
@@ -36,9 +37,12 @@ extern "C" __attribute__((visibility("default"))) void orvan_make_recording_port
             .notifications = inputs->notifications,
             .echoCancellers = std::make_shared<WebRtcEchoCancellers>(),
             .defaults = inputs->defaults,
+            .signals = inputs->signals,
         }),
         .alerts = inputs->alerts,
         .recordingsDirectory = inputs->recordingsDirectory,
         .newUUID = {},  // the shell's own
+        .signals = inputs->signals,
+        .freeSpace = std::make_shared<GioFreeSpace>(),
     };
 }

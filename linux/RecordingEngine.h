@@ -8,6 +8,7 @@
 #include "app/NotificationCenter.h"
 #include "platform/AlertPresenter.h"
 #include "platform/MainLoop.h"
+#include "platform/RecordingSignals.h"
 #include "platform/SystemError.h"
 #include "platform/UserDefaults.h"
 #include "recording/MeetingRecorder.h"
@@ -24,9 +25,12 @@ struct RecordingEngineInputs {
     std::shared_ptr<AlertPresenter> alerts;
     std::filesystem::path recordingsDirectory;
     std::shared_ptr<UserDefaults> defaults;  // the application's settings
+    // Shared with the meeting popup's meters.
+    std::shared_ptr<RecordingSignals> signals = nullptr;
 };
 
-// The module's one entry point: fills `ports` with the adapters, everything but `newUUID`.
+// The module's one entry point: fills `ports` with the adapters, everything but `newUUID` and
+// `healthChanged`.
 using MakeRecordingPorts = void (*)(const RecordingEngineInputs* inputs, MeetingRecorderPorts* ports);
 inline constexpr const char* kMakeRecordingPortsSymbol = "orvan_make_recording_ports";
 

@@ -28,6 +28,10 @@ std::variant<std::shared_ptr<MeetingRecorder>, SystemError> loadMeetingRecorder(
     MeetingRecorderPorts ports;
     make(&inputs, &ports);
     ports.newUUID = randomUUID;
+    // The meeting session hears it the way it hears a capture that failed.
+    ports.healthChanged = [center = std::weak_ptr<NotificationCenter>(inputs.notifications)](const RecordingHealth& health) {
+        if (auto strong = center.lock()) strong->post(notification_names::kRecordingHealth, health);
+    };
     MeetingRecorder::configureShared(std::move(ports));
     return MeetingRecorder::shared();
 }

@@ -59,6 +59,8 @@ int main(int argc, char** argv) {
         .mainLoop = services.mainLoop.get(),
         .bundleId = OfficeApplication::kApplicationId,
     });
+    // The levels and troubles of a running recording, shared by the capture and the popup's meters.
+    auto recordingSignals = std::make_shared<RecordingSignals>();
     // The recorder and its libraries are loaded at the first recorder command.
     auto recorder = std::make_shared<RecorderOnFirstUse<MeetingRecorder>>(
         [inputs = RecordingEngineInputs{
@@ -71,6 +73,7 @@ int main(int argc, char** argv) {
              }),
              .recordingsDirectory = applicationDataDirectory() / "recordings",
              .defaults = defaults,
+             .signals = recordingSignals,
          }] { return loadMeetingRecorder(recordingEngineModule(mainBundleDirectory()), inputs); },
         services.mainLoop);
     // What keeps the application alive with no window open (a recording now, the tray companion too).
@@ -99,6 +102,7 @@ int main(int argc, char** argv) {
         .newUUID = randomUUID,
         .appURL = [config = services.config] { return config->appURL(); },
         .openInternal = [push = services.push](const Url& url) { push->openInternal(url); },
+        .signals = recordingSignals,
     });
 
     auto factory = std::make_shared<WebKitWebViewFactory>(applicationDataDirectory(), applicationCacheDirectory(),

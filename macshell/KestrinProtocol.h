@@ -43,6 +43,13 @@ inline constexpr const char* kDismiss = "dismiss";
 
 }  // namespace kestrin
 
+// How loud a recording's two inputs were since the popup last asked: the loudest sample of each,
+// from 0 (nothing) to 1 (full scale).
+struct MeetingLevels {
+    float microphone = 0;
+    float systemAudio = 0;
+};
+
 // The plug-in's principal object. Every call arrives on the main loop, and the plug-in calls the
 // blocks it was given there too. Nothing reports failure: the plug-in logs instead.
 class KestrinProtocol {
@@ -50,6 +57,7 @@ public:
     using Block = std::function<void()>;
     using WatchBlock = std::function<void(const std::string& event, const std::optional<std::string>& label)>;
     using ActionBlock = std::function<void(const std::string& action)>;
+    using LevelsBlock = std::function<MeetingLevels()>;
 
     // 1. init: the bundle's factory builds the instance (fields only: no item, timer or window).
     virtual ~KestrinProtocol() = default;
@@ -74,13 +82,18 @@ public:
     virtual bool meetingPopupVisible() = 0;
     // 11.
     virtual void setMeetingPopupHandler(ActionBlock block) = 0;
+    // 12. What goes wrong with the recording shown, in the error colour, in place of its elapsed
+    // time; none: the time again. Kept, whatever is shown meanwhile, until the next call.
+    virtual void setMeetingPopupWarning(const std::optional<std::string>& warning) = 0;
+    // 13. Asked at most ten times a second while the popup shows a recording, for its level meters.
+    virtual void setMeetingLevelSource(LevelsBlock block) = 0;
 };
 
 // What a bundle's shared object exports, as C symbols.
 namespace kestrin {
 
 // Bump with every change to KestrinProtocol above: the loader compares it byte for byte.
-inline constexpr const char* kProtocolIdentity = "KestrinProtocol/1";
+inline constexpr const char* kProtocolIdentity = "KestrinProtocol/2";
 
 inline constexpr const char* kProtocolSymbol = "kestrin_protocol_identity";
 inline constexpr const char* kCreateSymbol = "kestrin_create_principal";

@@ -58,6 +58,7 @@ void MacShell::loadPlugin() {
     plugin.setMeetingPopupHandler([this, mainLoop](const std::string& action) {
         if (mainLoop != nullptr) mainLoop->post([this, action] { handlePopupAction(action); });
     });
+    plugin.setMeetingLevelSource([this] { return meeting_.levels(); });
     plugin.startMeetingWatch([this, mainLoop](const std::string& event, const std::optional<std::string>& label) {
         if (mainLoop != nullptr) mainLoop->post([this, event, label] { handleMeetingEvent(event, label); });
     });

@@ -1,5 +1,6 @@
 #include "macshell/MeetingSession.h"
 
+#include <any>
 #include <utility>
 
 #include "platform/SystemLog.h"
@@ -9,8 +10,15 @@ namespace orvan {
 MeetingSessionCoordinator::MeetingSessionCoordinator(Dependencies dependencies,
                                                      std::function<KestrinProtocol*()> plugin)
     : deps_(std::move(dependencies)), plugin_(std::move(plugin)) {
-    if (!deps_.recorder) return;
     std::weak_ptr<bool> alive = alive_;
+    if (deps_.center) {
+        healthObserver_ = deps_.center->addObserver(notification_names::kRecordingHealth,
+                                                    [this, alive](const Notification& notification) {
+            const auto* health = std::any_cast<RecordingHealth>(&notification.object);
+            if (alive.lock() && health != nullptr) healthChanged(*health);
+        });
+    }
+    if (!deps_.recorder) return;
     deps_.recorder->setListener({.startSettled = [this, alive](bool started) {
         // A start that failed leaves nothing to finish.
         if (alive.lock() && !started && !starting()) finishAfterStart_ = false;
@@ -28,6 +36,40 @@ void MeetingSessionCoordinator::hidePopup() {
 
 void MeetingSessionCoordinator::showRecordingPhase(const std::optional<std::string>& message) {
     showPopup(session_.paused ? "paused" : "recording", session_.displayLabel(), message);
+}
+
+void MeetingSessionCoordinator::setWarning(const std::optional<std::string>& warning) {
+    if (warning == warning_) return;
+    warning_ = warning;
+    if (KestrinProtocol* plugin = plugin_()) plugin->setMeetingPopupWarning(warning);
+}
+
+void MeetingSessionCoordinator::healthChanged(const RecordingHealth& health) {
+    // A report that crossed the recording's end.
+    if (!session_.recording) return;
+    if (health.writeFailure) {
+        if (std::exchange(told_.writeFailure, true)) return;
+        setWarning(RecordingHealth::kWriteFailedText);
+        notify(RecordingHealth::kWriteFailedText, "ここまでの録音を保存します（" + *health.writeFailure + "）");
+        finishRecording();
+        return;
+    }
+    if (health.microphoneSilent && !std::exchange(told_.silent, true)) {
+        notify(RecordingHealth::kMicrophoneSilentText, "マイクのミュートや接続を確かめてください。");
+    }
+    if (health.diskLow && !std::exchange(told_.diskLow, true)) {
+        notify(RecordingHealth::kDiskLowText, "残りは録音10分ぶんほどです。不要なファイルを消して空きを作ってください。");
+    }
+    // The microphone first: a recording without it is lost now, a full disk only later.
+    if (health.microphoneSilent) setWarning(RecordingHealth::kMicrophoneSilentText);
+    else if (health.diskLow) setWarning(RecordingHealth::kDiskLowText);
+    else setWarning(std::nullopt);
+}
+
+MeetingLevels MeetingSessionCoordinator::levels() {
+    if (!deps_.signals || !session_.recording) return {};
+    return {deps_.signals->takePeak(RecordingSignals::Input::microphone),
+            deps_.signals->takePeak(RecordingSignals::Input::systemAudio)};
 }
 
 void MeetingSessionCoordinator::postFinish() {
@@ -102,6 +144,8 @@ void MeetingSessionCoordinator::recordingStarted() {
     session_.paused = false;
     session_.needsPermission = false;
     inviteDuringSave_ = false;
+    told_ = {};
+    setWarning(std::nullopt);
     // Its meeting ended while it started: it is saved at once, with no popup for it.
     const bool finishNow = std::exchange(finishAfterStart_, false);
     if (!finishNow) showPopup("recording", session_.displayLabel(), std::nullopt);
@@ -137,6 +181,7 @@ void MeetingSessionCoordinator::recordingEnded() {
     if (saving()) return;
     session_.recording = false;
     session_.paused = false;
+    setWarning(std::nullopt);
     limitTimer_.reset();
     if (!std::exchange(inviteDuringSave_, false)) hidePopup();
     setRecordingActive(false);

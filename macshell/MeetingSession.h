@@ -10,8 +10,10 @@
 #include "macshell/KestrinProtocol.h"
 #include "platform/MainLoop.h"
 #include "platform/MainTimers.h"
+#include "platform/RecordingSignals.h"
 #include "platform/UserNotificationCenter.h"
 #include "macshell/RecorderActivity.h"
+#include "recording/RecordingHealth.h"
 
 namespace orvan {
 
@@ -45,6 +47,8 @@ public:
         std::function<Url()> appURL;
         // Remembers the URL for a window yet to open and sends the front window to it.
         std::function<void(const Url&)> openInternal;
+        // The running recording's levels, for the popup's meters.
+        std::shared_ptr<RecordingSignals> signals = nullptr;
     };
 
     // `plugin` answers the installed plug-in, or nullptr while there is none.
@@ -58,6 +62,11 @@ public:
     void finishRecording(std::function<void()> done = {});
     void setRecordingActive(bool active);
     void notify(const std::string& title, const std::string& body);
+    // What goes wrong with the running recording, whoever started it: the popup's second line while
+    // it lasts, a notification once per recording, and a failed write stops and saves it at once.
+    void healthChanged(const RecordingHealth& health);
+    // The loudest samples since the last call; nothing while no recording runs.
+    MeetingLevels levels();
 
     const MeetingSession& session() const { return session_; }
     bool limitArmed() const { return limitTimer_ != nullptr; }
@@ -69,6 +78,7 @@ private:
     void showPopup(const std::string& phase, const std::string& label, const std::optional<std::string>& message);
     void hidePopup();
     void showRecordingPhase(const std::optional<std::string>& message);
+    void setWarning(const std::optional<std::string>& warning);
 
     Dependencies deps_;
     std::function<KestrinProtocol*()> plugin_;
@@ -79,6 +89,12 @@ private:
     // The popup shows a new meeting's invitation that came while the last recording was being saved:
     // the end of that save leaves it in place.
     bool inviteDuringSave_ = false;
+    // The warning the popup shows, and which warnings this recording has had a notification for.
+    std::optional<std::string> warning_;
+    struct Told {
+        bool silent = false, diskLow = false, writeFailure = false;
+    } told_;
+    ObserverToken healthObserver_;
     // Completions of recorder calls outlive nothing: they check this before touching the session.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -148,6 +148,10 @@ void KestrinPlugin::setMeetingPopupHandler(ActionBlock block) {
     popup_->onAction = std::move(block);
 }
 
+void KestrinPlugin::setMeetingPopupWarning(const std::optional<std::string>& warning) { popup_->setWarning(warning); }
+
+void KestrinPlugin::setMeetingLevelSource(LevelsBlock block) { popup_->levels = std::move(block); }
+
 void KestrinPlugin::checkForUpdates() {
     if (deps_.application) deps_.application->activate("");
     if (updater_) updater_->checkForUpdates();

@@ -67,6 +67,8 @@ public:
     void hideMeetingPopup() override;
     bool meetingPopupVisible() override;
     void setMeetingPopupHandler(ActionBlock block) override;
+    void setMeetingPopupWarning(const std::optional<std::string>& warning) override;
+    void setMeetingLevelSource(LevelsBlock block) override;
 
     // The tray item's and the menu's actions.
     void statusItemClicked(const std::string& activationToken) { toggle(activationToken); }

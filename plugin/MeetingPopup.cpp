@@ -1,5 +1,7 @@
 #include "plugin/MeetingPopup.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -13,7 +15,51 @@ std::string MeetingPopup::clockText(const std::string& label, int elapsed) {
     return label + " ・ " + digits;
 }
 
+double MeetingPopup::meterShare(float peak) {
+    if (!(peak > 0)) return 0;
+    return std::clamp((20 * std::log10(static_cast<double>(peak)) + 60) / 60, 0.0, 1.0);
+}
+
+void MeetingPopup::setWarning(const std::optional<std::string>& warning) {
+    if (warning == warning_) return;
+    warning_ = warning;
+    // A save under way shows that, whatever happens meanwhile.
+    if ((phase_ != "recording" && phase_ != "paused") || saving_) return;
+    if (withoutPanel()) {
+        if (rowsShown_) showRows(message_);
+    } else {
+        showRecordingLine();
+    }
+}
+
+void MeetingPopup::showRecordingLine() {
+    if (!view_) return;
+    view_->setSecondLine(warning_.value_or(clockText(label_, elapsed_)));
+    view_->setSecondLineWarns(warning_.has_value());
+}
+
+void MeetingPopup::startMeters() {
+    stopMeters();
+    if (!levels || !ports_.timers || !view_) return;
+    std::weak_ptr<MeetingPopup> weak = weak_from_this();
+    meters_ = ports_.timers->schedule(kMeterInterval, true, [weak] {
+        auto self = weak.lock();
+        if (!self || !self->view_ || !self->levels) return;
+        const MeetingLevels heard = self->levels();
+        self->view_->setLevels(PopupLevels{meterShare(heard.microphone), meterShare(heard.systemAudio)});
+    });
+    view_->setLevels(PopupLevels{});
+}
+
+void MeetingPopup::stopMeters() {
+    if (!meters_) return;
+    meters_.reset();
+    if (view_) view_->setLevels(std::nullopt);
+}
+
 void MeetingPopup::show(const std::string& phase, const std::string& label, const std::optional<std::string>& message) {
+    saving_ = false;
+    message_ = message;
     // Pause and resume continue the count; a recording after anything else starts it afresh.
     if (phase == "recording" && phase_ != "recording" && phase_ != "paused") elapsed_ = 0;
     phase_ = phase;
@@ -73,6 +119,7 @@ void MeetingPopup::saveOrigin() {
 
 void MeetingPopup::hide() {
     clock_.reset();
+    stopMeters();
     phase_.reset();
     if (view_) view_->orderOut();
     clearWithoutPanel();
@@ -88,12 +135,17 @@ PopupButton MeetingPopup::button(const std::string& title, bool accent, std::fun
 
 void MeetingPopup::render(const std::optional<std::string>& message) {
     clock_.reset();
+    stopMeters();
     if (!view_) return;
     view_->setError(message);
+    view_->setSecondLineWarns(false);
     const auto sendAction = [](const char* action) { return [action](MeetingPopup& self) { self.send(action); }; };
     const auto finish = [](MeetingPopup& self) {
         self.clock_.reset();
+        self.stopMeters();
+        self.saving_ = true;
         self.view_->setSecondLine("保存しています…");
+        self.view_->setSecondLineWarns(false);
         self.view_->setButtons({});
         self.send("finish");
     };
@@ -111,7 +163,7 @@ void MeetingPopup::render(const std::optional<std::string>& message) {
     } else if (phase == "recording" || phase == "paused") {
         const bool recording = phase == "recording";
         view_->setTitle(recording ? "● 記録しています" : "一時停止しています");
-        view_->setSecondLine(clockText(label_, elapsed_));
+        showRecordingLine();
         view_->setButtons({recording ? button("一時停止", false, sendAction("pause"))
                                      : button("再開", true, sendAction("resume")),
                            button("止めて保存", true, finish)});
@@ -121,8 +173,9 @@ void MeetingPopup::render(const std::optional<std::string>& message) {
                 auto self = weak.lock();
                 if (!self || !self->view_) return;
                 ++self->elapsed_;
-                self->view_->setSecondLine(clockText(self->label_, self->elapsed_));
+                if (!self->warning_) self->view_->setSecondLine(clockText(self->label_, self->elapsed_));
             });
+            startMeters();
         }
     } else if (phase == "permission") {
         view_->setTitle("画面収録の許可が要ります");

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "macshell/KestrinProtocol.h"
 #include "platform/MainTimers.h"
 #include "platform/StatusItem.h"
 #include "platform/UserDefaults.h"
@@ -43,18 +44,29 @@ public:
     explicit MeetingPopup(Ports ports) : ports_(std::move(ports)) {}
 
     std::function<void(const std::string& action)> onAction = [](const std::string&) {};
+    // Read for the level meters while a recording shows, at most every kMeterInterval.
+    std::function<MeetingLevels()> levels;
+    static constexpr std::chrono::milliseconds kMeterInterval{100};
 
     void show(const std::string& phase, const std::string& label, const std::optional<std::string>& message);
     void hide();
     bool visible() const { return view_ ? view_->isVisible() : noticeShown_ || rowsShown_; }
+    // What goes wrong with the recording, in the place of its clock; kept until the next call.
+    void setWarning(const std::optional<std::string>& warning);
     // The tray companion hands over its menu once it has one.
     void setTrayRows(std::function<void(std::vector<StatusMenuEntry>)> rows) { ports_.trayRows = std::move(rows); }
 
     // "%@ ・ %02d:%02d": minutes are not wrapped into hours.
     static std::string clockText(const std::string& label, int elapsed);
+    // A sample's peak on a meter: −60 dBFS and quieter unlit, full scale all lit.
+    static double meterShare(float peak);
 
 private:
     void render(const std::optional<std::string>& message);
+    // A recording's second line: the warning, or else the clock.
+    void showRecordingLine();
+    void startMeters();
+    void stopMeters();
     PopupButton button(const std::string& title, bool accent, std::function<void(MeetingPopup&)> press);
     void send(const std::string& action) { onAction(action); }
     void build();
@@ -74,6 +86,10 @@ private:
     std::string label_;
     int elapsed_ = 0;
     std::unique_ptr<MainTimer> clock_;
+    std::optional<std::string> warning_;
+    std::optional<std::string> message_;  // the error line of the last show
+    bool saving_ = false;                 // "止めて保存" was pressed: its text stays
+    std::unique_ptr<MainTimer> meters_;
     // A move arriving within the save interval waits here until the interval is over.
     std::optional<PopupPoint> unsavedOrigin_;
     std::unique_ptr<MainTimer> saveInterval_;

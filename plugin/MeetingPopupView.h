@@ -28,6 +28,13 @@ struct PopupRect {
     }
 };
 
+// The two level meters, each the share of its length that is lit (0 to 1).
+struct PopupLevels {
+    double microphone = 0;
+    double systemAudio = 0;
+    bool operator==(const PopupLevels&) const = default;
+};
+
 // One monitor as it is now: the part of it that windows may use.
 struct PopupScreen {
     PopupRect workArea;
@@ -41,6 +48,10 @@ public:
     virtual ~MeetingPopupView() = default;
     virtual void setTitle(const std::string& text) = 0;
     virtual void setSecondLine(const std::string& text) = 0;
+    // The second line in the error colour (something goes wrong with the recording), or as usual.
+    virtual void setSecondLineWarns(bool warns) = 0;
+    // The microphone's and the system audio's level meters; none: no meters.
+    virtual void setLevels(const std::optional<PopupLevels>& levels) = 0;
     // Hidden when there is no message.
     virtual void setError(const std::optional<std::string>& message) = 0;
     // Replaces the buttons, right-aligned, left to right.

@@ -65,8 +65,9 @@ void MeetingPopup::showRows(const std::optional<std::string>& message, bool savi
     if (saving) {
         rows.back().title = "保存しています…";
     } else {
-        if (message) {
-            rows.push_back(StatusMenuEntry::item(*message, nullptr));
+        for (const auto& line : {warning_, message}) {
+            if (!line) continue;
+            rows.push_back(StatusMenuEntry::item(*line, nullptr));
             rows.back().enabled = false;
         }
         // The buttons hold the popup weakly: a row may be chosen after it is gone.
@@ -82,6 +83,7 @@ void MeetingPopup::showRows(const std::optional<std::string>& message, bool savi
             auto self = weak.lock();
             if (!self) return;
             self->clock_.reset();
+            self->saving_ = true;
             self->showRows(std::nullopt, true);
             self->send("finish");
         }));

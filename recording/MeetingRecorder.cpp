@@ -55,6 +55,7 @@ std::shared_ptr<MeetingRecorder> MeetingRecorder::create(MeetingRecorderPorts po
     recorder->ports_.interruptions->observe([weak](const AudioInterruption& interruption) {
         if (auto self = weak.lock()) self->handleInterruption(interruption);
     });
+    recorder->watchHealth();
     return recorder;
 }
 
@@ -74,11 +75,13 @@ std::shared_ptr<MeetingRecorder> MeetingRecorder::shared() {
 
 MeetingRecorder::~MeetingRecorder() {
     ports_.interruptions->observe({});
+    if (ports_.signals) ports_.signals->setWriteFailureListener({});
     // Queued work and jobs use the fields: let them finish while everything still exists.
     jobs_.waitForAll();
     if (!queue_->isCurrent()) {
         queue_->sync([this] {
             if (rotationTimer_) rotationTimer_->cancel();
+            health_->end();
         });
         queue_.reset();
     }
@@ -108,10 +111,16 @@ void MeetingRecorder::start(Done done) {
                 return;
             }
             recorder->starting_ = true;
+            recorder->writeFailed_ = false;
+            if (recorder->ports_.signals) recorder->ports_.signals->reset();
             // On the queue, once the start has an answer.
             auto finish = [recorder, done](std::optional<RecordingFailure> failure) {
                 recorder->finishStarting();
                 recorder->onMainLoop([done, failure] { done(failure); });
+                // After the answer: what the health says belongs to a recording already started.
+                if (!failure && recorder->sessionDir_) {
+                    recorder->health_->begin(*recorder->sessionDir_, recorder->bytesPerSecond());
+                }
             };
             if (!recorder->ports_.systemAudio->supported()) {
                 finish(recorder->beginMicrophoneRecording());
@@ -164,10 +173,12 @@ void MeetingRecorder::pause(Done done) {
     queue_->async([this, done = std::move(done)] {
         if (ports_.systemAudio->supported() && capture_) {
             capture_->pause();
+            health_->setPaused(true);
             onMainLoop([done] { done(std::nullopt); });
             return;
         }
         auto failure = pauseMicrophone();
+        if (!failure) health_->setPaused(true);
         onMainLoop([done, failure] { done(failure); });
     });
 }
@@ -176,10 +187,12 @@ void MeetingRecorder::resume(Done done) {
     queue_->async([this, done = std::move(done)] {
         if (ports_.systemAudio->supported() && capture_) {
             capture_->resume();
+            health_->setPaused(false);
             onMainLoop([done] { done(std::nullopt); });
             return;
         }
         auto failure = resumeMicrophone();
+        if (sessionDir_) health_->setPaused(paused_);
         onMainLoop([done, failure] { done(failure); });
     });
 }
@@ -245,7 +258,7 @@ void MeetingRecorder::handleInterruption(const AudioInterruption& interruption) 
     const std::uint64_t type = *interruption.type;
     queue_->async([this, type] {
         // Only microphone-segment recording hears interruptions (a start has not yet said which it is).
-        if (!sessionDir_ || paused_ || capture_ || finalizing_ || starting_) return;
+        if (!sessionDir_ || paused_ || capture_ || finalizing_ || starting_ || writeFailed_) return;
         if (type == AudioInterruption::kBegan) {
             stopRecorder();
         } else if (type == AudioInterruption::kEnded) {
@@ -346,6 +359,7 @@ std::optional<RecordingFailure> MeetingRecorder::resumeMicrophone() {
 
 std::variant<fs::path, RecordingFailure> MeetingRecorder::stopMicrophone() {
     if (!sessionDir_ || finalizing_) return RecordingFailure(RecorderError::notRecording());
+    health_->end();
     if (rotationTimer_) {
         rotationTimer_->cancel();
         rotationTimer_.reset();
@@ -361,6 +375,7 @@ std::variant<fs::path, RecordingFailure> MeetingRecorder::stopMicrophone() {
 std::shared_ptr<SystemAudioCapturing> MeetingRecorder::takeCapture() {
     if (!capture_) return nullptr;
     finalizing_ = true;
+    health_->end();
     return std::exchange(capture_, nullptr);
 }
 

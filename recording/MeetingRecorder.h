@@ -17,11 +17,14 @@
 #include "platform/AudioSession.h"
 #include "platform/BackgroundJobs.h"
 #include "platform/Clock.h"
+#include "platform/FreeSpace.h"
 #include "platform/MainLoop.h"
 #include "platform/RecordPermission.h"
+#include "platform/RecordingSignals.h"
 #include "platform/SegmentRecorder.h"
 #include "platform/SerialQueue.h"
 #include "recording/RecorderCommands.h"
+#include "recording/RecordingHealth.h"
 #include "recording/SystemAudio.h"
 
 namespace orvan {
@@ -42,6 +45,12 @@ struct MeetingRecorderPorts {
     std::function<std::string()> newUUID;  // lower-case
     // Tests shorten it so a real recording rotates within seconds.
     Clock::Time rotationInterval = std::chrono::seconds(300);
+    // What the capture tells while it records (the same object the capture writes into); with
+    // `freeSpace`, what the health of a recording is judged by. None: not watched.
+    std::shared_ptr<RecordingSignals> signals = nullptr;
+    std::shared_ptr<FreeSpace> freeSpace = nullptr;
+    // Every change of the running recording's health, on the main loop.
+    std::function<void(const RecordingHealth&)> healthChanged = {};
 };
 
 // Records one meeting at a time into a session directory of its own under the recordings directory
@@ -127,6 +136,12 @@ private:
     std::shared_ptr<SystemAudioCapturing> takeCapture();
     // Ends the starting state and runs the stops that waited for it.
     void finishStarting();
+    // Made once, with the recorder: the health watch and the listener for failed writes.
+    void watchHealth();
+    // A write failed and the writer has stopped: no segment is started any more until the stop.
+    void writeFailed(const std::string& description);
+    // What this recording writes to its file system each second.
+    std::uint64_t bytesPerSecond() const;
     void releaseSession();
     void stopRecorder();
     // Claims `dir` for finishing; false when another job already finishes it.
@@ -151,6 +166,8 @@ private:
     // From the first step of a start until it has answered: a stop meanwhile waits for it.
     bool starting_ = false;
     std::vector<PathDone> stopsAfterStart_;
+    bool writeFailed_ = false;
+    std::unique_ptr<RecordingHealthWatch> health_;
     // Directories whose files are being joined or mixed: "pending" and "discard" keep away from them.
     std::set<std::filesystem::path> finishing_;
 

@@ -68,25 +68,20 @@ std::variant<std::unique_ptr<RawTrack>, SystemError> RawTrack::create(const fs::
 
 RawTrack::~RawTrack() { close(); }
 
-void RawTrack::write(std::uint64_t frame, const std::vector<float>& samples) {
-    if (handle_ < 0) return;
+std::optional<SystemError> RawTrack::write(std::uint64_t frame, const std::vector<float>& samples) {
+    if (handle_ < 0) return SystemError{std::system_category().message(EBADF)};
     const auto offset = static_cast<off_t>(frame * sizeof(float));
-    if (::lseek(handle_, offset, SEEK_SET) < 0) {
-        systemLog("RawTrack write failed: " + std::system_category().message(errno));
-        return;
-    }
+    if (::lseek(handle_, offset, SEEK_SET) < 0) return SystemError{std::system_category().message(errno)};
     const auto* bytes = reinterpret_cast<const char*>(samples.data());
     std::size_t left = samples.size() * sizeof(float);
     while (left > 0) {
         const ssize_t written = ::write(handle_, bytes, left);
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            systemLog("RawTrack write failed: " + std::system_category().message(written < 0 ? errno : ENOSPC));
-            return;
-        }
+        if (written <= 0) return SystemError{std::system_category().message(written < 0 ? errno : ENOSPC)};
         bytes += written;
         left -= static_cast<std::size_t>(written);
     }
+    return std::nullopt;
 }
 
 void RawTrack::close() {
@@ -144,7 +139,7 @@ void SystemAudioCapture::handle(const CapturedBuffer& buffer) {
     const double time = *buffer.presentationTime;
     // Moves during a pause too: the pause is measured on the stream's own clock.
     lastPTS_ = time;
-    if (paused_) return;
+    if (paused_ || writeFailed_) return;
 
     const auto samples = convert(buffer);
     if (!samples || samples->empty()) return;
@@ -156,7 +151,10 @@ void SystemAudioCapture::handle(const CapturedBuffer& buffer) {
     if (frame >= kLongest * kSampleRate) return;
     auto& track = buffer.type == CaptureOutputType::systemAudio ? system_ : mic_;
     if (!track) return;
-    track->write(static_cast<std::uint64_t>(frame), *samples);
+    if (auto error = track->write(static_cast<std::uint64_t>(frame), *samples)) {
+        writeFailed(*error);
+        return;
+    }
     if (progressive_) {
         progressive_->written(static_cast<std::uint64_t>(frame), samples->size());
         progressive_->advance();
@@ -216,6 +214,13 @@ void SystemAudioCapture::resumeTimeline() {
 void SystemAudioCapture::streamStopped(const std::string& description) {
     systemLog("SystemAudioCapture stopped: " + description);
     if (ports_.notifications) ports_.notifications->post(notification_names::kCaptureFailed, description);
+}
+
+void SystemAudioCapture::writeFailed(const SystemError& error) {
+    writeFailed_ = true;
+    systemLog("RawTrack write failed: " + error.description);
+    closeTracks();
+    if (ports_.signals) ports_.signals->writeFailed(error.description);
 }
 
 void SystemAudioCapture::closeTracks() {

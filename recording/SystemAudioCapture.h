@@ -14,6 +14,7 @@
 #include "platform/AudioFileWriter.h"
 #include "platform/Clock.h"
 #include "platform/EchoCanceller.h"
+#include "platform/RecordingSignals.h"
 #include "platform/SerialQueue.h"
 #include "platform/SystemError.h"
 #include "platform/UserDefaults.h"
@@ -34,8 +35,8 @@ public:
     RawTrack(const RawTrack&) = delete;
     RawTrack& operator=(const RawTrack&) = delete;
 
-    // From timeline frame `frame` on; a failure is logged and the samples are lost.
-    void write(std::uint64_t frame, const std::vector<float>& samples);
+    // From timeline frame `frame` on; the system's error when it cannot.
+    std::optional<SystemError> write(std::uint64_t frame, const std::vector<float>& samples);
     // Flushes to disk and closes; errors are of no use to anyone by then.
     void close();
 
@@ -54,6 +55,8 @@ struct SystemAudioCapturePorts {
     // Takes the echo of the system audio out of the microphone's channel; none: kept as heard.
     std::shared_ptr<EchoCancellers> echoCancellers = nullptr;
     std::shared_ptr<UserDefaults> defaults = nullptr;  // where the user can turn that off
+    // Where a failed write is told (and, by the streams, the inputs' levels); none: nobody listens.
+    std::shared_ptr<RecordingSignals> signals = nullptr;
 };
 
 // System-audio recording: two raw tracks in a session directory ("system.f32", "mic.f32": headerless
@@ -102,6 +105,7 @@ public:
     // For a stream that hands buffers over without keeping the capture alive from its own thread.
     std::shared_ptr<SerialQueue> sharedQueue() const { return queue_; }
     const std::filesystem::path& dir() const { return dir_; }
+    const std::shared_ptr<RecordingSignals>& signals() const { return ports_.signals; }
 
     // On the queue: one buffer of either stream.
     void handle(const CapturedBuffer& buffer);
@@ -123,6 +127,8 @@ private:
     std::optional<std::vector<float>> convert(const CapturedBuffer& buffer);
     void settleStream();
     void closeTracks();
+    // On the queue: a track could not be written. Both are closed at once and keep what they have.
+    void writeFailed(const SystemError& error);
 
     std::filesystem::path dir_;
     SystemAudioCapturePorts ports_;
@@ -145,6 +151,7 @@ private:
     std::optional<double> pausedFrom_;
     double pausedTotal_ = 0;
     std::optional<double> lastPTS_;
+    bool writeFailed_ = false;
 };
 
 // Finishes left-over raw tracks where capture itself is not available in this process.

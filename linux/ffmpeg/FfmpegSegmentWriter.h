@@ -50,6 +50,8 @@ public:
     std::optional<std::string> finish();
 
     std::int64_t framesAppended() const { return appended_; }
+    // The first error, after which nothing more is written.
+    const std::optional<std::string>& error() const { return error_; }
     const std::filesystem::path& file() const { return file_; }
 
 private:

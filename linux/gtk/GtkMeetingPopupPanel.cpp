@@ -11,13 +11,21 @@ constexpr int kWidth = static_cast<int>(MeetingPopupPlacement::kWidth);
 constexpr int kHeight = static_cast<int>(MeetingPopupPlacement::kHeight);
 
 // Sizes in logical pixels, the unit the panel's layout is drawn up in; compact buttons so two lines
-// and a row of them fit its height. The error line takes the theme's own error colour.
+// and a row of them fit its height. The error line, and a warning in the second line, take the
+// theme's own error colour; the meters are thin bars in its selection colour.
 constexpr const char* kStyle = R"(
 .orvan-meeting-popup button { min-height: 20px; padding: 2px 12px; }
 .orvan-meeting-popup .orvan-title { font-weight: bold; font-size: 13px; }
 .orvan-meeting-popup .orvan-second { font-size: 12px; font-feature-settings: "tnum"; }
+.orvan-meeting-popup .orvan-second.orvan-warning { color: @error_color; }
 .orvan-meeting-popup .orvan-error { font-size: 11px; color: @error_color; }
+.orvan-meeting-popup .orvan-meter-label { font-size: 9px; }
+.orvan-meeting-popup levelbar trough { min-height: 5px; min-width: 64px; padding: 0; }
+.orvan-meeting-popup levelbar block { min-height: 5px; border: none; }
+.orvan-meeting-popup levelbar block.filled { background-color: @theme_selected_bg_color; }
 )";
+
+constexpr int kMeterWidth = 64;
 
 void addClass(GtkWidget* widget, const char* name) {
     gtk_style_context_add_class(gtk_widget_get_style_context(widget), name);
@@ -36,6 +44,16 @@ void installStyle(GtkWidget* window) {
     gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window), GTK_STYLE_PROVIDER(provider),
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     g_object_unref(provider);
+}
+
+// A continuous bar without the theme's low/high marks: a meter, not a gauge.
+GtkWidget* meter() {
+    GtkWidget* bar = gtk_level_bar_new_for_interval(0, 1);
+    for (const char* mark : {GTK_LEVEL_BAR_OFFSET_LOW, GTK_LEVEL_BAR_OFFSET_HIGH, GTK_LEVEL_BAR_OFFSET_FULL})
+        gtk_level_bar_remove_offset_value(GTK_LEVEL_BAR(bar), mark);
+    gtk_widget_set_size_request(bar, kMeterWidth, -1);
+    gtk_widget_set_valign(bar, GTK_ALIGN_CENTER);
+    return bar;
 }
 
 void pressed(GtkButton*, gpointer data) {
@@ -76,14 +94,30 @@ GtkMeetingPopupPanel::GtkMeetingPopupPanel(GdkDisplay* display) {
     GtkWidget* lines = gtk_box_new(GTK_ORIENTATION_VERTICAL, 2);
     for (GtkWidget* label : {title_, second_, error_}) gtk_box_pack_start(GTK_BOX(lines), label, FALSE, FALSE, 0);
     actions_ = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
-    gtk_widget_set_halign(actions_, GTK_ALIGN_END);
+    meters_ = gtk_grid_new();
+    gtk_grid_set_row_spacing(GTK_GRID(meters_), 0);
+    gtk_grid_set_column_spacing(GTK_GRID(meters_), 6);
+    gtk_widget_set_valign(meters_, GTK_ALIGN_CENTER);
+    microphoneMeter_ = meter();
+    systemMeter_ = meter();
+    int row = 0;
+    for (auto [name, bar] : {std::pair{"マイク", microphoneMeter_}, std::pair{"相手", systemMeter_}}) {
+        GtkWidget* label = line("orvan-meter-label");
+        gtk_label_set_text(GTK_LABEL(label), name);
+        gtk_grid_attach(GTK_GRID(meters_), label, 0, row, 1, 1);
+        gtk_grid_attach(GTK_GRID(meters_), bar, 1, row++, 1, 1);
+    }
+    GtkWidget* bottom = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
+    gtk_box_pack_start(GTK_BOX(bottom), meters_, FALSE, FALSE, 0);
+    gtk_box_pack_end(GTK_BOX(bottom), actions_, FALSE, FALSE, 0);
     GtkWidget* outer = gtk_box_new(GTK_ORIENTATION_VERTICAL, 10);
     g_object_set(outer, "margin-top", 14, "margin-start", 16, "margin-bottom", 12, "margin-end", 16, nullptr);
     gtk_box_pack_start(GTK_BOX(outer), lines, FALSE, FALSE, 0);
-    gtk_box_pack_start(GTK_BOX(outer), actions_, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(outer), bottom, FALSE, FALSE, 0);
     gtk_container_add(GTK_CONTAINER(window_), outer);
     gtk_widget_show_all(outer);
     gtk_widget_hide(error_);
+    gtk_widget_hide(meters_);
 
     // Presses that no button takes (the background, the labels) start a drag of the panel.
     gtk_widget_add_events(window_, GDK_BUTTON_PRESS_MASK | GDK_STRUCTURE_MASK);
@@ -109,6 +143,19 @@ void GtkMeetingPopupPanel::setSecondLine(const std::string& text) {
     // The permission line is a few pixels wider than the panel: it widens the panel for as long as
     // it is shown rather than break a word in two.
     gtk_window_resize(GTK_WINDOW(window_), kWidth, kHeight);
+}
+
+void GtkMeetingPopupPanel::setSecondLineWarns(bool warns) {
+    GtkStyleContext* style = gtk_widget_get_style_context(second_);
+    if (warns) gtk_style_context_add_class(style, "orvan-warning");
+    else gtk_style_context_remove_class(style, "orvan-warning");
+}
+
+void GtkMeetingPopupPanel::setLevels(const std::optional<PopupLevels>& levels) {
+    gtk_widget_set_visible(meters_, levels.has_value());
+    if (!levels) return;
+    gtk_level_bar_set_value(GTK_LEVEL_BAR(microphoneMeter_), levels->microphone);
+    gtk_level_bar_set_value(GTK_LEVEL_BAR(systemMeter_), levels->systemAudio);
 }
 
 void GtkMeetingPopupPanel::showLine(GtkWidget* label, bool shown) {

@@ -13,7 +13,8 @@ namespace orvan {
 // The meeting popup's panel: an undecorated utility window of 340 × 104 that stays above other
 // windows on every workspace, never takes the keyboard focus (a click on a button works without
 // it), is in neither task bar nor pager, and is dragged by its background. Its coordinates are
-// turned between X's top-left origin and the logic's bottom-left one here.
+// turned between X's top-left origin and the logic's bottom-left one here. A recording's two level
+// meters sit left of its buttons.
 class GtkMeetingPopupPanel final : public MeetingPopupView {
 public:
     // On `display` (see floatingPanelDisplay()).
@@ -24,6 +25,8 @@ public:
 
     void setTitle(const std::string& text) override;
     void setSecondLine(const std::string& text) override;
+    void setSecondLineWarns(bool warns) override;
+    void setLevels(const std::optional<PopupLevels>& levels) override;
     void setError(const std::optional<std::string>& message) override;
     void setButtons(std::vector<PopupButton> buttons) override;
     void orderFront() override;
@@ -49,6 +52,9 @@ private:
     GtkWidget* second_ = nullptr;
     GtkWidget* error_ = nullptr;
     GtkWidget* actions_ = nullptr;
+    GtkWidget* meters_ = nullptr;
+    GtkWidget* microphoneMeter_ = nullptr;
+    GtkWidget* systemMeter_ = nullptr;
     std::function<void(PopupPoint)> moved_;
     std::function<void()> closed_;
     // Where the window was last put or seen, in X coordinates: a configure event there is no move.

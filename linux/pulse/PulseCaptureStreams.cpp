@@ -13,17 +13,6 @@ constexpr std::chrono::microseconds kFragment{50000};
 // The server's latency readings settle only after the first seconds; samples wait until then.
 constexpr double kAnchorFrom = 2.0;
 constexpr double kAnchorUntil = 3.0;
-// A device that fails again and again is given up after this many reconnections within the window.
-constexpr std::size_t kReconnects = 3;
-constexpr double kReconnectWindow = 10.0;
-
-double monotonicSeconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-const char* describe(CaptureOutputType type) {
-    return type == CaptureOutputType::systemAudio ? "system audio" : "microphone";
-}
 
 }  // namespace
 
@@ -51,10 +40,12 @@ void PulseCaptureStreams::watch() {
     pa_context* context = connection_->context();
     pa_context_set_state_callback(context, &PulseCaptureStreams::onContextState, this);
     pa_context_set_subscribe_callback(context, &PulseCaptureStreams::onServerEvent, this);
-    subscription_.reset(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
+    const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE);
+    subscription_.reset(pa_context_subscribe(context, mask, nullptr, nullptr));
     watching_ = true;
     // The defaults may have changed while the streams were opening.
     refresh();
+    checkMute();
 }
 
 void PulseCaptureStreams::settle() {
@@ -86,6 +77,7 @@ void PulseCaptureStreams::close() {
         subscription_.reset();
         serverQuery_.reset();
         sinkQuery_.reset();
+        muteQuery_.reset();
         // A short recording never reached the settled readings: the ones there are do.
         placeHeld();
         active_.clear();
@@ -131,109 +123,6 @@ void PulseCaptureStreams::retire(CaptureOutputType type) {
     // Still connecting counts too: it would otherwise go on recording into nowhere.
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(record->stream.get()))) pa_stream_disconnect(record->stream.get());
     retired_.push_back(std::move(record));
-}
-
-// With the lock held: the stream of `type` records from `source` from now on.
-void PulseCaptureStreams::follow(CaptureOutputType type, const std::string& source) {
-    auto found = active_.find(type);
-    if (found != active_.end() && found->second && found->second->source == source) {
-        if (!found->second->failed) return;
-        const std::string failure = found->second->failure;
-        // The same device again: it went and came back under its name (a headset changing its
-        // profile). A few times, not for ever: a device that fails at once would keep failing.
-        auto& attempts = reconnects_[type];
-        const double now = monotonicSeconds();
-        std::erase_if(attempts, [now](double at) { return now - at > kReconnectWindow; });
-        if (attempts.size() < kReconnects) {
-            attempts.push_back(now);
-            retire(type);
-            if (auto record = connect(type, source)) {
-                systemLog(std::string("SystemAudioCapture reconnects the ") + describe(type) + " to " + source);
-                active_[type] = std::move(record);
-                return;
-            }
-        }
-        // The default itself keeps failing: no other device to go to.
-        if (type == CaptureOutputType::systemAudio) {
-            lost(failure);
-        } else {
-            systemLog("SystemAudioCapture has no microphone; the system audio goes on alone");
-            retire(type);
-        }
-        return;
-    }
-    retire(type);
-    auto record = connect(type, source);
-    if (!record) {
-        systemLog(std::string("SystemAudioCapture cannot follow the ") + describe(type) + " to " + source + ": " +
-                  connection_->lastError());
-        if (type == CaptureOutputType::systemAudio) lost(connection_->lastError());
-        return;
-    }
-    systemLog(std::string("SystemAudioCapture follows the ") + describe(type) + " to " + source);
-    active_[type] = std::move(record);
-}
-
-// With the lock held, on any thread: asks the server for its defaults and follows them.
-void PulseCaptureStreams::refresh() {
-    if (stopping_ || !watching_) return;
-    if (refreshing_) {
-        refreshAgain_ = true;
-        return;
-    }
-    refreshing_ = true;
-    // Nothing runs inside a retired stream's callbacks any more: they were taken away.
-    retired_.clear();
-    serverQuery_.reset(pa_context_get_server_info(connection_->context(), &PulseCaptureStreams::onServerInfo, this));
-    if (!serverQuery_) {
-        refreshing_ = false;
-        lost(connection_->lastError());
-    }
-}
-
-// The server could not say what its defaults are (the sink went between the two questions, or
-// the connection is going): the streams stay as they are, and a failed one is asked about again.
-void PulseCaptureStreams::defaultsUnknown() {
-    refreshing_ = false;
-    bool failed = false;
-    for (const auto& [type, record] : active_) failed = failed || (record && record->failed);
-    if ((failed || refreshAgain_) && unknownAnswers_++ < kReconnects) {
-        refreshAgain_ = false;
-        refresh();
-        return;
-    }
-    refreshAgain_ = false;
-    auto system = active_.find(CaptureOutputType::systemAudio);
-    if (system != active_.end() && system->second && system->second->failed) lost(system->second->failure);
-}
-
-void PulseCaptureStreams::defaultsFound(const std::string& monitor) {
-    refreshing_ = false;
-    unknownAnswers_ = 0;
-    if (monitor.empty()) {
-        // No output at all: the system audio goes on from its stream while that lives.
-        auto system = active_.find(CaptureOutputType::systemAudio);
-        if (system == active_.end() || !system->second || system->second->failed) {
-            lost(system != active_.end() && system->second ? system->second->failure
-                                                           : std::string(pa_strerror(PA_ERR_NOENTITY)));
-        }
-    } else {
-        follow(CaptureOutputType::systemAudio, monitor);
-    }
-    // Without a microphone the default source falls back to the output's monitor: that would
-    // only record the system audio twice.
-    if (defaultSource_.empty() || defaultSource_ == monitor) {
-        if (active_.count(CaptureOutputType::microphone) != 0) {
-            systemLog("SystemAudioCapture has no microphone; the system audio goes on alone");
-            retire(CaptureOutputType::microphone);
-        }
-    } else {
-        follow(CaptureOutputType::microphone, defaultSource_);
-    }
-    if (refreshAgain_) {
-        refreshAgain_ = false;
-        refresh();
-    }
 }
 
 // Through the stream's clock onto the timeline: each buffer is stamped with the time of its first
@@ -302,6 +191,12 @@ void PulseCaptureStreams::read(RecordStream& record) {
         std::vector<float> samples(frames, 0.0f);
         // No data: a hole in the stream, which is silence.
         if (data != nullptr) std::memcpy(samples.data(), data, frames * sizeof(float));
+        // As they come, not once placed on the timeline a few seconds later: the meters react at once.
+        if (signals_) {
+            signals_->heard(record.type == CaptureOutputType::systemAudio ? RecordingSignals::Input::systemAudio
+                                                                          : RecordingSignals::Input::microphone,
+                            samples.data(), frames);
+        }
         pa_stream_drop(stream);
         record.framesRead += frames;
         if (record.clock) {
@@ -347,44 +242,6 @@ void PulseCaptureStreams::onContextState(pa_context* context, void* userdata) {
     const pa_context_state_t state = pa_context_get_state(context);
     if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) {
         static_cast<PulseCaptureStreams*>(userdata)->lost(pa_strerror(pa_context_errno(context)));
-    }
-}
-
-void PulseCaptureStreams::onServerEvent(pa_context*, pa_subscription_event_type_t event, std::uint32_t, void* userdata) {
-    if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER) {
-        static_cast<PulseCaptureStreams*>(userdata)->refresh();
-    }
-}
-
-void PulseCaptureStreams::onServerInfo(pa_context* context, const pa_server_info* info, void* userdata) {
-    auto* self = static_cast<PulseCaptureStreams*>(userdata);
-    if (info == nullptr) {
-        self->defaultsUnknown();
-        return;
-    }
-    self->defaultSource_ = info->default_source_name != nullptr ? info->default_source_name : "";
-    const std::string sink = info->default_sink_name != nullptr ? info->default_sink_name : "";
-    if (sink.empty()) {
-        self->defaultsFound({});
-        return;
-    }
-    self->sinkFound_ = false;
-    self->monitor_.clear();
-    self->sinkQuery_.reset(pa_context_get_sink_info_by_name(context, sink.c_str(), &PulseCaptureStreams::onSinkInfo, self));
-    if (!self->sinkQuery_) self->defaultsUnknown();
-}
-
-void PulseCaptureStreams::onSinkInfo(pa_context*, const pa_sink_info* info, int end, void* userdata) {
-    auto* self = static_cast<PulseCaptureStreams*>(userdata);
-    if (end == 0 && info != nullptr) {
-        self->sinkFound_ = true;
-        if (info->monitor_source_name != nullptr) self->monitor_ = info->monitor_source_name;
-        return;
-    }
-    if (self->sinkFound_) {
-        self->defaultsFound(self->monitor_);
-    } else {
-        self->defaultsUnknown();
     }
 }
 

@@ -52,7 +52,11 @@ public:
     // thread: the capture must never end there.
     PulseCaptureStreams(std::unique_ptr<PulseConnection> connection, const std::shared_ptr<SystemAudioCapture>& capture,
                         bool mendDrift)
-        : connection_(std::move(connection)), queue_(capture->sharedQueue()), capture_(capture), mendDrift_(mendDrift) {}
+        : connection_(std::move(connection)),
+          queue_(capture->sharedQueue()),
+          capture_(capture),
+          signals_(capture->signals()),
+          mendDrift_(mendDrift) {}
     ~PulseCaptureStreams() override { close(); }
 
     // With the lock held, not on the loop's thread: opens the stream of `type` on `source` and waits
@@ -70,10 +74,20 @@ public:
     void stop(std::function<void()> done) override;
 
 private:
+    static double monotonicSeconds() {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
+    static const char* describe(CaptureOutputType type) {
+        return type == CaptureOutputType::systemAudio ? "system audio" : "microphone";
+    }
+
     // With the lock held: streams still waiting for settled readings place what they hold now.
     void placeHeld();
 
     void close();
+
+    // With the lock held: asks the server whether the microphone recorded now is muted.
+    void checkMute();
 
     // With the lock held: a new stream of `type` connecting to `source`; none when the server
     // refuses at once.
@@ -110,10 +124,12 @@ private:
     static void onServerEvent(pa_context*, pa_subscription_event_type_t event, std::uint32_t, void* userdata);
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* userdata);
     static void onSinkInfo(pa_context*, const pa_sink_info* info, int end, void* userdata);
+    static void onMicrophoneInfo(pa_context*, const pa_source_info* info, int end, void* userdata);
 
     std::unique_ptr<PulseConnection> connection_;
     std::shared_ptr<SerialQueue> queue_;
     std::weak_ptr<SystemAudioCapture> capture_;
+    std::shared_ptr<RecordingSignals> signals_;  // told the levels and whether the microphone is muted
     bool mendDrift_;
     // With the connection's lock held.
     std::map<CaptureOutputType, std::unique_ptr<RecordStream>> active_;
@@ -121,6 +137,7 @@ private:
     PulseOperationPtr subscription_;
     PulseOperationPtr serverQuery_;
     PulseOperationPtr sinkQuery_;
+    PulseOperationPtr muteQuery_;
     std::string defaultSource_;
     std::string monitor_;
     bool watching_ = false;

@@ -25,6 +25,7 @@ void PulseSegmentRecorder::interruptionBegan() {
 void PulseSegmentRecorder::onServerEvent(pa_context*, pa_subscription_event_type_t, std::uint32_t, void* userdata) {
     auto* self = static_cast<PulseSegmentRecorder*>(userdata);
     if (self->interrupted_) self->lookForMicrophone();
+    self->checkMute();
 }
 
 void PulseSegmentRecorder::lookForMicrophone() {

@@ -249,9 +249,12 @@ std::unique_ptr<PulseSegmentRecorder::Capture> PulseSegmentRecorder::openCapture
 // ---- On the connection's thread --------------------------------------------------------------------
 
 void PulseSegmentRecorder::deliver(Capture& capture, const float* samples, std::size_t frames) {
+    if (options_.signals) options_.signals->heard(RecordingSignals::Input::microphone, samples, frames);
     if (capture.writer != nullptr) {
         capture.writer->append(samples, frames);
         framesRecorded_ += static_cast<std::int64_t>(frames);
+        // The writer logged it and writes nothing more; the recorder ends the recording.
+        if (capture.writer->error() && options_.signals) options_.signals->writeFailed(*capture.writer->error());
     } else if (capture.held.size() < kMostHeldSeconds * static_cast<std::size_t>(capture.rate)) {
         capture.held.insert(capture.held.end(), samples, samples + frames);
     }
@@ -261,6 +264,21 @@ void PulseSegmentRecorder::deliver(Capture& capture, const float* samples, std::
     if (capture.recent.size() > 2 * keep) {
         capture.recent.erase(capture.recent.begin(), capture.recent.end() - static_cast<std::ptrdiff_t>(keep));
     }
+}
+
+void PulseSegmentRecorder::checkMute() {
+    if (!options_.signals || !capture_ || context_ == nullptr) return;
+    PulseOperationPtr ask(pa_context_get_source_info_by_name(
+        context_, capture_->source.c_str(),
+        [](pa_context*, const pa_source_info* source, int end, void* userdata) {
+            auto* self = static_cast<PulseSegmentRecorder*>(userdata);
+            if (end == 0 && source != nullptr && self->options_.signals) {
+                self->options_.signals->setMicrophoneMuted(source->mute != 0);
+            }
+        },
+        this));
+    // Its answer comes later on this thread; the operation itself is not needed.
+    if (ask) pa_operation_unref(ask.release());
 }
 
 void PulseSegmentRecorder::onStreamRead(pa_stream* stream, std::size_t, void* userdata) {

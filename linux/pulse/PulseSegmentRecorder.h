@@ -16,6 +16,7 @@
 
 #include "platform/AudioInterruptions.h"
 #include "platform/AudioSession.h"
+#include "platform/RecordingSignals.h"
 #include "platform/SegmentRecorder.h"
 #include "linux/pulse/PulseConnection.h"
 
@@ -46,6 +47,8 @@ public:
         // After an interruption begins, when to look whether the microphone is usable again.
         std::chrono::milliseconds recheckDelay{500};
         std::size_t leadInFrames = 2048;
+        // Told the microphone's level, whether it is muted and a failed write; none: nobody listens.
+        std::shared_ptr<RecordingSignals> signals = nullptr;
     };
 
     PulseSegmentRecorder();
@@ -87,6 +90,7 @@ private:
     void lookForMicrophone();
     void microphoneFound(const pa_source_info& source);
     void probe(const std::string& source);
+    void checkMute();
     void watchForServer();
     void stopWatching();
     void notify(std::uint64_t type);

@@ -114,6 +114,10 @@ public:
         popupVisible = false;
     }
     bool meetingPopupVisible() override { return popupVisible; }
+    void setMeetingPopupWarning(const std::optional<std::string>& warning) override {
+        calls.push_back("warning:" + warning.value_or("none"));
+    }
+    void setMeetingLevelSource(LevelsBlock) override {}
     void setMeetingPopupHandler(ActionBlock block) override {
         calls.push_back("popupHandler");
         popupHandler = std::move(block);

@@ -18,6 +18,7 @@
 #include "platform/AudioInterruptions.h"
 #include "platform/AudioJoiner.h"
 #include "platform/AudioSession.h"
+#include "platform/FreeSpace.h"
 #include "platform/RecordPermission.h"
 #include "platform/SegmentRecorder.h"
 #include "recording/SystemAudio.h"
@@ -36,6 +37,7 @@ class ScriptedRecordingPorts final : public RecordPermission,
                                      public SegmentRecorder,
                                      public AudioJoiner,
                                      public SystemAudio,
+                                     public FreeSpace,
                                      public AlertPresenter {
 public:
     using StopDone = std::function<void(std::variant<std::filesystem::path, RecordingFailure>)>;
@@ -56,6 +58,7 @@ public:
     std::optional<RecordingFailure> captureFailure;
     bool holdStart = false;               // a capture's start answers only on `finishStart`
     std::map<std::string, std::string> finalizeAs;  // by directory: "file", "nosound" or a failure text
+    std::uint64_t freeBytes = std::uint64_t{1} << 40;
 
     // ---- The trace -------------------------------------------------------------------------------
     void note(const std::string& line) {
@@ -63,6 +66,8 @@ public:
         trace.push_back(line);
         changed.notify_all();
     }
+    // With the clock's time: "health: disk low @60".
+    void noteNow(const std::string& line) { note(line + " @" + number(seconds())); }
     std::string relative(const std::filesystem::path& path) const {
         return path.lexically_relative(root_).string();
     }
@@ -180,6 +185,11 @@ public:
         if (as != "file") return RecordingFailure(SystemError{as});
         std::ofstream(dir / "meeting.m4a") << "mixed";
         return dir / "meeting.m4a";
+    }
+
+    std::optional<std::uint64_t> availableBytes(const std::filesystem::path&) override {
+        std::lock_guard lock(mutex);
+        return freeBytes;
     }
 
     void present(const std::string& title, const std::string&) override {

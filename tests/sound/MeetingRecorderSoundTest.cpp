@@ -1,8 +1,11 @@
 // The whole recorder on the private sound server and FFmpeg: a recording whose process is killed,
-// and one on a computer without a microphone whose sound server goes away.
+// one on a computer without a microphone whose sound server goes away, and one whose microphone is
+// muted and whose disk fills.
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +19,7 @@
 #include "recording/MeetingRecorder.h"
 #include "tests/sound/PrivateSoundServer.h"
 #include "tests/sound/RealRecorder.h"
+#include "tests/fakes/CapturingLogSink.h"
 #include "tests/sound/SoundServer.h"
 #include "tests/support/AudioCheck.h"
 #include "tests/support/PrivateTree.h"
@@ -30,16 +34,20 @@ using namespace orvan::testing;
 
 constexpr int kRate = 16000;
 
+// Runs the main loop until `done` holds, at most `limit`.
+bool within(FakeMainLoop& loop, std::chrono::milliseconds limit, const std::function<bool()>& done) {
+    for (const auto deadline = std::chrono::steady_clock::now() + limit; !done(); std::this_thread::sleep_for(2ms)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        loop.runUntilIdle();
+    }
+    return true;
+}
+
 template <typename Result>
 Result await(FakeMainLoop& loop, const std::function<void(std::function<void(Result)>)>& command) {
     std::optional<Result> result;
     command([&](Result r) { result = std::move(r); });
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!result && std::chrono::steady_clock::now() < deadline) {
-        loop.runUntilIdle();
-        std::this_thread::sleep_for(2ms);
-    }
-    EXPECT_TRUE(result.has_value()) << "no answer";
+    EXPECT_TRUE(within(loop, 30s, [&] { return result.has_value(); })) << "no answer";
     return result.value_or(Result{});
 }
 
@@ -157,6 +165,65 @@ TEST_F(MeetingRecorderSoundTest, WithoutAMicrophoneTheSystemAudioIsRecordedAlone
     const std::size_t last = system->samples.size() - kRate / 2 - 800;
     EXPECT_GT(toneShare(system->samples, last, kRate / 4, 880, kRate), 0.9);
     EXPECT_LT(rms(mic->samples, 0, mic->samples.size()), 0.001);
+}
+
+// A file system full after `bytes`: a tmpfs that small where this process may mount one, else the
+// process's file size limit (the same writes fail, as "File too large"). `grow` makes room again.
+struct SmallDisk {
+    SmallDisk(const fs::path& at, std::size_t bytes)
+        : dir(at), mounted((fs::create_directories(at), ::mount("tmpfs", at.c_str(), "tmpfs", 0,
+                                                                 ("size=" + std::to_string(bytes)).c_str()) == 0)) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &unlimited);
+        const rlimit small{bytes / 2, unlimited.rlim_max};
+        if (!mounted) ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~SmallDisk() {
+        grow();
+        if (mounted) ::umount2(dir.c_str(), MNT_DETACH);
+    }
+    void grow() { mounted ? ::mount("tmpfs", dir.c_str(), "tmpfs", MS_REMOUNT, "size=64m") : ::setrlimit(RLIMIT_FSIZE, &unlimited); }
+    fs::path dir;
+    bool mounted;
+    rlimit unlimited{};
+};
+
+TEST_F(MeetingRecorderSoundTest, AMutedMicrophoneIsToldAtOnceAndAFullDiskEndsTheWritingKeepingWhatWasWritten) {
+    SoundServer::Tone tone(440);
+    auto log = CapturingLogSink::install();
+    SmallDisk disk(recordings(), 2 << 20);  // about sixteen seconds of two raw tracks
+    RealRecorder real(recordings(), 300s, /*systemAudio=*/true);
+    auto& loop = *real.mainLoop;
+    const auto started = await<std::optional<RecordingFailure>>(loop, [&](auto done) { real.recorder->start(done); });
+    ASSERT_FALSE(started) << started->description();
+    EXPECT_TRUE(within(loop, 5s, [&] { return real.signals->takePeak(RecordingSignals::Input::microphone) > 0.01f; }))
+        << "the meter does not hear the tone";
+    const auto silent = [&] { return !real.health.empty() && real.health.back().microphoneSilent; };
+    SoundServer::run("pactl set-source-mute mic 1");
+    EXPECT_TRUE(within(loop, 3s, silent)) << "no warning within 3 s of the mute";
+    SoundServer::run("pactl set-source-mute mic 0");
+    EXPECT_TRUE(within(loop, 5s, [&] { return !silent(); })) << "the warning stays after the unmute";
+
+    ASSERT_TRUE(within(loop, 30s, [&] { return !real.health.empty() && real.health.back().writeFailure; }));
+    EXPECT_EQ(real.health.front().diskLow, disk.mounted) << "a small disk is low from the start";
+    const fs::path session = *fs::directory_iterator(recordings());
+    const auto sizes = [&] { return fs::file_size(session / "system.f32") + fs::file_size(session / "mic.f32"); };
+    const auto written = sizes();
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(sizes(), written) << "written on after the failure";
+    const auto lines = log->lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const auto& line) { return line.starts_with("RawTrack write failed: "); }), 1);
+    const double micWritten = static_cast<double>(fs::file_size(session / "mic.f32")) / (4 * kRate);
+    disk.grow();
+    const auto stopped = await<std::variant<std::string, RecordingFailure>>(loop, [&](auto done) { real.recorder->stop(done); });
+    setLogSink(nullptr);
+    ASSERT_TRUE(std::holds_alternative<std::string>(stopped)) << std::get<RecordingFailure>(stopped).description();
+    const auto mic = decodeAudio(std::get<std::string>(stopped), nullptr, 1);
+    ASSERT_TRUE(mic);
+    EXPECT_GT(micWritten, 5.0);
+    EXPECT_GE(mic->seconds(), micWritten - 0.05);
+    // Heard up to the last second written.
+    EXPECT_GT(rms(mic->samples, static_cast<std::size_t>(micWritten * kRate) - kRate, kRate * 3 / 4), 0.2);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/Uuid.h"
+#include "linux/glib/GioFreeSpace.h"
 #include "linux/ffmpeg/FfmpegAudioFileWriter.h"
 #include "linux/ffmpeg/FfmpegAudioJoiner.h"
 #include "linux/pulse/PulseRecordPermission.h"
@@ -31,6 +32,7 @@ struct RealRecorder {
                 .converters = std::make_shared<SwrAudioConverters>(),
                 .writers = writers,
                 .notifications = notifications,
+                .signals = signals,
             });
         }
         recorder = MeetingRecorder::create(MeetingRecorderPorts{
@@ -47,12 +49,17 @@ struct RealRecorder {
             .recordingsDirectory = recordings,
             .newUUID = randomUUID,
             .rotationInterval = rotation,
+            .signals = signals,
+            .freeSpace = std::make_shared<GioFreeSpace>(),
+            .healthChanged = [this](const RecordingHealth& changed) { health.push_back(changed); },
         });
     }
 
     std::shared_ptr<FakeMainLoop> mainLoop = std::make_shared<FakeMainLoop>();
     std::shared_ptr<NotificationCenter> notifications = NotificationCenter::create(*mainLoop);
+    std::shared_ptr<RecordingSignals> signals = std::make_shared<RecordingSignals>();
     std::shared_ptr<PulseSegmentRecorder> microphone = std::make_shared<PulseSegmentRecorder>();
+    std::vector<RecordingHealth> health;  // every change, as the main loop heard it
     std::shared_ptr<MeetingRecorder> recorder;
 };
 

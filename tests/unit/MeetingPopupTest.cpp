@@ -10,11 +10,14 @@
 namespace orvan::testing {
 namespace {
 
-// The panel reduced to what it shows: "title / second line / error / [buttons]", accent marked "*".
+// The panel reduced to what it shows: "title / second line / error / [buttons]", accent marked "*",
+// a second line in the error colour marked "!", and the meters last in percent: "| 67 0".
 class FakePopupView final : public MeetingPopupView {
 public:
     void setTitle(const std::string& text) override { title = text; }
     void setSecondLine(const std::string& text) override { second = text; }
+    void setSecondLineWarns(bool on) override { warns = on; }
+    void setLevels(const std::optional<PopupLevels>& made) override { levels = made; }
     void setError(const std::optional<std::string>& message) override { error = message; }
     void setButtons(std::vector<PopupButton> made) override { buttons = std::move(made); }
     void orderFront() override { shown = true; }
@@ -26,11 +29,14 @@ public:
     void setCloseHandler(std::function<void()> handler) override { closed = std::move(handler); }
 
     std::string text() const {
-        std::string row = title + " / " + second + " / " + error.value_or("-") + " /";
+        std::string row = title + " / " + (warns ? "!" : "") + second + " / " + error.value_or("-") + " /";
         for (const auto& button : buttons) row += " " + button.title + (button.accent ? "*" : "");
-        return row;
+        const auto percent = [](double share) { return std::to_string(std::lround(100 * share)); };
+        return levels ? row + " | " + percent(levels->microphone) + " " + percent(levels->systemAudio) : row;
     }
     std::string title, second;
+    bool warns = false;
+    std::optional<PopupLevels> levels;
     std::optional<std::string> error;
     std::vector<PopupButton> buttons;
     bool shown = false;
@@ -58,7 +64,8 @@ std::shared_ptr<MeetingPopup> makePopup(std::shared_ptr<FakeMainTimers> timers, 
 
 struct Steps {
     const char* name;
-    std::vector<std::string> steps;  // show:phase:label[:message], tick:n, press:title, hide
+    // show:phase:label[:message], tick:n, press:title, hide, warn[:text], levels:microphone:system
+    std::vector<std::string> steps;
     std::string shows;               // the panel afterwards, or "hidden"
     std::string sent;                // actions sent, joined by ","
 };
@@ -70,6 +77,8 @@ TEST_P(MeetingPopupTest, ShowsThePhase) {
     FakePopupView* view = nullptr;
     int settingsOpened = 0;
     auto popup = makePopup(timers, view, [&] { ++settingsOpened; });
+    int asked = 0;
+    MeetingLevels heard;
     std::string sent;
     popup->onAction = [&](const std::string& action) { sent += (sent.empty() ? "" : ",") + action; };
     for (const std::string& step : GetParam().steps) {
@@ -85,6 +94,11 @@ TEST_P(MeetingPopupTest, ShowsThePhase) {
             timers->advance(std::chrono::seconds(std::stoi(parts[1])));
         } else if (parts[0] == "hide") {
             popup->hide();
+        } else if (parts[0] == "warn") {
+            popup->setWarning(parts.size() > 1 ? std::optional(parts[1]) : std::nullopt);
+        } else if (parts[0] == "levels") {
+            heard = {std::stof(parts[1]), std::stof(parts[2])};
+            popup->levels = [&] { return ++asked, heard; };
         } else if (parts[0] == "close") {
             view->closed();
         } else if (parts[0] == "press") {
@@ -93,7 +107,9 @@ TEST_P(MeetingPopupTest, ShowsThePhase) {
                 if (button.title == parts[1]) button.press();
         }
     }
-    EXPECT_EQ(popup->visible() ? view->text() : "hidden", GetParam().shows);
+    // The meters ask at most ten times a second of recording shown.
+    EXPECT_EQ((popup->visible() ? view->text() : "hidden") + (asked ? " (asked " + std::to_string(asked) + ")" : ""),
+              GetParam().shows);
     EXPECT_EQ(sent, GetParam().sent);
     if (GetParam().shows.starts_with("画面収録")) {
         EXPECT_EQ(settingsOpened, sent.empty() ? 1 : 0);
@@ -125,8 +141,6 @@ INSTANTIATE_TEST_SUITE_P(
         Steps{"ClosingARecordingsPanelStopsItsClockAndNothingElse",
               {"show:recording:Zoom", "tick:3", "close", "tick:5", "show:recording:Zoom"},
               "● 記録しています / Zoom ・ 00:00 / - / 一時停止 止めて保存*", ""},
-        Steps{"StopAndSaveStopsTheClock", {"show:recording:Zoom", "tick:4", "press:止めて保存", "tick:9"},
-              "● 記録しています / 保存しています… / - /", "finish"},
         Steps{"PauseSendsPause", {"show:recording:Zoom", "press:一時停止"},
               "● 記録しています / Zoom ・ 00:00 / - / 一時停止 止めて保存*", "pause"},
         Steps{"Permission", {"show:permission:", "press:設定を開く"},
@@ -136,7 +150,19 @@ INSTANTIATE_TEST_SUITE_P(
         Steps{"AShowWithoutAMessageHidesTheErrorAgain", {"show:error:Zoom:x", "show:invite:Zoom"},
               "Zoom の会議が始まりました / 議事録を取りますか？ / - / 取る* あとで", ""},
         Steps{"UnknownPhaseShowsTheFailure", {"show:bogus:Zoom", "press:閉じる"},
-              "録音を始められませんでした /  / - / 閉じる", "dismiss"}),
+              "録音を始められませんでした /  / - / 閉じる", "dismiss"},
+        Steps{"AWarningTakesTheClocksPlaceAndOutlivesAHide",
+              {"show:recording:Zoom", "warn:マイクの音が届いていません", "tick:5", "hide", "show:paused:Zoom"},
+              "一時停止しています / !マイクの音が届いていません / - / 再開* 止めて保存*", ""},
+        Steps{"TheClockCountedOnBehindTheWarning", {"show:recording:Zoom", "warn:x", "tick:5", "warn"},
+              "● 記録しています / Zoom ・ 00:05 / - / 一時停止 止めて保存*", ""},
+        Steps{"MetersInDecibelsWhileARecordingShowsOnly",
+              {"levels:0.1:0.0005", "show:recording:Zoom", "tick:1", "show:paused:Zoom", "tick:1", "show:recording:Zoom",
+               "warn:ディスクの空きが少なくなっています", "tick:1"},
+              "● 記録しています / !ディスクの空きが少なくなっています / - / 一時停止 止めて保存* | 67 0 (asked 20)", ""},
+        Steps{"ASaveUnderWayKeepsItsTextAndHasNoMeters",
+              {"levels:1:1", "show:recording:Zoom", "warn:x", "press:止めて保存", "warn:y", "tick:1"},
+              "● 記録しています / 保存しています… / - /", "finish"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // Without a panel: "notice: title / body [buttons]" (or "-"), "rows: a | b" with "(x)" for a row that
@@ -169,6 +195,8 @@ TEST_P(MeetingPopupWithoutPanelTest, ShowsThePhase) {
             timers->advance(std::chrono::seconds(std::stoi(rest)));
         } else if (verb == "hide") {
             popup->hide();
+        } else if (verb == "warn") {
+            popup->setWarning(rest);
         } else if (verb == "answer") {
             notices->responseHandler(NotificationResponse{.userInfo = {}, .activationToken = "", .actionIdentifier = rest});
         } else if (verb == "choose") {
@@ -208,7 +236,9 @@ INSTANTIATE_TEST_SUITE_P(
               "notice: 画面収録の許可が要ります / システム設定 → プライバシーとセキュリティ → 画面収録 [設定を開く,閉じる]; rows:", ""},
         Steps{"AFailureSaysWhy", {"show:error:Zoom:マイクが使えません", "answer:dismiss"},
               "notice: 録音を始められませんでした / マイクが使えません [閉じる]; rows:", "dismiss"},
-        Steps{"HideTakesBothAway", {"show:error:Zoom:x", "show:recording:Zoom", "hide"}, "notice: -; rows:", ""}),
+        Steps{"HideTakesBothAway", {"show:error:Zoom:x", "show:recording:Zoom", "hide"}, "notice: -; rows:", ""},
+        Steps{"AWarningIsARowThatCannotBeChosen", {"show:paused:Zoom:x", "warn:マイクの音が届いていません"},
+              "notice: -; rows: (一時停止しています ・ Zoom ・ 00:00) (マイクの音が届いていません) (x) 再開 止めて保存 -; visible", ""}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(MeetingPopupLifetime, ClockAndButtonsDoNothingOnceThePopupIsGone) {

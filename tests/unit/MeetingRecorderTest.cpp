@@ -126,5 +126,29 @@ INSTANTIATE_TEST_SUITE_P(SystemAudio, MeetingRecorderTest, ::testing::Values(
         {"capture start s1", "capture stop", "start: ok", "stop: s1/meeting.m4a", "idle"}}),
     scriptName);
 
+// The microphone once a second, the disk as it starts and once a minute, a failed write at once.
+INSTANTIATE_TEST_SUITE_P(Health, MeetingRecorderTest, ::testing::Values(
+    RecorderScript{"twenty quiet seconds or a mute are silent until the microphone hears again; a pause is not",
+        startedScript({"quiet", "run 19", "run 1", "loud", "run 1", "quiet", "run 10", "pause", "run 60", "resume",
+                       "run 20", "loud", "run 4", "mute", "run 1", "unmute", "run 1"}),
+        started({"health: silent @20", "health: ok @21", "stop s1/segment-001 @31", "pause: ok", "activate",
+                 "rec s1/segment-002 @91", "resume: ok", "health: silent @111", "health: ok @112",
+                 "health: silent @116", "health: ok @117"})},
+    RecorderScript{"less free space than ten minutes of the recording is low, from the start on and once a minute",
+        {"free 5000000", "start", "free 4000000", "run 59", "run 1", "free 90000000", "run 60", "stop", "capture",
+         "free 80000000", "start", "stop&", "await capture stop", "finishStop s2/meeting.m4a", "wait"},
+        started({"health: disk low @60", "health: ok @120", "stop s1/segment-001 @120", "deactivate",
+                 "join s1: segment-001 120", "stop: s1/meeting.m4a", "capture start s2", "start: ok",
+                 "health: disk low @120", "capture stop", "stop: s2/meeting.m4a"})},
+    RecorderScript{"a failed write ends the segment at once and is told once; nothing rotates, the stop joins",
+        startedScript({"run 30", "writeFails No space left on device", "writeFails No space left on device",
+                       "run 300", "stop", "ls"}),
+        started({"stop s1/segment-001 @30", "health: write failed: No space left on device @30", "deactivate",
+                 "join s1: segment-001 30", "stop: s1/meeting.m4a", "ls: s1/meeting.m4a"})},
+    RecorderScript{"a session directory removed while recording is a failed write at the next check",
+        startedScript({"run 10", "rm s1", "run 50"}),
+        started({"stop s1/segment-001 @60", "health: write failed: No such file or directory @60"})}),
+    scriptName);
+
 }  // namespace
 }  // namespace orvan

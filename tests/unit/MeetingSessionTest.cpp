@@ -143,6 +143,9 @@ TEST_P(MeetingSessionTest, FollowsTheSequence) {
         else if (verb == "seconds") timers->advance(std::chrono::seconds(std::stoi(arg)));
         else if (verb == "save") recorder->save();
         else if (verb == "check-paused") trace.push_back(session.session().paused ? "paused" : "not paused");
+        // What the recorder reports: "silent+disk", "ok", "failed:<why>".
+        else if (verb == "health") center->post(notification_names::kRecordingHealth, RecordingHealth{arg.find("silent") == 0,
+            arg.find("disk") != std::string::npos, arg.starts_with("failed:") ? std::optional(arg.substr(7)) : std::nullopt});
         else FAIL() << "unknown step " << step;
         loop.runUntilIdle();
     }
@@ -152,6 +155,9 @@ TEST_P(MeetingSessionTest, FollowsTheSequence) {
 }
 
 const std::string kOn = "flag:window.__orvanRecordingActive = true;";
+const std::string kSilent = "マイクの音が届いていません", kDisk = "ディスクの空きが少なくなっています",
+    kSilentNote = "notify:" + kSilent + "|マイクのミュートや接続を確かめてください。",
+    kDiskNote = "notify:" + kDisk + "|残りは録音10分ぶんほどです。不要なファイルを消して空きを作ってください。";
 const std::string kOff = "flag:window.__orvanRecordingActive = false;";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -217,6 +223,20 @@ INSTANTIATE_TEST_SUITE_P(
         Sequence{"EndedDuringTheStartsMicrophoneCheckSavesTheRecordingOnceStarted",
                  {"started:Zoom", "hold-starts", "action:start", "event:ended", "started-now", "save"},
                  {"popup:invite|Zoom", "rec:start", "hide", kOn, "rec:stop", "hide", kSaved, kNotes, "show", kOff}},
+        Sequence{"WarningsLastWhileTheyHoldAndAreNotifiedOncePerRecordingTheMicrophoneFirst",
+                 {"page-start", "health:silent", "health:ok", "health:silent+disk", "health:disk", "health:ok",
+                  "page-stop", "save", "page-start", "health:silent"},
+                 {"rec:start", "popup:recording|会議", kOn, kSilentNote, "warning:" + kSilent, "warning:none", kDiskNote,
+                  "warning:" + kSilent, "warning:" + kDisk, "warning:none", "rec:stop", "hide", kOff, "rec:start",
+                  "popup:recording|会議", kOn, kSilentNote, "warning:" + kSilent}},
+        Sequence{"AFailedWriteSaysSoAndSavesAtOnce",
+                 {"started:Zoom", "action:start", "health:failed:No space left on device", "health:failed:x", "save"},
+                 {"popup:invite|Zoom", "rec:start", "popup:recording|Zoom", kOn,
+                  "warning:ディスクに書き込めないため録音を止めました",
+                  "notify:ディスクに書き込めないため録音を止めました|ここまでの録音を保存します（No space left on device）",
+                  "rec:stop", "warning:none", "hide", kSaved, kNotes, "show", kOff}},
+        Sequence{"WithoutAPlugInWarningsAreNotificationsAndOnlyWhileRecording",
+                 {"health:silent", "page-start", "health:disk"}, {"rec:start", kOn, kDiskNote}, false},
         Sequence{"WithoutAPlugInFlagLimitAndSavingStillWork",
                  {"page-start", "seconds:14400", "save"}, {"rec:start", kOn, kLimit, "rec:stop", kSaved, kNotes, kOff}, false}),
     [](const auto& row) { return std::string(row.param.name); });

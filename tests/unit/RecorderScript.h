@@ -45,11 +45,13 @@ inline std::string scriptName(const ::testing::TestParamInfo<RecorderScript>& in
 //   wait                                                  until every command sent has answered
 //   await <prefix>                                        until the trace holds a new line with that start
 //   run <seconds>, began, ended, odd                      time passes; the microphone's interruptions
+//   quiet, loud, mute, unmute, writeFails <text>          what the capture tells (loud unless quiet)
 //   exit, recording?, ls                                  closeForExit; isRecording; every file left
 //   file <path> [text], segment <path> <seconds>, link <path> <target>     files before the steps
 // and the knobs: deny, refuse, accept, createFails <text>, activateFails <text>, activateOk,
 // joinFails <kind>|<text>, holdJoin, releaseJoin, diskFails, capture, mixable, captureFails <text>,
-// holdStart, finishStart, finishStop <path>|fail:<text>, finalize <dir> file|nosound|<text>.
+// holdStart, finishStart, finishStop <path>|fail:<text>, finalize <dir> file|nosound|<text>, free <bytes>,
+// rm <path>. Health changes are traced as "health: silent disk low @<seconds>" ("ok" when healthy).
 // Paths are relative to the recordings directory; "~/" starts one at the home directory above it.
 class RecorderScriptRunner : public ::testing::Test {
 protected:
@@ -68,6 +70,12 @@ protected:
             .recordingsDirectory = root(),
             .newUUID = [this] { return "s" + std::to_string(++sessions); },
             .rotationInterval = std::chrono::seconds(300),
+            .signals = signals,
+            .freeSpace = ports,
+            .healthChanged = [this](const RecordingHealth& h) {
+                ports->noteNow(std::string("health:") + (h.healthy() ? " ok" : "") + (h.microphoneSilent ? " silent" : "") +
+                               (h.diskLow ? " disk low" : "") + (h.writeFailure ? " write failed: " + *h.writeFailure : ""));
+            },
         });
     }
     ~RecorderScriptRunner() override {
@@ -111,9 +119,11 @@ protected:
     std::shared_ptr<FakeMainLoop> mainLoop = std::make_shared<FakeMainLoop>();
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     std::shared_ptr<ScriptedRecordingPorts> ports = std::make_shared<ScriptedRecordingPorts>(clock, root());
+    std::shared_ptr<RecordingSignals> signals = std::make_shared<RecordingSignals>();
     std::shared_ptr<MeetingRecorder> recorder;
 
 private:
+    bool loud_ = true;
     int sessions = 0;
     int unanswered = 0;
     std::size_t awaited = 0;  // where the next "await" looks from
@@ -177,10 +187,25 @@ inline void RecorderScriptRunner::perform(const std::string& step) {
             return true;
         });
     } else if (word == "run") {
+        const float level = 0.1f;
         for (int s = 0; s < std::stoi(rest); ++s) {
+            if (loud_) signals->heard(RecordingSignals::Input::microphone, &level, 1);
             clock->advance(std::chrono::seconds(1));
+            // Twice: what a timer's handler queued runs too.
             drain();
+            drain();
+            mainLoop->runUntilIdle();
         }
+    } else if (word == "quiet" || word == "loud") {
+        loud_ = word == "loud";
+    } else if (word == "mute" || word == "unmute") {
+        signals->setMicrophoneMuted(word == "mute");
+    } else if (word == "writeFails") {
+        signals->writeFailed(rest), drain(), mainLoop->runUntilIdle();
+    } else if (word == "free") {
+        knob([&](auto& p) { p.freeBytes = std::stoull(rest); });
+    } else if (word == "rm") {
+        std::filesystem::remove_all(at(rest));
     } else if (word == "began" || word == "ended" || word == "odd") {
         if (word == "odd") ports->interrupt(std::nullopt), ports->interrupt(7);
         else ports->interrupt(word == "began" ? AudioInterruption::kBegan : AudioInterruption::kEnded);

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,24 +28,27 @@ namespace {
 using orvan::GtkMeetingPopupPanel;
 using orvan::MeetingPopup;
 
-// Timers that only move when told to, so a shot can show the clock at a chosen time.
+// Timers that only move when told to, so a shot can show the clock at a chosen time (and the
+// meters once they have read the levels).
 class SteppedTimers final : public orvan::MainTimers {
 public:
-    std::unique_ptr<orvan::MainTimer> schedule(std::chrono::milliseconds, bool repeats, std::function<void()> fire) override {
-        if (repeats) tick_ = std::move(fire);
-        return std::make_unique<Handle>(this);
+    std::unique_ptr<orvan::MainTimer> schedule(std::chrono::milliseconds interval, bool repeats,
+                                               std::function<void()> fire) override {
+        if (repeats) ticks_[interval] = std::move(fire);
+        return std::make_unique<Handle>(this, interval);
     }
-    void tick(int times) {
-        for (int i = 0; i < times && tick_; ++i) tick_();
+    void tick(int times, std::chrono::milliseconds interval = std::chrono::seconds(1)) {
+        for (int i = 0; i < times && ticks_.count(interval) != 0; ++i) ticks_[interval]();
     }
 
 private:
     struct Handle final : orvan::MainTimer {
-        explicit Handle(SteppedTimers* timers) : owner(timers) {}
-        ~Handle() override { owner->tick_ = nullptr; }
+        Handle(SteppedTimers* timers, std::chrono::milliseconds every) : owner(timers), interval(every) {}
+        ~Handle() override { owner->ticks_.erase(interval); }
         SteppedTimers* owner;
+        std::chrono::milliseconds interval;
     };
-    std::function<void()> tick_;
+    std::map<std::chrono::milliseconds, std::function<void()>> ticks_;
 };
 
 void settle() {
@@ -112,15 +116,28 @@ int shots(const std::filesystem::path& directory) {
         const char* name;
         std::function<void()> show;
     };
+    orvan::MeetingLevels heard{0.3f, 0.05f};  // a voice near the microphone, a quieter meeting
+    popup->levels = [&heard] { return heard; };
+    // A recording 12:34 in, its meters having read the levels once, with a warning or without.
+    const auto recording = [&](std::optional<std::string> warning, orvan::MeetingLevels levels) {
+        heard = levels;
+        popup->setWarning(warning);
+        popup->show("recording", "Google Meet", std::nullopt);
+        timers->tick(754);
+        timers->tick(1, MeetingPopup::kMeterInterval);
+    };
     const std::vector<Shot> steps = {
         {"1-invite", [&] { popup->show("invite", "Google Meet", std::nullopt); }},
         {"2-starting", [&] { press(*panel, "取る"); }},
-        {"3-recording", [&] { popup->show("recording", "Google Meet", std::nullopt); timers->tick(754); }},
+        {"3-recording", [&] { recording(std::nullopt, {0.3f, 0.05f}); }},
         {"4-paused", [&] { popup->show("paused", "Google Meet", std::nullopt); }},
         {"5-pause-failed", [&] { popup->show("paused", "Google Meet", "マイクが見つかりません"); }},
         {"6-saving", [&] { popup->show("recording", "Google Meet", std::nullopt); press(*panel, "止めて保存"); }},
         {"7-permission", [&] { popup->show("permission", "", std::nullopt); }},
         {"8-error", [&] { popup->show("error", "Zoom", "マイクの使用が許可されていません"); }},
+        {"9-microphone-silent", [&] { recording("マイクの音が届いていません", {0.0f, 0.2f}); }},
+        {"10-disk-low", [&] { recording("ディスクの空きが少なくなっています", {0.5f, 0.1f}); }},
+        {"11-write-failed", [&] { recording("ディスクに書き込めないため録音を止めました", {0.2f, 0.2f}); }},
     };
     bool ok = true;
     for (const Shot& shot : steps) {
