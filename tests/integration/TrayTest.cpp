@@ -91,48 +91,6 @@ TEST(TrayTest, RowsAboveTheMenuChangeInPlaceAnswerAndGo) {
     EXPECT_EQ(shown(), "終了|");
 }
 
-// The application's window, hidden and shown again from the tray through Activate.
-TEST(TrayTest, ActivateHidesAndShowsTheApplicationsWindow) {
-    GtkApplication* application = testApplication();
-    ASSERT_NE(application, nullptr);
-    std::vector<bool> scenes;
-    GtkSceneLifecycle lifecycle(application, [&](bool foreground) { scenes.push_back(foreground); });
-    FakeStatusNotifierHost panel;
-    int opened = 0;
-    {
-        KestrinPlugin plugin(KestrinPlugin::Dependencies{
-            .statusBar = std::make_shared<StatusNotifierBar>(),
-            .application = std::make_shared<GtkDesktopApplication>([application] { return application; }),
-            .loginItem = std::make_shared<FakeLoginItem>(),
-            .resources = ORVAN_BUNDLE_DIR "/PlugIns/Kestrin.bundle/Resources",
-            .applicationId = "jp.tomoriva.OrvanOffice",
-            .clock = std::make_shared<SteadyClock>(),
-            .hotKeys = nullptr,
-            .makeUpdater = nullptr,
-        });
-        plugin.installWithOpenWindow([&] { ++opened; }, [] {});
-        ASSERT_TRUE(runUntil([&] { return !panel.registered.empty(); }, 5s));
-        const std::string item = panel.registered.back();
-        const auto clickItem = [&] { ASSERT_TRUE(panel.activate(item)); };
-
-        GtkWidget* window = gtk_application_window_new(application);
-        ASSERT_TRUE(activate(GTK_WINDOW(window), 5s));
-
-        clickItem();
-        EXPECT_TRUE(runUntil([&] { return !gtk_widget_get_mapped(window); }, 5s)) << "in front and active: hidden";
-        EXPECT_EQ(scenes, std::vector<bool>{false});
-        clickItem();
-        EXPECT_TRUE(runUntil([&] { return gtk_widget_get_mapped(window); }, 5s)) << "hidden: shown again";
-        EXPECT_TRUE(runUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }, 5s)) << "and given the focus";
-        EXPECT_EQ(scenes, (std::vector<bool>{false, true}));
-        EXPECT_EQ(opened, 0) << "the hidden window comes back instead of a new one";
-
-        gtk_widget_destroy(window);
-        clickItem();
-        EXPECT_EQ(opened, 1) << "no window: the application is asked for one";
-    }
-}
-
 // The built bundle, loaded by the application's own loader, as a panel sees it.
 class TrayBundleTest : public ::testing::Test {
 protected:
@@ -260,6 +218,8 @@ TEST_F(TrayBundleTest, SuperShiftOTogglesTheWindowUnderAWindowManagerAndRestores
     ASSERT_NE(application, nullptr);
     WindowManager openbox;
     ASSERT_TRUE(openbox.running());
+    std::vector<bool> scenes;  // the application to the background (false) and back
+    GtkSceneLifecycle lifecycle(application, [&](bool foreground) { scenes.push_back(foreground); });
     shell->loadPlugin();
     ASSERT_TRUE(shell->isPluginLoaded());
     GtkWidget* window = gtk_application_window_new(application);
@@ -278,6 +238,7 @@ TEST_F(TrayBundleTest, SuperShiftOTogglesTheWindowUnderAWindowManagerAndRestores
         EXPECT_TRUE(runUntil(shownWithTheFocus, 5s)) << "shown again with the focus";
         if (numLock) xdotool("key Num_Lock");
     }
+    EXPECT_EQ(scenes, (std::vector<bool>{false, true, false, true}));
 
     {
         // While a key grab holds the keyboard (as ours does while the hot key is down) GTK calls the
@@ -317,31 +278,6 @@ TEST(TrayTest, AHotKeyThatAnotherClientHoldsIsLoggedAndInstallStillCompletes) {
     EXPECT_TRUE(application->calls.empty()) << "nothing toggles";
     EXPECT_NE(bar->item, nullptr) << "the tray item is there all the same";
     setLogSink(nullptr);
-}
-
-// Last of all: it runs the shared application, which cannot take new windows afterwards.
-TEST(TrayLifetimeTest, TheApplicationOutlivesItsLastWindowWhileTheTrayHoldsIt) {
-    struct Run {
-        GtkApplication* application = testApplication();
-        GtkDesktopApplication desktop{[this] { return application; }};
-        bool runningWithoutWindows = false;
-    } run;
-    g_signal_connect(run.application, "activate", G_CALLBACK(+[](GApplication*, gpointer data) {
-                         auto* state = static_cast<Run*>(data);
-                         state->desktop.keepRunningWithoutWindows(true);
-                         GtkWidget* window = gtk_application_window_new(state->application);
-                         gtk_widget_show(window);
-                         gtk_window_close(GTK_WINDOW(window));  // as the window manager's close button does
-                         g_timeout_add(300, +[](gpointer later) -> gboolean {
-                             auto* still = static_cast<Run*>(later);
-                             still->runningWithoutWindows = gtk_application_get_windows(still->application) == nullptr;
-                             still->desktop.terminate();
-                             return G_SOURCE_REMOVE;
-                         }, data);
-                     }),
-                     &run);
-    EXPECT_EQ(g_application_run(G_APPLICATION(run.application), 0, nullptr), 0);
-    EXPECT_TRUE(run.runningWithoutWindows);
 }
 
 }  // namespace
