@@ -24,6 +24,7 @@
 
 #include <atomic>
 
+#include "bench/BenchSupport.h"
 #include "linux/ffmpeg/FfmpegAudioFileWriter.h"
 #include "linux/glib/GioFreeSpace.h"
 #include "linux/pulse/PulseSystemAudio.h"
@@ -32,11 +33,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-double cpuSeconds(const rusage& usage) {
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 std::string output(const char* command) {
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command, "r"), pclose);
@@ -105,7 +101,7 @@ double ours(const fs::path& dir, long seconds, bool health) {
     std::promise<void> stopped;
     capture->stop([&](std::variant<fs::path, orvan::RecordingFailure>) { stopped.set_value(); });
     stopped.get_future().wait();
-    return cpuSeconds(during) - cpuSeconds(before);
+    return orvan::bench::cpuSeconds(during) - orvan::bench::cpuSeconds(before);
 }
 
 }  // namespace
@@ -148,7 +144,7 @@ int main(int argc, char** argv) {
         int status = 0;
         rusage usage{};
         wait4(child, &status, 0, &usage);
-        theirs += cpuSeconds(usage);
+        theirs += orvan::bench::cpuSeconds(usage);
     }
     std::printf("capture of %s and %s for %ld s\n", monitor.c_str(), source.c_str(), seconds);
     const double mine = with / static_cast<double>(rounds);

@@ -15,7 +15,6 @@
 // the four lines printed last are the worst over the delays.
 //
 //   build/bench/echo_cancel [--delays 40,95,150]
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cmath>
@@ -31,6 +30,7 @@
 #include <vector>
 
 #include "app/NotificationCenter.h"
+#include "bench/BenchSupport.h"
 #include "linux/ffmpeg/FfmpegAudioFileWriter.h"
 #include "linux/pulse/PulseSystemAudio.h"
 #include "linux/webrtc/WebRtcEchoCancellers.h"
@@ -60,18 +60,6 @@ const char* const kFar[] = {
     "Our next step is a pilot with two customers, starting at the beginning of next month.",
     "If there are no more questions, I will send a summary to everyone this evening.",
 };
-
-class NoMainLoop final : public MainLoop {
-public:
-    void post(std::function<void()>) override {}
-};
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 std::uint32_t le32(const std::string& bytes, std::size_t at) {
     std::uint32_t value = 0;
@@ -176,7 +164,7 @@ struct Measured {
 Measured record(const fs::path& dir, const Conversation& talk, const std::vector<float>& mic,
                 std::shared_ptr<EchoCancellers> echo) {
     fs::create_directories(dir);
-    NoMainLoop loop;
+    bench::NoMainLoop loop;
     auto created = SystemAudioCapture::create(dir, SystemAudioCapturePorts{
                                                        .applicationIdentifier = "jp.tomoriva.OrvanOffice.bench",
                                                        .clock = std::make_shared<SteadyClock>(),
@@ -185,7 +173,7 @@ Measured record(const fs::path& dir, const Conversation& talk, const std::vector
                                                        .notifications = NotificationCenter::create(loop),
                                                        .echoCancellers = std::move(echo)});
     auto capture = std::get<std::shared_ptr<SystemAudioCapture>>(created);
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = bench::processCpuSeconds();
     const CaptureFormat format{.sampleRate = kRate, .channels = 1};
     for (std::size_t first = 0; first + kBuffer <= mic.size(); first += kBuffer) {
         const double t = 1000.0 + static_cast<double>(first) / kRate;
@@ -202,7 +190,7 @@ Measured record(const fs::path& dir, const Conversation& talk, const std::vector
     capture->stop([&](std::variant<fs::path, RecordingFailure> file) { stopped.set_value(std::move(file)); });
     const auto file = stopped.get_future().get();
     Measured measured;
-    measured.cpuShare = (cpuSeconds() - cpuBefore) / (static_cast<double>(mic.size()) / kRate);
+    measured.cpuShare = (bench::processCpuSeconds() - cpuBefore) / (static_cast<double>(mic.size()) / kRate);
     std::string error;
     const auto decoded = std::holds_alternative<fs::path>(file)
                              ? orvan::testing::decodeAudio(std::get<fs::path>(file), &error, 1)

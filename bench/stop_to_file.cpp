@@ -6,7 +6,6 @@
 // on every frame: the system track never falls silent here.
 //
 //   build/bench/stop_to_file [--minutes 1,60]
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "app/NotificationCenter.h"
+#include "bench/BenchSupport.h"
 #include "linux/ffmpeg/FfmpegAudioFileWriter.h"
 #include "linux/pulse/PulseSystemAudio.h"
 #include "linux/webrtc/WebRtcEchoCancellers.h"
@@ -36,17 +36,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRate = 16000;
 constexpr std::size_t kBuffer = 800;  // 50 ms
 
-class NoMainLoop final : public MainLoop {
-public:
-    void post(std::function<void()>) override {}
-};
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 struct Result {
@@ -59,7 +48,7 @@ struct Result {
 Result run(const fs::path& root, long seconds) {
     const fs::path dir = root / ("recording-" + std::to_string(seconds));
     fs::create_directories(dir);
-    NoMainLoop loop;
+    bench::NoMainLoop loop;
     auto writers = std::make_shared<FfmpegAudioFileWriters>();
     auto created = SystemAudioCapture::create(
         dir, SystemAudioCapturePorts{.applicationIdentifier = "jp.tomoriva.OrvanOffice",
@@ -77,7 +66,7 @@ Result run(const fs::path& root, long seconds) {
         systemTone[static_cast<std::size_t>(i)] = static_cast<float>(0.4 * std::sin(2 * std::numbers::pi * 880 * i / kRate));
         micTone[static_cast<std::size_t>(i)] = static_cast<float>(0.4 * std::sin(2 * std::numbers::pi * 440 * i / kRate));
     }
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = bench::processCpuSeconds();
     const auto buffers = static_cast<std::int64_t>(seconds) * kRate / static_cast<std::int64_t>(kBuffer);
     for (std::int64_t b = 0; b < buffers; ++b) {
         const std::int64_t first = b * static_cast<std::int64_t>(kBuffer);
@@ -96,7 +85,7 @@ Result run(const fs::path& root, long seconds) {
         });
     }
     Result result;
-    result.recordCpu = (cpuSeconds() - cpuBefore) / static_cast<double>(seconds);
+    result.recordCpu = (bench::processCpuSeconds() - cpuBefore) / static_cast<double>(seconds);
 
     // The reference: the same tracks mixed as a whole.
     const fs::path copy = root / ("whole-" + std::to_string(seconds));
