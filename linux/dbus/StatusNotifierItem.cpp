@@ -133,7 +133,7 @@ StatusNotifierItem::StatusNotifierItem(StatusItemContent content) : content_(std
         this, nullptr);
     unregisteredId_ = g_dbus_connection_signal_subscribe(connection_, kWatcherName, kWatcherName,
                                                          "StatusNotifierItemUnregistered", "/StatusNotifierWatcher",
-                                                         busName_.c_str(), G_DBUS_SIGNAL_FLAGS_NONE, &onUnregistered,
+                                                         nullptr, G_DBUS_SIGNAL_FLAGS_NONE, &onUnregistered,
                                                          this, nullptr);
 }
 
@@ -274,10 +274,15 @@ void StatusNotifierItem::registerWithWatcher() {
 
 // A panel may drop a live item: GNOME's AppIndicator extension does when its own set-up of the item
 // trips over a race of its own (in some starts). The item registers again, a few times at most; a
-// panel that is going away (it drops every item first) is left alone.
+// panel that is going away (it drops every item first) is left alone. Watchers name the item by its
+// bus name alone or followed by its object path.
 void StatusNotifierItem::onUnregistered(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-                                        GVariant*, gpointer self) {
+                                        GVariant* parameters, gpointer self) {
     auto* item = static_cast<StatusNotifierItem*>(self);
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(s)"))) return;
+    const gchar* dropped = nullptr;
+    g_variant_get(parameters, "(&s)", &dropped);
+    if (dropped != item->busName_ && dropped != item->busName_ + kItemPath) return;
     if (item->reregisterSource_ != 0 || item->reregistrations_ >= 3) return;
     item->reregisterSource_ = g_timeout_add(500, +[](gpointer data) -> gboolean {
         auto* waiting = static_cast<StatusNotifierItem*>(data);
