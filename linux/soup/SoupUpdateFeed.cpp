@@ -11,6 +11,7 @@
 #include <utility>
 #include <variant>
 
+#include "linux/glib/GObjectPtr.h"
 #include "platform/PrivateFiles.h"
 
 namespace orvan {
@@ -46,25 +47,22 @@ bool isLoopback(const char* host) {
 enum class Scheme { https, plainToThisMachine };
 using AddressKind = std::variant<Scheme, std::string>;
 
-// What kind of address `url` is, or why it is never asked.
-AddressKind classify(const std::string& url) {
+// What kind of address `url` is, or why it is never asked. `request`, when given, receives the GET
+// for an address that may be asked: made from the very parse checked here, so it cannot fail later.
+AddressKind classify(const std::string& url, SoupMessage** request = nullptr) {
     GError* error = nullptr;
     GUri* uri = g_uri_parse(url.c_str(), static_cast<GUriFlags>(G_URI_FLAGS_ENCODED), &error);
     if (uri == nullptr) return "アドレスが正しくありません: " + takeMessage(error);
-    // libsoup takes the same address; one it cannot use is refused here too.
-    SoupMessage* probe = soup_message_new_from_uri(SOUP_METHOD_GET, uri);
-    if (probe == nullptr) {
-        g_uri_unref(uri);
-        return "アドレスが正しくありません: " + url;
-    }
-    g_object_unref(probe);
+    auto message = GObjectPtr<SoupMessage>::take(soup_message_new_from_uri(SOUP_METHOD_GET, uri));
     const std::string scheme = g_uri_get_scheme(uri);
     const char* host = g_uri_get_host(uri);
     const bool plain = scheme == "http" && host != nullptr && isLoopback(host);
     g_uri_unref(uri);
-    if (scheme == "https") return Scheme::https;
-    if (plain) return Scheme::plainToThisMachine;
-    return "HTTPS 以外のアドレスは使えません: " + url;
+    // libsoup cannot use every address GLib parses.
+    if (!message) return "アドレスが正しくありません: " + url;
+    if (scheme != "https" && !plain) return "HTTPS 以外のアドレスは使えません: " + url;
+    if (request != nullptr) *request = message.release();
+    return scheme == "https" ? Scheme::https : Scheme::plainToThisMachine;
 }
 
 // Not 2xx: the status line as the error.
@@ -173,14 +171,13 @@ void send(Transfer* transfer) {
     // Plain HTTP only where the configured feed itself is plain HTTP to this machine (a local test
     // server), and never after HTTPS: neither an HTTPS feed nor a redirect on its host can point the
     // desktop at a local service, nor can a local user's port stand in for the feed.
-    const auto kind = classify(transfer->url);
+    const auto kind = classify(transfer->url, &transfer->message);
     if (const auto* refused = std::get_if<std::string>(&kind)) return finish(transfer, *refused);
     if (std::get<Scheme>(kind) == Scheme::https) {
         transfer->secure = true;
     } else if (!transfer->plainAllowed || transfer->secure) {
         return finish(transfer, "HTTPS 以外のアドレスは使えません: " + transfer->url);
     }
-    transfer->message = soup_message_new(SOUP_METHOD_GET, transfer->url.c_str());
     soup_message_add_flags(transfer->message, SOUP_MESSAGE_NO_REDIRECT);
     soup_session_send_async(transfer->session, transfer->message, G_PRIORITY_DEFAULT, nullptr, &onSent, transfer);
 }
