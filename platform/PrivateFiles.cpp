@@ -68,23 +68,15 @@ std::error_code create(const fs::path& file) {
     return {};
 }
 
-std::error_code replace(const fs::path& file, std::string_view bytes) {
-    std::string temporary = file.string() + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return lastError();
-    std::error_code error;
-    if (::fchmod(fd, 0600) != 0) error = lastError();
-    for (std::size_t done = 0; !error && done < bytes.size();) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+std::error_code writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) error = written < 0 ? lastError() : std::make_error_code(std::errc::no_space_on_device);
-        else done += static_cast<std::size_t>(written);
+        if (written < 0) return lastError();
+        if (written == 0) return std::make_error_code(std::errc::no_space_on_device);
+        bytes.remove_prefix(static_cast<std::size_t>(written));
     }
-    if (!error && ::fsync(fd) != 0) error = lastError();
-    if (::close(fd) != 0 && !error) error = lastError();
-    if (!error && ::rename(temporary.c_str(), file.c_str()) != 0) error = lastError();
-    if (error) ::unlink(temporary.c_str());
-    return error;
+    return {};
 }
 
 void tighten(const fs::path& root) {

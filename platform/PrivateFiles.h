@@ -25,9 +25,9 @@ int open(const std::filesystem::path& file, int flags);
 // the mode it finds.
 std::error_code create(const std::filesystem::path& file);
 
-// Replaces `file` with `bytes` through a temporary file of its own (unique, so two writers never
-// share one) renamed into place: a reader sees the old file or the new one, never a mix.
-std::error_code replace(const std::filesystem::path& file, std::string_view bytes);
+// Writes all of `bytes` at `fd`'s position, across short writes and interruptions; a disk that takes
+// nothing more is ENOSPC.
+std::error_code writeAll(int fd, std::string_view bytes);
 
 // Takes group and other permissions away from everything under `root` (and `root` itself) that an
 // earlier version left readable; symbolic links are neither followed nor changed. A `root` that is

@@ -197,10 +197,10 @@ std::optional<RecordingFailure> MeetingRecorder::discardNow(const std::string& p
     });
     if (busy) return std::nullopt;
 
-    std::error_code error;
-    if (!fs::exists(fs::symlink_status(dir, error))) {
+    if (!itemExists(dir)) {
         return RecordingFailure(SystemError{std::make_error_code(std::errc::no_such_file_or_directory).message()});
     }
+    std::error_code error;
     fs::remove_all(dir, error);
     if (error) return RecordingFailure(SystemError{error.message()});
     return std::nullopt;

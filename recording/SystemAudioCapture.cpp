@@ -16,19 +16,13 @@
 
 #include "platform/PrivateFiles.h"
 #include "platform/SystemLog.h"
+#include "recording/RecordingFiles.h"
 
 namespace orvan {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-bool itemExists(const fs::path& path) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(path, error));
-}
-
-}  // namespace
+using recording_files::itemExists;
 
 std::mutex& SystemAudioCapture::mixdownLock() {
     static std::mutex lock;
@@ -72,15 +66,8 @@ std::optional<SystemError> RawTrack::write(std::uint64_t frame, const std::vecto
     if (handle_ < 0) return SystemError{std::system_category().message(EBADF)};
     const auto offset = static_cast<off_t>(frame * sizeof(float));
     if (::lseek(handle_, offset, SEEK_SET) < 0) return SystemError{std::system_category().message(errno)};
-    const auto* bytes = reinterpret_cast<const char*>(samples.data());
-    std::size_t left = samples.size() * sizeof(float);
-    while (left > 0) {
-        const ssize_t written = ::write(handle_, bytes, left);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return SystemError{std::system_category().message(written < 0 ? errno : ENOSPC)};
-        bytes += written;
-        left -= static_cast<std::size_t>(written);
-    }
+    const std::string_view bytes(reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(float));
+    if (const auto error = private_files::writeAll(handle_, bytes)) return SystemError{error.message()};
     return std::nullopt;
 }
 

@@ -46,9 +46,19 @@ void JsonFileUserDefaults::saveLocked() const {
     for (const auto& [key, value] : values_) json[key] = value;
     // Through a temporary file of this write's own: another writer of the same file (a second
     // instance, the tray companion) never writes into it.
-    std::error_code error = private_files::createDirectories(file_.parent_path());
-    if (!error) error = private_files::replace(file_, json.dump(2) + "\n");
-    if (error) systemLog("OrvanOffice: cannot write settings: " + error.message());
+    if (const auto error = private_files::createDirectories(file_.parent_path())) {
+        systemLog("OrvanOffice: cannot write settings: " + error.message());
+        return;
+    }
+    const std::string text = json.dump(2) + "\n";
+    GError* error = nullptr;
+    if (!g_file_set_contents_full(file_.c_str(), text.data(), static_cast<gssize>(text.size()),
+                                  static_cast<GFileSetContentsFlags>(G_FILE_SET_CONTENTS_CONSISTENT |
+                                                                     G_FILE_SET_CONTENTS_DURABLE),
+                                  0600, &error)) {
+        systemLog(std::string("OrvanOffice: cannot write settings: ") + error->message);
+        g_error_free(error);
+    }
 }
 
 std::optional<std::string> JsonFileUserDefaults::string(const std::string& key) const {

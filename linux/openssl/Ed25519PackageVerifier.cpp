@@ -47,17 +47,6 @@ private:
     int fd_;
 };
 
-bool writeAll(int fd, const unsigned char* bytes, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, bytes, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // The SHA-512 digest of `in`, whose bytes are written to `out` as they are read.
 std::variant<std::vector<unsigned char>, std::string> digestCopying(int in, int out) {
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> digest(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
@@ -70,7 +59,10 @@ std::variant<std::vector<unsigned char>, std::string> digestCopying(int in, int 
         if (read == 0) break;
         const auto size = static_cast<std::size_t>(read);
         EVP_DigestUpdate(digest.get(), buffer.data(), size);
-        if (!writeAll(out, buffer.data(), size)) return std::string("ファイルを書き出せません: ") + std::strerror(errno);
+        const std::string_view bytes(reinterpret_cast<const char*>(buffer.data()), size);
+        if (const auto error = private_files::writeAll(out, bytes)) {
+            return "ファイルを書き出せません: " + error.message();
+        }
     }
     std::vector<unsigned char> value(EVP_MAX_MD_SIZE);
     unsigned int length = 0;

@@ -228,15 +228,8 @@ void SoupUpdateFeed::download(const std::string& url, std::uint64_t maxBytes, co
         .limit = maxBytes,
         .tooLarge = "ファイルがアップデート情報の大きさ（" + std::to_string(maxBytes) + " バイト）を超えています",
         .sink = [fd](const void* chunk, gsize size) -> std::optional<std::string> {
-            const auto* bytes = static_cast<const char*>(chunk);
-            while (size > 0) {
-                const ssize_t written = ::write(fd, bytes, size);
-                if (written < 0 && errno == EINTR) continue;
-                if (written <= 0) return std::string(std::strerror(written < 0 ? errno : ENOSPC));
-                bytes += written;
-                size -= static_cast<gsize>(written);
-            }
-            return std::nullopt;
+            const auto error = private_files::writeAll(fd, std::string_view(static_cast<const char*>(chunk), size));
+            return error ? std::optional(error.message()) : std::nullopt;
         },
         .progress = std::move(progress),
         .finished = [fd, done = std::move(done)](std::optional<std::string> error) {
