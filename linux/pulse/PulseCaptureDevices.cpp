@@ -133,13 +133,7 @@ void PulseCaptureStreams::checkMute() {
         signals_->setMicrophoneMuted(false);
         return;
     }
-    muteQuery_.reset(pa_context_get_source_info_by_name(connection_->context(), found->second->source.c_str(),
-                                                        &PulseCaptureStreams::onMicrophoneInfo, this));
-}
-
-void PulseCaptureStreams::onMicrophoneInfo(pa_context*, const pa_source_info* info, int end, void* userdata) {
-    auto* self = static_cast<PulseCaptureStreams*>(userdata);
-    if (end == 0 && info != nullptr) self->signals_->setMicrophoneMuted(info->mute != 0);
+    muteQuery_ = askWhetherMuted(connection_->context(), found->second->source, *signals_);
 }
 
 void PulseCaptureStreams::onServerInfo(pa_context* context, const pa_server_info* info, void* userdata) {

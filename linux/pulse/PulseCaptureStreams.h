@@ -124,7 +124,6 @@ private:
     static void onServerEvent(pa_context*, pa_subscription_event_type_t event, std::uint32_t, void* userdata);
     static void onServerInfo(pa_context* context, const pa_server_info* info, void* userdata);
     static void onSinkInfo(pa_context*, const pa_sink_info* info, int end, void* userdata);
-    static void onMicrophoneInfo(pa_context*, const pa_source_info* info, int end, void* userdata);
 
     std::unique_ptr<PulseConnection> connection_;
     std::shared_ptr<SerialQueue> queue_;

@@ -161,4 +161,14 @@ std::optional<std::string> PulseConnection::monitorOf(const std::string& sink, s
     return query.monitor;
 }
 
+PulseOperationPtr askWhetherMuted(pa_context* context, const std::string& source, RecordingSignals& signals) {
+    return PulseOperationPtr(pa_context_get_source_info_by_name(
+        context, source.c_str(),
+        [](pa_context*, const pa_source_info* info, int end, void* userdata) {
+            if (end != 0 || info == nullptr) return;
+            static_cast<RecordingSignals*>(userdata)->setMicrophoneMuted(info->mute != 0);
+        },
+        &signals));
+}
+
 }  // namespace orvan

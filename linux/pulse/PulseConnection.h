@@ -11,6 +11,8 @@
 #include <utility>
 #include <variant>
 
+#include "platform/RecordingSignals.h"
+
 namespace orvan {
 
 // Owners for libpulse objects. A stream or context must be released with the loop's lock held, or
@@ -56,6 +58,11 @@ inline pa_buffer_attr recordBuffering(std::chrono::microseconds fragment, const 
     attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(fragment.count()), &spec));
     return attributes;
 }
+
+// Asks the server, with the lock held, whether `source` is muted at the server and tells `signals`.
+// Whoever keeps the query cancels it (by dropping it) before `signals` may go, or when the microphone
+// changes, so that a late answer about another source is never told.
+PulseOperationPtr askWhetherMuted(pa_context* context, const std::string& source, RecordingSignals& signals);
 
 // A timer on a connection's loop; freed with the lock held.
 class PulseTimer {

@@ -104,6 +104,7 @@ std::optional<SystemError> PulseSegmentRecorder::deactivate() {
     if (!connection_) return std::nullopt;
     {
         PulseConnection::Lock lock(*connection_);
+        muteQuery_.reset();
         capture_.reset();
         probe_.reset();
         recheck_.reset();
@@ -268,17 +269,7 @@ void PulseSegmentRecorder::deliver(Capture& capture, const float* samples, std::
 
 void PulseSegmentRecorder::checkMute() {
     if (!options_.signals || !capture_ || context_ == nullptr) return;
-    PulseOperationPtr ask(pa_context_get_source_info_by_name(
-        context_, capture_->source.c_str(),
-        [](pa_context*, const pa_source_info* source, int end, void* userdata) {
-            auto* self = static_cast<PulseSegmentRecorder*>(userdata);
-            if (end == 0 && source != nullptr && self->options_.signals) {
-                self->options_.signals->setMicrophoneMuted(source->mute != 0);
-            }
-        },
-        this));
-    // Its answer comes later on this thread; the operation itself is not needed.
-    if (ask) pa_operation_unref(ask.release());
+    muteQuery_ = askWhetherMuted(context_, capture_->source, *options_.signals);
 }
 
 void PulseSegmentRecorder::onStreamRead(pa_stream* stream, std::size_t, void* userdata) {

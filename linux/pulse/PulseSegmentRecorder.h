@@ -107,6 +107,7 @@ private:
     pa_context* context_ = nullptr;
     pa_threaded_mainloop* loop_ = nullptr;
     std::unique_ptr<Capture> capture_;
+    PulseOperationPtr muteQuery_;  // the last question whether the microphone is muted
     bool interrupted_ = false;
     PulseTimer recheck_;
     std::string lookingFor_;  // the default source's name, between two server queries
