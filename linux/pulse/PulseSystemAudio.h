@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "platform/AudioCapture.h"
-#include "linux/pulse/SwrAudioConverters.h"
+#include "linux/ffmpeg/SwrAudioConverters.h"
 #include "platform/BackgroundJobs.h"
 #include "recording/SystemAudioCapture.h"
 

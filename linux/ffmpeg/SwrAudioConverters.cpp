@@ -1,4 +1,4 @@
-#include "linux/pulse/SwrAudioConverters.h"
+#include "linux/ffmpeg/SwrAudioConverters.h"
 
 #include "linux/ffmpeg/FfmpegObjects.h"
 #include "recording/SystemAudioCapture.h"
@@ -11,8 +11,7 @@ constexpr int kRate = SystemAudioCapture::kSampleRate;
 
 class SwrConverter final : public AudioConverting {
 public:
-    SwrConverter(ffmpeg::ResamplerPtr resampler, const CaptureFormat& input)
-        : resampler_(std::move(resampler)), input_(input) {}
+    explicit SwrConverter(ffmpeg::ResamplerPtr resampler) : resampler_(std::move(resampler)) {}
     std::optional<std::vector<float>> convert(const void* samples, std::size_t frames, std::size_t capacity) override {
         std::vector<float> out(capacity);
         auto* outPlane = reinterpret_cast<std::uint8_t*>(out.data());
@@ -26,7 +25,6 @@ public:
 
 private:
     ffmpeg::ResamplerPtr resampler_;
-    CaptureFormat input_;
 };
 
 }  // namespace
@@ -45,7 +43,7 @@ std::unique_ptr<AudioConverting> SwrAudioConverters::make(const CaptureFormat& i
     av_channel_layout_uninit(&inLayout);
     av_channel_layout_uninit(&outLayout);
     if (status < 0 || !resampler || swr_init(resampler.get()) < 0) return nullptr;
-    return std::make_unique<SwrConverter>(std::move(resampler), input);
+    return std::make_unique<SwrConverter>(std::move(resampler));
 }
 
 }  // namespace orvan
