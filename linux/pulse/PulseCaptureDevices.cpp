@@ -14,7 +14,6 @@ constexpr double kReconnectWindow = 10.0;
 
 }  // namespace
 
-// With the lock held: the stream of `type` records from `source` from now on.
 void PulseCaptureStreams::follow(CaptureOutputType type, const std::string& source) {
     auto found = active_.find(type);
     if (found != active_.end() && found->second && found->second->source == source) {
@@ -55,7 +54,6 @@ void PulseCaptureStreams::follow(CaptureOutputType type, const std::string& sour
     active_[type] = std::move(record);
 }
 
-// With the lock held, on any thread: asks the server for its defaults and follows them.
 void PulseCaptureStreams::refresh() {
     if (stopping_ || !watching_) return;
     if (refreshing_) {
@@ -72,8 +70,6 @@ void PulseCaptureStreams::refresh() {
     }
 }
 
-// The server could not say what its defaults are (the sink went between the two questions, or
-// the connection is going): the streams stay as they are, and a failed one is asked about again.
 void PulseCaptureStreams::defaultsUnknown() {
     refreshing_ = false;
     bool failed = false;

@@ -16,8 +16,6 @@ constexpr double kAnchorUntil = 3.0;
 
 }  // namespace
 
-// With the lock held, not on the loop's thread: opens the stream of `type` on `source` and waits
-// until it records; the server's text when it cannot.
 std::optional<std::string> PulseCaptureStreams::open(CaptureOutputType type, const std::string& source) {
     auto record = connect(type, source);
     if (!record) return connection_->lastError();
@@ -34,8 +32,6 @@ std::optional<std::string> PulseCaptureStreams::open(CaptureOutputType type, con
     return std::nullopt;
 }
 
-// With the lock held: from now on a lost connection is reported and changes of the server's
-// defaults are followed.
 void PulseCaptureStreams::watch() {
     pa_context* context = connection_->context();
     pa_context_set_state_callback(context, &PulseCaptureStreams::onContextState, this);
@@ -60,7 +56,6 @@ void PulseCaptureStreams::stop(std::function<void()> done) {
     queue_->async(std::move(done));
 }
 
-// With the lock held: streams still waiting for settled readings place what they hold now.
 void PulseCaptureStreams::placeHeld() {
     for (auto& [type, record] : active_) {
         if (record && !record->clock) fixAnchor(*record);
@@ -86,8 +81,6 @@ void PulseCaptureStreams::close() {
     connection_.reset();
 }
 
-// With the lock held: a new stream of `type` connecting to `source`; none when the server
-// refuses at once.
 std::unique_ptr<RecordStream> PulseCaptureStreams::connect(CaptureOutputType type, const std::string& source) {
     auto record = std::make_unique<RecordStream>();
     record->owner = this;
@@ -110,7 +103,6 @@ std::unique_ptr<RecordStream> PulseCaptureStreams::connect(CaptureOutputType typ
     return record;
 }
 
-// With the lock held: ends the stream of `type`, handing over what it still holds.
 void PulseCaptureStreams::retire(CaptureOutputType type) {
     auto found = active_.find(type);
     if (found == active_.end() || !found->second) return;
@@ -125,8 +117,6 @@ void PulseCaptureStreams::retire(CaptureOutputType type) {
     retired_.push_back(std::move(record));
 }
 
-// Through the stream's clock onto the timeline: each buffer is stamped with the time of its first
-// output frame, so consecutive buffers continue sample by sample.
 void PulseCaptureStreams::hand(RecordStream& record, const std::vector<float>& input) {
     if (input.empty()) return;
     const double time = record.clock->anchor() + static_cast<double>(record.clock->outputFrames()) / kRate;
