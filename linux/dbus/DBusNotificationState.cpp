@@ -4,7 +4,6 @@ namespace orvan {
 
 using namespace notification_server;
 
-// Stops everything: pending calls end cancelled, no signal arrives any more, nothing queued runs.
 void DBusNotificationCenter::State::shutdown() {
     if (closed) return;
     closed = true;
@@ -78,7 +77,6 @@ void DBusNotificationCenter::State::connected(GObjectPtr<GDBusConnection> establ
         new std::weak_ptr<State>(weak_from_this()), &State::freeWeak);
 }
 
-// Runs `task` now if the bus is settled, otherwise once it is.
 void DBusNotificationCenter::State::whenBusKnown(Task task) {
     if (bus == Bus::connecting) {
         waitingForBus.push_back(std::move(task));
@@ -87,7 +85,6 @@ void DBusNotificationCenter::State::whenBusKnown(Task task) {
     }
 }
 
-// Runs `task` from the main loop, never inside the caller's own call.
 void DBusNotificationCenter::State::later(Task task) {
     g_idle_add_full(G_PRIORITY_DEFAULT, &State::runLater, new PendingTask{weak_from_this(), std::move(task)},
                     &State::freeTask);
@@ -102,7 +99,7 @@ gboolean DBusNotificationCenter::State::runLater(gpointer data) {
 void DBusNotificationCenter::State::callFinished(GObject* source, GAsyncResult* result, gpointer data) {
     std::unique_ptr<PendingCall> pending(static_cast<PendingCall*>(data));
     GError* rawError = nullptr;
-    auto reply = VariantPtr::take(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &rawError));
+    auto reply = takeVariant(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &rawError));
     ErrorPtr error(rawError);
     // Held here so that a callback which destroys the centre does not pull the state from under us.
     auto state = pending->state.lock();
@@ -110,7 +107,6 @@ void DBusNotificationCenter::State::callFinished(GObject* source, GAsyncResult* 
     pending->onReply(*state, reply.get(), error.get());
 }
 
-// Reports whether a notification server answers.
 void DBusNotificationCenter::State::checkServer(std::function<void(bool)> done) {
     if (closed) return;
     whenBusKnown([done = std::move(done)](State& s) mutable {

@@ -33,36 +33,6 @@ constexpr const char* kDefaultAction = "default";
 // A server that has not answered by then is as good as none: authorization must not hang.
 constexpr int kProbeTimeoutMs = 2000;
 
-// Owns one reference to a GVariant (sinking a floating one).
-class VariantPtr {
-public:
-    VariantPtr() = default;
-    static VariantPtr take(GVariant* variant) {
-        VariantPtr pointer;
-        pointer.variant_ = variant != nullptr ? g_variant_take_ref(variant) : nullptr;
-        return pointer;
-    }
-    VariantPtr(const VariantPtr&) = delete;
-    VariantPtr& operator=(const VariantPtr&) = delete;
-    VariantPtr(VariantPtr&& other) noexcept : variant_(std::exchange(other.variant_, nullptr)) {}
-    VariantPtr& operator=(VariantPtr&& other) noexcept {
-        std::swap(variant_, other.variant_);
-        return *this;
-    }
-    ~VariantPtr() {
-        if (variant_ != nullptr) g_variant_unref(variant_);
-    }
-    GVariant* get() const { return variant_; }
-
-private:
-    GVariant* variant_ = nullptr;
-};
-
-struct ErrorFree {
-    void operator()(GError* error) const { g_error_free(error); }
-};
-using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
-
 inline bool isCancelled(const GError* error) {
     return error != nullptr && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
 }

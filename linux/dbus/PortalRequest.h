@@ -51,13 +51,4 @@ private:
     std::shared_ptr<State> state_;
 };
 
-// Owns one reference to a GVariant (sinking a floating one).
-struct VariantUnref {
-    void operator()(GVariant* variant) const { g_variant_unref(variant); }
-};
-using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
-inline VariantPtr takeVariant(GVariant* variant) {
-    return VariantPtr(variant != nullptr ? g_variant_take_ref(variant) : nullptr);
-}
-
 }  // namespace orvan

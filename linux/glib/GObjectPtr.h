@@ -2,6 +2,7 @@
 
 #include <glib-object.h>
 
+#include <memory>
 #include <utility>
 
 namespace orvan {
@@ -42,5 +43,19 @@ private:
 struct GFreeDeleter {
     void operator()(void* pointer) const { g_free(pointer); }
 };
+
+// Owns one reference to a GVariant; takeVariant sinks a floating one.
+struct VariantUnref {
+    void operator()(GVariant* variant) const { g_variant_unref(variant); }
+};
+using VariantPtr = std::unique_ptr<GVariant, VariantUnref>;
+inline VariantPtr takeVariant(GVariant* variant) {
+    return VariantPtr(variant != nullptr ? g_variant_take_ref(variant) : nullptr);
+}
+
+struct ErrorFree {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+using ErrorPtr = std::unique_ptr<GError, ErrorFree>;
 
 }  // namespace orvan
