@@ -26,7 +26,7 @@ void MeetingPopup::setWarning(const std::optional<std::string>& warning) {
     // A save under way shows that, whatever happens meanwhile.
     if ((phase_ != "recording" && phase_ != "paused") || saving_) return;
     if (withoutPanel()) {
-        if (rowsShown_) showRows(message_);
+        if (rowsShown_) showRows();
     } else {
         showRecordingLine();
     }
@@ -66,7 +66,7 @@ void MeetingPopup::show(const std::string& phase, const std::string& label, cons
     label_ = label;
     if (!view_) build();
     if (withoutPanel()) {
-        renderWithoutPanel(message);
+        renderWithoutPanel();
         return;
     }
     render(message);

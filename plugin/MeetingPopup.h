@@ -74,8 +74,9 @@ private:
     void closed();
     // Without a panel.
     bool withoutPanel() const { return !view_ && (ports_.notices || ports_.trayRows); }
-    void renderWithoutPanel(const std::optional<std::string>& message);
-    void showRows(const std::optional<std::string>& message, bool saving = false);
+    // From the last show's phase and message.
+    void renderWithoutPanel();
+    void showRows();
     void clearWithoutPanel();
     void answered(const NotificationResponse& response);
     void saveOrigin();

@@ -7,20 +7,20 @@
 
 namespace orvan {
 
-void MeetingPopup::renderWithoutPanel(const std::optional<std::string>& message) {
+void MeetingPopup::renderWithoutPanel() {
     clock_.reset();
     const std::string phase = phase_.value_or("");
     if (phase == "recording" || phase == "paused") {
         if (noticeShown_ && ports_.notices) ports_.notices->remove(kNoticeIdentifier);
         noticeShown_ = false;
-        showRows(message);
+        showRows();
         if (phase == "recording" && ports_.timers) {
             std::weak_ptr<MeetingPopup> weak = weak_from_this();
-            clock_ = ports_.timers->schedule(std::chrono::seconds(1), true, [weak, message] {
+            clock_ = ports_.timers->schedule(std::chrono::seconds(1), true, [weak] {
                 auto self = weak.lock();
                 if (!self) return;
                 ++self->elapsed_;
-                self->showRows(message);
+                self->showRows();
             });
         }
         return;
@@ -47,14 +47,14 @@ void MeetingPopup::renderWithoutPanel(const std::optional<std::string>& message)
         notice.actions = {{"settings", "設定を開く"}, {"dismiss", "閉じる"}};
     } else {
         notice.title = "録音を始められませんでした";
-        notice.body = message.value_or("");
+        notice.body = message_.value_or("");
         notice.actions = {{"dismiss", "閉じる"}};
     }
     ports_.notices->add(notice);
     noticeShown_ = true;
 }
 
-void MeetingPopup::showRows(const std::optional<std::string>& message, bool saving) {
+void MeetingPopup::showRows() {
     if (!ports_.trayRows) return;
     const bool recording = phase_ == "recording";
     std::vector<StatusMenuEntry> rows;
@@ -62,10 +62,10 @@ void MeetingPopup::showRows(const std::optional<std::string>& message, bool savi
         (recording ? "● 記録しています ・ " : "一時停止しています ・ ") + clockText(label_, elapsed_), nullptr);
     state.enabled = false;
     rows.push_back(state);
-    if (saving) {
+    if (saving_) {
         rows.back().title = "保存しています…";
     } else {
-        for (const auto& line : {warning_, message}) {
+        for (const auto& line : {warning_, message_}) {
             if (!line) continue;
             rows.push_back(StatusMenuEntry::item(*line, nullptr));
             rows.back().enabled = false;
@@ -84,7 +84,7 @@ void MeetingPopup::showRows(const std::optional<std::string>& message, bool savi
             if (!self) return;
             self->clock_.reset();
             self->saving_ = true;
-            self->showRows(std::nullopt, true);
+            self->showRows();
             self->send("finish");
         }));
     }
