@@ -27,7 +27,7 @@ public:
     using Made = std::variant<std::shared_ptr<Recorder>, SystemError>;
     RecorderOnFirstUse(std::function<Made()> make, std::shared_ptr<MainLoop> mainLoop)
         : make_(std::move(make)), mainLoop_(std::move(mainLoop)) {}
-    ~RecorderOnFirstUse() override { jobs_.waitForAll(); }
+    ~RecorderOnFirstUse() override = default;
     RecorderOnFirstUse(const RecorderOnFirstUse&) = delete;
     RecorderOnFirstUse& operator=(const RecorderOnFirstUse&) = delete;
 
