@@ -197,14 +197,13 @@ void MeetingSessionCoordinator::finishRecording(std::function<void()> done) {
     deps_.recorder->stop([this, alive, done = std::move(done)](std::variant<std::string, RecordingFailure> result) {
         if (!alive.lock()) return;
         const auto* failure = std::get_if<RecordingFailure>(&result);
+        recordingEnded();
         // Nothing to stop: the recorder was idle, or another stop (the page's, or an earlier finish)
         // has the recording and reports it. Nothing was lost, so nothing is said.
         if (failure != nullptr && failure->recorderError() == RecorderError::notRecording()) {
-            recordingEnded();
             if (done) done();
             return;
         }
-        recordingEnded();
         if (failure != nullptr) {
             notify("録音を保存できませんでした", failure->description());
         } else {
