@@ -23,7 +23,7 @@ public:
     void stop(PathDone done) override {
         calls.push_back("stop");
         if (failure) done(*failure);
-        else done(stopPath);
+        else done(std::string("/rec/meeting.m4a"));
     }
     void pending(PendingDone done) override {
         calls.push_back("pending");
@@ -36,7 +36,6 @@ public:
     }
 
     std::optional<RecorderError> failure;
-    std::string stopPath = "/rec/meeting.m4a";
     std::optional<std::string> pendingPath;
     std::vector<std::string> calls;
 };
@@ -97,9 +96,8 @@ public:
     void run(const Url& url, const std::string& callbackHost, const std::string& callbackPath,
              const std::shared_ptr<WebView>&, const Url& appURL, std::function<void(std::string)> done) override {
         runs.push_back(url.string() + " " + callbackHost + " " + callbackPath + " " + appURL.string());
-        done(result);
+        done("ok");
     }
-    std::string result = "ok";
     std::vector<std::string> runs;
 };
 

@@ -23,9 +23,8 @@ public:
     explicit FakeStatusItem(StatusItemContent made) : content(std::move(made)) {}
     void setTitle(const std::string& text) override { title = text; }
     void setChecked(std::size_t index, bool checked) override { content.menu.at(index).checked = checked; }
-    void setLeadingRows(std::vector<StatusMenuEntry> rows) override { leading = std::move(rows); }
+    void setLeadingRows(std::vector<StatusMenuEntry>) override {}
     StatusItemContent content;
-    std::vector<StatusMenuEntry> leading;
     std::string title;
 };
 

@@ -29,16 +29,15 @@ public:
         current = failedURL;
     }
     void evaluateScript(const std::string& source) override { scripts.push_back(source); }
-    void callAsyncFunction(const std::string& body, const nlohmann::json& arguments,
+    void callAsyncFunction(const std::string&, const nlohmann::json& arguments,
                            std::function<void(ScriptResult)> completion) override {
-        calls.push_back({body, arguments, std::move(completion)});
+        calls.push_back({arguments, std::move(completion)});
     }
     std::optional<Url> currentURL() const override { return current; }
     bool isInWindow() const override { return inWindow; }
     bool isInKeyWindow() const override { return inWindow && key; }
 
     struct AsyncCall {
-        std::string body;
         nlohmann::json arguments;
         std::function<void(ScriptResult)> completion;
     };

@@ -21,13 +21,7 @@ using Notification = MockNotificationServer::Notification;
 
 NotificationRequest request(std::string identifier, std::string title, std::optional<std::string> body = {},
                             bool sound = true, nlohmann::json userInfo = nlohmann::json::object()) {
-    NotificationRequest r;
-    r.identifier = std::move(identifier);
-    r.title = std::move(title);
-    r.body = std::move(body);
-    r.sound = sound;
-    r.userInfo = std::move(userInfo);
-    return r;
+    return {std::move(identifier), std::move(title), std::move(body), sound, std::move(userInfo)};
 }
 
 // Callbacks write through shared pointers: one that comes after a failed wait finds live memory.
@@ -50,16 +44,6 @@ protected:
         const auto all = server.notifications();
         auto found = std::find_if(all.begin(), all.end(), [&](const Notification& n) { return n.summary == summary; });
         return found != all.end() ? std::optional(*found) : std::nullopt;
-    }
-    // Posts two notifications and waits until the centre knows both ids; returns them.
-    std::pair<std::uint32_t, std::uint32_t> postTwo(UserNotificationCenter& center, nlohmann::json infoA,
-                                                    nlohmann::json infoB) {
-        center.add(request("a", "A", {}, true, std::move(infoA)));
-        center.add(request("b", "B", {}, true, std::move(infoB)));
-        EXPECT_TRUE(received(2));
-        // A round trip behind both Notify replies.
-        EXPECT_EQ(authorizationOf(center), NotificationAuthorization::authorized);
-        return {withSummary("A")->id, withSummary("B")->id};
     }
 
     MockNotificationServer server;
@@ -148,9 +132,14 @@ TEST_F(DBusNotificationCenterTest, OpeningANotificationHandsItsUserInfoAndTokenT
     DBusNotificationCenter center;
     auto responses = std::make_shared<std::vector<NotificationResponse>>();
     center.setResponseHandler([responses](const NotificationResponse& r) { responses->push_back(r); });
-    const auto [idA, idB] = postTwo(center, {{"path", "/a"}}, {{"path", "/b"}, {"count", 2}});
+    center.add(request("a", "A", {}, true, {{"path", "/a"}}));
+    center.add(request("b", "B", {}, true, {{"path", "/b"}, {"count", 2}}));
     center.add(request("c", "C", {}, true, {{"path", "/c"}}));
     ASSERT_TRUE(received(3));
+    // A round trip behind the Notify replies: the centre knows every id.
+    ASSERT_EQ(authorizationOf(center), NotificationAuthorization::authorized);
+    const std::uint32_t idA = withSummary("A")->id;
+    const std::uint32_t idB = withSummary("B")->id;
     const std::uint32_t idC = withSummary("C")->id;
 
     server.emit("ActivationToken", idB, g_variant_new_string("token-b"));

@@ -188,7 +188,7 @@ struct Segment {
     int rate = kRate;
 };
 
-class PacketJoinTest : public ::testing::Test {
+class PacketJoinTest : public AudioFilesTest {
 protected:
     // Writes the tone as the recorder does; answers the pieces and where each segment begins.
     std::vector<AudioJoiner::Piece> record(const std::vector<Segment>& segments) {
@@ -197,7 +197,7 @@ protected:
         std::int64_t at = 0;
         bool continues = false;
         for (std::size_t k = 0; k < segments.size(); ++k) {
-            const fs::path file = temp.path() / ("segment-00" + std::to_string(k + 1) + ".m4a");
+            const fs::path file = dir.path() / ("segment-00" + std::to_string(k + 1) + ".m4a");
             const int rate = segments[k].rate;
             auto writer = std::move(std::get<std::unique_ptr<FfmpegSegmentWriter>>(
                 FfmpegSegmentWriter::create(file, {.sampleRate = rate})));
@@ -223,14 +223,12 @@ protected:
     }
 
     DecodedAudio joined(const std::vector<AudioJoiner::Piece>& pieces) {
-        const fs::path output = temp.path() / "meeting.partial.m4a";
+        const fs::path output = dir.path() / "meeting.partial.m4a";
         const auto failure = joiner.join(pieces, output);
         EXPECT_FALSE(failure) << failure->message;
         return decodeAudio(output).value_or(DecodedAudio{});
     }
 
-    TempDirectory temp{"orvan-packet-join"};
-    FfmpegAudioJoiner joiner;
     std::vector<std::int64_t> starts;
 };
 
@@ -246,7 +244,7 @@ TEST_F(PacketJoinTest, RotatedSegmentsJoinToTheSampleAndEachJoinDecodesAsTheSegm
     ASSERT_EQ(audio.samples.size(), 72500u);
     ASSERT_EQ(alone.size(), 72500u);
     // What the file says of its length is what it holds.
-    EXPECT_EQ(joiner.audioDuration(temp.path() / "meeting.partial.m4a"), (MediaTime{72500, kRate}));
+    EXPECT_EQ(joiner.audioDuration(dir.path() / "meeting.partial.m4a"), (MediaTime{72500, kRate}));
     const double level = rms(alone, 0, alone.size());
     for (std::size_t k = 1; k < starts.size(); ++k) {
         const auto join = static_cast<std::size_t>(starts[k]);

@@ -149,11 +149,7 @@ TEST_F(MeetingRecorderSoundTest, WithoutAMicrophoneTheSystemAudioIsRecordedAlone
 
     // The sound server goes away: the recording is reported as failed, and what came before is kept.
     server.kill();
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (posted.empty() && std::chrono::steady_clock::now() < deadline) {
-        loop.runUntilIdle();
-        std::this_thread::sleep_for(20ms);
-    }
+    within(loop, 5s, [&] { return !posted.empty(); });
     ASSERT_EQ(posted.size(), 1u);
     EXPECT_FALSE(posted[0].empty());
     const auto stopped = await<std::variant<std::string, RecordingFailure>>(loop, [&](auto done) { real.recorder->stop(done); });

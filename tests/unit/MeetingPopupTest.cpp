@@ -151,7 +151,6 @@ TEST_P(MeetingPopupWithoutPanelTest, ShowsThePhase) { run(GetParam(), false); }
 INSTANTIATE_TEST_SUITE_P(
     Phases, MeetingPopupTest,
     ::testing::Values(
-        Steps{"Invite", {"show:invite:Zoom"}, "Zoom の会議が始まりました / 議事録を取りますか？ / - / 取る* あとで", ""},
         Steps{"TakeShowsItIsStarting", {"show:invite:Zoom", "press:取る"},
               "Zoom の会議が始まりました / 録音を始めています… / - /", "start"},
         Steps{"LaterDismisses", {"show:invite:Zoom", "press:あとで"},

@@ -163,7 +163,6 @@ const std::string kOff = "flag:window.__orvanRecordingActive = false;";
 INSTANTIATE_TEST_SUITE_P(
     Sequences, MeetingSessionTest,
     ::testing::Values(
-        Sequence{"InviteWithTheMeetingsLabel", {"started:Teams"}, {"popup:invite|Teams"}},
         Sequence{"WithoutALabelTheMeetingIsCalledKaigi", {"event:started"}, {"popup:invite|会議"}},
         Sequence{"StartedDuringAPausedPageRecordingKeepsThePause",
                  {"page-start", "page-pause", "started:Zoom", "check-paused"},

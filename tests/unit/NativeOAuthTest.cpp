@@ -27,17 +27,16 @@ public:
         void complete(WebAuthenticationResult result) {
             if (completion) std::exchange(completion, nullptr)(std::move(result));
         }
-        std::string url, host, path;
+        std::string host, path;
         bool startSucceeds = true;
         bool started = false;
         int cancels = 0;
         std::function<void(WebAuthenticationResult)> completion;
     };
 
-    std::shared_ptr<WebAuthenticationSession> create(const Url& url, const std::string& host, const std::string& path,
+    std::shared_ptr<WebAuthenticationSession> create(const Url&, const std::string& host, const std::string& path,
                                                      std::function<void(WebAuthenticationResult)> completion) override {
         auto session = std::make_shared<Session>();
-        session->url = url.string();
         session->host = host;
         session->path = path;
         session->startSucceeds = nextStartSucceeds;

@@ -89,13 +89,6 @@ TEST_F(OfficeAppDelegateTest, ThePlugInAndPushRegistrationWaitForTheFirstPageBut
     EXPECT_EQ(notifications->authorizationReads, 1);
 }
 
-TEST_F(OfficeAppDelegateTest, LaunchedFromANotificationOpensItsPage) {
-    delegate->didFinishLaunching(nlohmann::json{{"url", "/calendar"}});
-    loop.runUntilIdle();
-    EXPECT_EQ(urls, std::vector<std::string>{"https://app.tomoriva.jp/calendar"});
-    EXPECT_EQ(push->pendingOpenURL()->string(), "https://app.tomoriva.jp/calendar");
-}
-
 TEST_F(OfficeAppDelegateTest, AClickedNotificationOpensItsPageAndComesForward) {
     delegate->didFinishLaunching();
     loop.runUntilIdle();

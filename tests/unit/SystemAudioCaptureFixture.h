@@ -64,8 +64,6 @@ protected:
                               .frames = samples.size() / channels};
         capture->queue().sync([&] { capture->handle(buffer); });
     }
-    void pause() { capture->pause(); }
-    void resume() { capture->resume(); }
     // Where in a track the value first appears, in frames; -1 when nowhere.
     static long firstAt(const std::vector<float>& track, float value) {
         for (std::size_t i = 0; i < track.size(); ++i) {

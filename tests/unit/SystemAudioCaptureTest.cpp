@@ -49,12 +49,8 @@ TEST_F(SystemAudioCaptureTest, ThirtySecondsOfBuffersStampedSampleBySampleLandOn
         for (int stream = 0; stream < 2; ++stream) {
             std::vector<float> samples(kBuffer);
             for (std::size_t i = 0; i < kBuffer; ++i) samples[i] = static_cast<float>(first + i + 1);
-            CapturedBuffer buffer{.type = stream == 0 ? CaptureOutputType::systemAudio : CaptureOutputType::microphone,
-                                  .presentationTime = anchors[stream] + static_cast<double>(first) / 16000,
-                                  .format = kMono16k,
-                                  .samples = samples.data(),
-                                  .frames = kBuffer};
-            capture->queue().sync([&] { capture->handle(buffer); });
+            deliver(stream == 0 ? CaptureOutputType::systemAudio : CaptureOutputType::microphone,
+                    anchors[stream] + static_cast<double>(first) / 16000, samples);
         }
     }
     for (const auto& track : {system(), mic()}) {
@@ -105,8 +101,8 @@ class CaptureTimelineTest : public SystemAudioCaptureTest, public ::testing::Wit
 
 TEST_P(CaptureTimelineTest, ValuesLandWhereTheTimelineSays) {
     for (const Step& step : GetParam().steps) {
-        if (step.what == 'p') pause();
-        else if (step.what == 'r') resume();
+        if (step.what == 'p') capture->pause();
+        else if (step.what == 'r') capture->resume();
         else deliver(step.what == 's' ? CaptureOutputType::systemAudio : CaptureOutputType::microphone, step.t, step.value, step.frames);
     }
     for (const Landing& landing : GetParam().landings)
@@ -147,11 +143,11 @@ TEST_F(SystemAudioCaptureTest, WhatTheStreamHasReadBeforeAPauseIsKeptAndWhatItRe
     };
     capture->attach(stream);
     deliver(CaptureOutputType::systemAudio, 100.0, 0.25f);
-    pause();
+    capture->pause();
     EXPECT_EQ(stream->settles, 1);
     EXPECT_EQ(firstAt(mic(), 0.5f), 16000);
     deliver(CaptureOutputType::microphone, 105.0, 0.75f);
-    resume();
+    capture->resume();
     deliver(CaptureOutputType::microphone, 106.0, 0.875f);
     EXPECT_EQ(firstAt(mic(), 0.75f), -1);
     // Paused from 101 to 105 on the stream's clock: 106 − 100 − 4.
